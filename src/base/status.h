@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <ctime>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -18,6 +19,8 @@ struct ProcessMode {
     bool debug = false;          // "-debug": progress words go to the debug output
     bool service = false;        // running as the scheduler service
     int quiet = 0;               // "-q" 0, "-q1" 1, "-q2" 2
+    bool quiet_given = false;    // any "-q" form: no live progress line
+    std::string service_log;     // service mode: errors are appended here
 };
 
 // A receiver of status reports. Every method has an empty default so that a sink
@@ -55,6 +58,9 @@ void ShowError(std::string_view text);
 // Appends one timestamped line to path; code != 0 gives the error form, -1 the
 // service form (and every later line of the process uses it too).
 void AppendMessageLog(const std::string& path, std::string_view text, long code);
+// One message-log line for the local time tm, newline included.
+std::string message_log_line(const std::tm& tm, std::string_view text, long code,
+                             bool service_form);
 // Reports "what, needed N" (or "Not enough memory!!!") and raises the
 // out-of-memory flag that the run checks.
 void OutOfMemory(std::string_view what, long needed);

@@ -1,0 +1,220 @@
+#include "app/command_line.h"
+
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <thread>
+
+#include "app/console_status.h"
+#include "app/options.h"
+#include "base/status.h"
+#include "platform/folders.h"
+#include "platform/system.h"
+
+namespace tallowick::app {
+
+namespace {
+
+constexpr std::size_t kMaxTokens = 256;
+
+bool starts_with_ci(std::string_view text, std::string_view word) {
+    if (text.size() < word.size()) return false;
+    for (std::size_t i = 0; i < word.size(); ++i) {
+        auto up = [](char c) { return (c >= 'a' && c <= 'z') ? char(c - 32) : c; };
+        if (up(text[i]) != up(word[i])) return false;
+    }
+    return true;
+}
+
+bool equals_ci(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && starts_with_ci(a, b);
+}
+
+bool is_help(std::string_view t) {
+    for (std::string_view h : {"-h", "-help", "-?", "--h", "--?", "--help"})
+        if (equals_ci(t, h)) return true;
+    return false;
+}
+
+std::atomic<bool> g_running{false};
+
+void lower_thread_priority() {
+    // Linux keeps a nice value per thread; the analysis should not slow the desktop
+    // or the server it runs on.
+    setpriority(PRIO_PROCESS, static_cast<id_t>(syscall(SYS_gettid)), 5);
+}
+
+// The folder that must exist before a run: the output path itself when it names a
+// folder, else the folder part of the file name.
+std::string output_folder(const std::string& out) {
+    std::string path = platform::normalise_path(out);
+    struct stat st{};
+    if (stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return path;
+    if (!path.empty() && path.back() == '/') return path;
+    return platform::folder_of(path);
+}
+
+int run_steps_now() {
+    auto& steps = run_steps();
+    long errors_before = error_count();
+    int rc = 0;
+    if (steps.prepare_post_processing) rc = steps.prepare_post_processing();
+    if (rc == 0 && steps.analyse) rc = steps.analyse();
+    if (rc == 0 && !out_of_memory() && steps.post_process) rc = steps.post_process();
+    ShowProgress(0, "Report Completed.");
+    if (rc != 0 || out_of_memory() || error_count() != errors_before) return kExitRunFailed;
+    return kExitOk;
+}
+
+}  // namespace
+
+RunSteps& run_steps() {
+    static RunSteps steps;
+    return steps;
+}
+
+RawSwitches inspect_command_line(std::span<const std::string_view> args) {
+    RawSwitches sw;
+    std::size_t end = args.size();
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        std::string_view a = args[i];
+        if (equals_ci(a, "-http")) sw.report_server = true;
+        if (equals_ci(a, "-clone")) sw.second_instance = true;
+        if (equals_ci(a, "-debug") && !sw.debug) {
+            sw.debug = true;
+            end = i;
+        }
+        if (equals_ci(a, "-nogui")) sw.command_line = true;
+        if (equals_ci(a, "-cli")) sw.command_line = sw.console = true;
+        // An option word after the program name (" -" on the raw command line).
+        if (!a.empty() && a.front() == '-') sw.command_line = true;
+    }
+    if (!args.empty()) {
+        std::string_view first = args[0];
+        for (std::string_view s : {"-i", "-u", "-nt", "-ntservice"})
+            if (equals_ci(first, s)) sw.service = true;
+    }
+    if (sw.report_server || sw.second_instance) end = 0;
+    for (std::size_t i = 0; i < end && sw.tokens.size() < kMaxTokens; ++i) {
+        if (equals_ci(args[i], "-nogui") || equals_ci(args[i], "-cli")) continue;
+        sw.tokens.emplace_back(args[i]);
+    }
+    return sw;
+}
+
+int StartProcessing(bool synchronous) {
+    const std::string out = current_output_path();
+    if (out.find('{') == std::string::npos) {
+        std::string folder = output_folder(out);
+        struct stat st{};
+        if (stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+            int err = errno != 0 ? errno : ENOTDIR;
+            ShowError("Cannot find output path (" + out + ")\nbecause " +
+                      platform::system_error_text(err) + "\n");
+            return kExitNotStarted;
+        }
+    }
+
+    if (synchronous) return run_steps_now();
+
+    int result = kExitOk;
+    g_running = true;
+    try {
+        std::thread worker([&result] {
+            lower_thread_priority();
+            result = run_steps_now();
+            g_running = false;
+        });
+        // The run clears the flag as its last step; poll it as the batch start does.
+        while (g_running) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        worker.join();
+    } catch (const std::system_error&) {
+        g_running = false;
+        ShowError("cannot create processing thread!!!");
+        return kExitRunFailed;
+    }
+    return result;
+}
+
+int run_main(int argc, char** argv) {
+    std::vector<std::string_view> args;
+    for (int i = 1; i < argc; ++i) args.emplace_back(argv[i]);
+    RawSwitches sw = inspect_command_line(args);
+
+    ProcessMode& mode = process_mode();
+    mode.debug = sw.debug;
+    mode.console = sw.console;
+    if (!sw.command_line && !sw.service && !sw.report_server && !sw.second_instance &&
+        platform::has_console())
+        sw.command_line = true;
+    mode.command_line = sw.command_line;
+
+    if (sw.service) {
+        std::fprintf(stderr, "Tallowick: service mode is not available in this build.\n");
+        return kExitUnavailable;
+    }
+    if (sw.report_server) {
+        std::fprintf(stderr, "Tallowick: the report server is not available in this build.\n");
+        return kExitUnavailable;
+    }
+    if (!sw.command_line) {
+        std::fprintf(stderr,
+                     "Tallowick: no options and no terminal; the background host is not "
+                     "available in this build. Run with options, e.g. tallowick -l access.log\n");
+        return kExitUnavailable;
+    }
+
+    ConsoleStatusSink console;
+    StatusSink* previous = set_status_sink(&console);
+    struct Restore {
+        StatusSink* previous;
+        ~Restore() { set_status_sink(previous); }
+    } restore{previous};
+
+    reset_for_command_line();
+    const std::string program = argc > 0 ? argv[0] : "tallowick";
+    std::vector<std::string_view> tokens(sw.tokens.begin(), sw.tokens.end());
+    long errors_before = error_count();
+    for (std::size_t i = 0; i < tokens.size(); ++i) {
+        std::string_view t = tokens[i];
+        if (is_help(t)) {
+            std::fwrite(usage_text().data(), 1, usage_text().size(), stdout);
+            return kExitOk;
+        }
+        if (equals_ci(t, "-ver") || equals_ci(t, "--version")) {
+            std::printf("%s\n", version_line().c_str());
+            return kExitOk;
+        }
+        if (equals_ci(t, "-q") || equals_ci(t, "-q1") || equals_ci(t, "-q2")) {
+            mode.quiet = t.size() == 2 ? 0 : t[2] - '0';
+            mode.quiet_given = true;
+            continue;
+        }
+        if (equals_ci(t, "-checkschedule") || equals_ci(t, "checkschedule")) {
+            if (run_steps().check_schedule) run_steps().check_schedule();
+            continue;
+        }
+        if (apply_option(tokens, i)) continue;
+        if (mode.quiet != 0 && (t.front() == '-' || t.front() == '+')) {
+            std::printf("please try %s -h for a command syntax overview\n", program.c_str());
+            std::printf("unknown option (%.*s)\n", static_cast<int>(t.size()), t.data());
+        }
+    }
+    // A settings file that failed to load or a refused option leaves the run
+    // without the settings the user asked for: do not report on the wrong data.
+    if (error_count() != errors_before) return kExitNotStarted;
+
+    prepare_run();
+    ShowStatus("Ok.");
+    int rc = StartProcessing(false);
+    console.progress_done();
+    return rc;
+}
+
+}  // namespace tallowick::app
