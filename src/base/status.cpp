@@ -111,7 +111,7 @@ std::string with_thousands(std::uint64_t n) {
     out.reserve(digits.size() + digits.size() / 3);
     std::size_t lead = digits.size() % 3;
     for (std::size_t i = 0; i < digits.size(); ++i) {
-        if (i != 0 && (i - lead) % 3 == 0) out += ',';
+        if (i != 0 && i % 3 == lead) out += ',';
         out += digits[i];
     }
     return out;
