@@ -1,10 +1,14 @@
-// The run's list of log sources, in the order they were added.
+// The run's list of log sources, in the order they were added, and the brace
+// macros that let one log name follow the date ("access-{YYYY}{MM}{DD}.log").
 #pragma once
 
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "base/settings.h"
 
 namespace tallowick::logs {
 
@@ -12,14 +16,21 @@ class LogList {
 public:
     static constexpr std::size_t kMaxEntries = 2000;
     static constexpr std::size_t kTextArea = 300000;   // total bytes of all names
+    // Folders are descended into this deep at most, so a looping link cannot hang.
+    static constexpr int kMaxFolderDepth = 32;
 
-    // AddLog: adds one source (file, folder, shortcut). Returns false when the
-    // name does not fit.
+    // AddLog: adds one source. A ".lnk" shortcut is replaced by its target; a
+    // folder adds every file below it, sub-folders included, in the order the
+    // file system lists them; anything else is added as it is (a name with brace
+    // macros is expanded only when opened). Returns false when a name did not fit
+    // or a shortcut could not be read (reported).
     bool AddLog(std::string_view name);
-    // AddLogPattern: adds every file that matches a wildcard pattern.
+    // AddLogPattern: adds every entry of the pattern's folder whose name matches
+    // the last part of the pattern ("*" any run, "?" one character, letters in
+    // any case), in the order the file system lists them.
     void AddLogPattern(std::string_view pattern);
-    // The value of the `log` keyword or "-l": remote URLs from "ftp:"/"http:" on,
-    // wildcards through AddLogPattern, anything else through AddLog.
+    // The value of the `log` keyword or "-l": remote URLs from "ftp:"/"http:"/
+    // "https:" on, wildcards through AddLogPattern, anything else through AddLog.
     void add_from_setting(std::string_view value);
 
     void clear();
@@ -28,10 +39,38 @@ public:
     bool empty() const { return names_.empty(); }
 
 private:
+    bool add(std::string_view name, int depth);
     bool append(std::string_view name);
 
     std::vector<std::string> names_;
     std::size_t text_used_ = 0;
 };
+
+// What the brace macros of a log name are computed from.
+struct LogNameContext {
+    double today = 0;          // Julian date and time: the base of plain macros
+    double range_start = 0;    // the report range: the base of "_BEG" macros
+    double range_end = 0;      // ... and of "_END" macros
+    std::string siteurl;       // for {SITENAME}
+
+    // Now, with the range set to now as well and no site.
+    static LogNameContext now();
+    // Now, with the run's date range and site.
+    static LogNameContext for_run(const DateSettings& dates, std::string_view siteurl);
+};
+
+// ExpandLogName: replaces each brace group of a name, braces included:
+//   {DD} {MM} {MMM} {YYYY} {YY}  day, month, month name ("Jan"), year, 2-digit year
+//   {DAYN} {DAY}                  weekday number (0 Sunday) and name ("Sun")
+//   {HH}                          hour
+//   {SITENAME}                    the siteurl without "http://"
+// "_BEG"/"_END" in a group take the date from the report range's start or end
+// instead of today; "+n"/"-n" move it by n days (DD, DAY, DAYN), months (MM,
+// MMM), years (YYYY, YY) or hours (HH). An unknown group is left as it is.
+std::string ExpandLogName(std::string_view name, const LogNameContext& context);
+
+// The target of a ".lnk" name, the name itself for any other; nothing (and the
+// error reported) for a shortcut that cannot be read.
+std::optional<std::string> resolve_log_shortcut(std::string_view name);
 
 }  // namespace tallowick::logs
