@@ -268,7 +268,11 @@ struct LogSource::Impl {
         int err = Z_OK;
         const char* text = gzerror(gz.get(), &err);
         if (err == Z_ERRNO) return std::strerror(errno);
-        return text ? text : "read error";
+        std::string_view message = text ? text : "read error";
+        // zlib puts the file name first; the caller's message names it already.
+        if (message.starts_with(name) && message.substr(name.size()).starts_with(": "))
+            message.remove_prefix(name.size() + 2);
+        return std::string(message);
     }
 };
 

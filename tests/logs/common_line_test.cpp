@@ -1,0 +1,193 @@
+#include "logs/common_line.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "logs/tokens.h"
+
+namespace tallowick::logs {
+namespace {
+
+// Expected fields of a parsed line; "" means absent.
+struct Expect {
+    std::string client, user, date, time, method, url, status;
+    long long bytes;
+    std::string referrer, agent, server;
+};
+
+struct LineCase {
+    const char* name;
+    std::string line;
+    Expect want;
+};
+
+const std::string kDate = "[10/Oct/2000:13:55:36 -0700]";
+
+TEST(ParseCommonLine, SplitsGoodLines) {
+    const std::vector<LineCase> cases = {
+        {"combined",
+         "127.0.0.1 - frank " + kDate +
+             " \"GET /apache_pb.gif HTTP/1.0\" 200 2326 \"http://www.example.com/start.html\" "
+             "\"Mozilla/4.08 [en] (Win98; I ;Nav)\"",
+         {"127.0.0.1", "frank", "10/10/2000", "13:55:36 -0700", "GET", "/apache_pb.gif", "200", 2326,
+          "http://www.example.com/start.html", "Mozilla/4.08 [en] (Win98; I ;Nav)", ""}},
+        {"referrer dash keeps the agent",
+         "10.0.0.1 - - " + kDate + " \"GET / HTTP/1.1\" 304 - \"-\" \"curl/8.0\"",
+         {"10.0.0.1", "", "10/10/2000", "13:55:36 -0700", "GET", "/", "304", 0, "", "curl/8.0", ""}},
+        {"common, no request protocol",
+         "host.example.com - - " + kDate + " \"GET /x.html\" 404 17",
+         {"host.example.com", "", "10/10/2000", "13:55:36 -0700", "GET", "/x.html", "404", 17, "", "", ""}},
+        {"request \"-\"", "::1 - - " + kDate + " \"-\" 400 0",
+         {"::1", "", "10/10/2000", "13:55:36 -0700", "", "", "400", 0, "", "", ""}},
+        {"quote inside the request",
+         "1.2.3.4 - - " + kDate + " \"GET /a\"b HTTP/1.0\" 200 5 \"-\" \"UA\"",
+         {"1.2.3.4", "", "10/10/2000", "13:55:36 -0700", "GET", "/a\"b", "200", 5, "", "UA", ""}},
+        {"escaped quotes inside the agent",
+         "1.2.3.4 - - " + kDate + " \"GET / HTTP/1.0\" 200 5 \"-\" \"X \\\"quoted\\\" name\" tail",
+         {"1.2.3.4", "", "10/10/2000", "13:55:36 -0700", "GET", "/", "200", 5, "",
+          "X \\\"quoted\\\" name", "tail"}},
+        {"leading server name",
+         "www.site.com 1.2.3.4 - - " + kDate + " \"GET /p HTTP/1.1\" 200 10 \"http://r/\" \"UA\"",
+         {"1.2.3.4", "", "10/10/2000", "13:55:36 -0700", "GET", "/p", "200", 10, "http://r/", "UA",
+          "www.site.com"}},
+        {"server in the ident field",
+         "1.2.3.4 www.site.com - " + kDate + " \"GET /p HTTP/1.1\" 200 10",
+         {"1.2.3.4", "", "10/10/2000", "13:55:36 -0700", "GET", "/p", "200", 10, "", "", "www.site.com"}},
+        {"trailing server",
+         "1.2.3.4 - - " + kDate + " \"GET /p HTTP/1.1\" 200 10 \"http://r/\" \"UA\" www.host.com",
+         {"1.2.3.4", "", "10/10/2000", "13:55:36 -0700", "GET", "/p", "200", 10, "http://r/", "UA",
+          "www.host.com"}},
+        {"trailing dash is no server",
+         "1.2.3.4 - - " + kDate + " \"GET /p HTTP/1.1\" 200 10 \"http://r/\" \"UA\" -",
+         {"1.2.3.4", "", "10/10/2000", "13:55:36 -0700", "GET", "/p", "200", 10, "http://r/", "UA", ""}},
+        {"agent in angle brackets, referrer after it",
+         "1.2.3.4 - - " + kDate + " \"GET /p HTTP/1.0\" 200 10 <Mozilla/4.0 (X)> http://r/",
+         {"1.2.3.4", "", "10/10/2000", "13:55:36 -0700", "GET", "/p", "200", 10, "http://r/",
+          "Mozilla/4.0 (X)", ""}},
+        {"backquoted agent and referrer",
+         "1.2.3.4 - - " + kDate + " \"GET /p HTTP/1.0\" 200 10 `Mozilla/4.0 (X)` `http://r/`",
+         {"1.2.3.4", "", "10/10/2000", "13:55:36 -0700", "GET", "/p", "200", 10, "http://r/",
+          "Mozilla/4.0 (X)", ""}},
+        {"two spaces before a dash",
+         "1.2.3.4  - - " + kDate + " \"GET / HTTP/1.0\" 200 1",
+         {"1.2.3.4", "", "10/10/2000", "13:55:36 -0700", "GET", "/", "200", 1, "", "", ""}},
+        {"two spaces before the date",
+         "1.2.3.4 - bob  " + kDate + " \"GET / HTTP/1.0\" 200 1",
+         {"1.2.3.4", "bob", "10/10/2000", "13:55:36 -0700", "GET", "/", "200", 1, "", "", ""}},
+        {"numeric date with a weekday",
+         "1.2.3.4 - - [Tue, 10-10-00 13:55:36] \"GET / HTTP/1.0\" 200 1",
+         {"1.2.3.4", "", "10/10/2000", "55:36", "GET", "/", "200", 1, "", "", ""}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        HitRecord hit;
+        hit.extra = "left over";
+        ASSERT_EQ(ParseCommonLine(c.line, hit), LineResult::hit) << c.line;
+        EXPECT_EQ(hit.client, c.want.client);
+        EXPECT_EQ(hit.user, c.want.user);
+        EXPECT_EQ(hit.date.view(), c.want.date);
+        EXPECT_EQ(hit.time, c.want.time);
+        EXPECT_EQ(hit.method, c.want.method);
+        EXPECT_EQ(hit.url, c.want.url);
+        EXPECT_EQ(hit.status, c.want.status);
+        EXPECT_EQ(hit.bytes, c.want.bytes);
+        EXPECT_EQ(hit.referrer, c.want.referrer);
+        EXPECT_EQ(hit.agent, c.want.agent);
+        EXPECT_EQ(hit.server, c.want.server);
+        EXPECT_TRUE(hit.extra.empty()) << "the record is cleared before each line";
+    }
+}
+
+TEST(ParseCommonLine, RejectsMalformedLines) {
+    const std::string ok_tail = " \"GET / HTTP/1.0\" 200 1";
+    std::string many = "1.2.3.4 - - " + kDate + ok_tail;
+    for (int i = 0; i < 20; ++i) many += " x";
+    const std::vector<std::pair<const char*, std::string>> cases = {
+        {"five tokens", "1.2.3.4 - - " + kDate + " \"GET / HTTP/1.0\""},
+        {"four-word request", "1.2.3.4 - - " + kDate + " \"GET / HTTP/1.0 extra\" 200 1"},
+        {"two spaces in the request", "1.2.3.4 - - " + kDate + " \"GET  / HTTP/1.0\" 200 1"},
+        {"two spaces before a word", "1.2.3.4 -  bob " + kDate + ok_tail},
+        {"host of 256 characters", std::string(256, 'h') + " - - " + kDate + ok_tail},
+        {"month name unknown", "1.2.3.4 - - [10/Foo/2000:13:55:36 -0700]" + ok_tail},
+        {"no date", "1.2.3.4 - - [garbage]" + ok_tail},
+        {"27 tokens", many},
+        {"garbage", "xxxxxxxxxxxx"},
+        {"empty", ""},
+    };
+    for (const auto& [name, line] : cases) {
+        HitRecord hit;
+        EXPECT_EQ(ParseCommonLine(line, hit), LineResult::malformed) << name << ": " << line;
+    }
+    HitRecord hit;
+    EXPECT_EQ(ParseCommonLine(std::string(255, 'h') + " - - " + kDate + ok_tail, hit), LineResult::hit)
+        << "255 characters still make a host";
+    std::string at_limit = "1.2.3.4 - - " + kDate + ok_tail;
+    for (int i = 0; i < 19; ++i) at_limit += " x";
+    EXPECT_EQ(ParseCommonLine(at_limit, hit), LineResult::hit) << "26 tokens are allowed";
+    EXPECT_EQ(line_tokens().size(), 26u);
+}
+
+TEST(ParseCommonLine, DropsAUserFarBeforeTheDate) {
+    // A run-away user field (an unclosed quote in the ident) is not a user name.
+    HitRecord hit;
+    std::string user(130, 'u');
+    ASSERT_EQ(ParseCommonLine("1.2.3.4 - " + user + " " + kDate + " \"GET / HTTP/1.0\" 200 1", hit),
+              LineResult::hit);
+    EXPECT_TRUE(hit.user.empty());
+    user.resize(100);
+    const std::string line = "1.2.3.4 - " + user + " " + kDate + " \"GET / HTTP/1.0\" 200 1";
+    ASSERT_EQ(ParseCommonLine(line, hit), LineResult::hit);
+    EXPECT_EQ(hit.user, user);
+}
+
+TEST(NormaliseLogDate, ReadsEveryLayout) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"10/Oct/2000:13:55:36 -0700", "10/10/2000"},
+        {"01/jan/99:00:00:00 +0000", "01/01/1999"},
+        {"31/DEC/05", "12/31/2005"},
+        {"5/12/05", "05/12/2005"},          // month first below 32
+        {"2000-10-09", "10/09/2000"},       // year first from 32
+        {"2000.1.2", "01/02/2000"},
+        {"Tue, 10 Oct 2000 13:55:36", "10/10/2000"},
+        {"12/31/69", "12/31/2069"},
+        {"1/1/70", "01/01/1970"},
+        {"1/1/100", "01/01/2000"},
+        {"0/Oct/2000", ""},
+        {"10/Foo/2000", ""},
+        {"13/13/2000", ""},
+        {"10/Oct", ""},
+        {"", ""},
+        {"a/b/c", ""},
+    };
+    for (const auto& [text, want] : cases) EXPECT_EQ(NormaliseLogDate(text).view(), want) << text;
+}
+
+TEST(NormaliseFieldDate, RemembersDayFirstOrderUntilReset) {
+    struct Step {
+        const char* text;
+        bool force_day_first;
+        const char* want;
+    };
+    // One log after another: each sequence starts from a cleared state.
+    const std::vector<std::vector<Step>> logs = {
+        {{"3/4/2000", false, "03/04/2000"}, {"13/05/2000", false, "05/13/2000"},
+         {"3/4/2000", false, "04/03/2000"}, {"3/14/2000", false, "03/14/2000"},
+         {"3/4/2000", false, "03/04/2000"}},
+        {{"3/04/2000", false, "04/03/2000"}, {"5/6/2000", false, "06/05/2000"}},
+        {{"3/4/2000", true, "04/03/2000"}, {"3/14/2000", true, "03/14/2000"}},
+        {{"2000/12/31", false, "12/31/2000"}, {"0/12/31", false, "12/31/2000"},
+         {"7-Mar-01", false, "03/07/2001"}, {"x/1/2000", false, ""}},
+    };
+    for (const auto& log : logs) {
+        NormaliseFieldDate();
+        for (const auto& step : log)
+            EXPECT_EQ(NormaliseFieldDate(step.text, step.force_day_first).view(), step.want) << step.text;
+    }
+    NormaliseFieldDate("13/05/2000", false);
+    NormaliseFieldDate();
+    EXPECT_EQ(NormaliseFieldDate("3/4/2000", false).view(), "03/04/2000") << "reset forgets the order";
+}
+
+}  // namespace
+}  // namespace tallowick::logs
