@@ -12,8 +12,8 @@
 namespace tallowick::platform {
 
 struct ShellLinkTarget {
-    std::string path;     // as written in the link: "C:\logs\access.log", "\\host\share\x"
-    std::string error;    // why the bytes are not a usable link; empty on success
+    std::string path{};   // as written in the link: "C:\logs\access.log", "\\host\share\x"
+    std::string error{};  // why the bytes are not a usable link; empty on success
     bool relative = false;   // the path is relative to the link's own folder
     bool ok() const { return error.empty(); }
 };
