@@ -108,8 +108,11 @@ std::string encode_path(std::string_view path) {
 class RemoteStream {
 public:
     ~RemoteStream() {
+        if (gzip_) inflateEnd(&zs_);
         if (multi_ && easy_) curl_multi_remove_handle(multi_.get(), easy_.get());
     }
+    RemoteStream(const RemoteStream&) = delete;
+    RemoteStream& operator=(const RemoteStream&) = delete;
 
     // Starts the transfer and waits for its first data or its end. An empty
     // result with `error` set when the log cannot be fetched.
@@ -144,16 +147,61 @@ public:
         curl_easy_setopt(e, CURLOPT_LOW_SPEED_TIME, 60L);
         curl_multi_add_handle(s->multi_.get(), e);
 
-        while (s->pending_.empty() && !s->done_) s->pump();
+        while (s->pending_.size() < 2 && !s->done_) s->pump();
         if (s->done_ && s->result_ != CURLE_OK) {
             error = s->error();
             return nullptr;
         }
+        if (s->pending_.size() >= 2 && static_cast<unsigned char>(s->pending_[0]) == 0x1f &&
+            static_cast<unsigned char>(s->pending_[1]) == 0x8b) {
+            if (inflateInit2(&s->zs_, 15 + 16) != Z_OK) {
+                error = "cannot start gzip decompression";
+                return nullptr;
+            }
+            s->gzip_ = true;
+            s->packed_.resize(LogSource::kRemoteBlock);
+        }
         return s;
     }
 
-    // Up to `room` bytes into dst: the count, 0 at the end, -1 on failure.
+    // Up to `room` bytes of the log into dst: the count, 0 at the end, -1 on
+    // failure. A gzip-compressed log is unpacked as it arrives.
     long read(char* dst, std::size_t room) {
+        if (!gzip_) return raw_read(dst, room);
+        zs_.next_out = reinterpret_cast<Bytef*>(dst);
+        zs_.avail_out = static_cast<uInt>(room);
+        for (;;) {
+            if (zs_.avail_in == 0) {
+                long got = raw_read(packed_.data(), packed_.size());
+                if (got < 0) return -1;
+                if (got == 0) {
+                    if (room - zs_.avail_out > 0) return static_cast<long>(room - zs_.avail_out);
+                    if (member_done_) return 0;
+                    inflate_error_ = "unexpected end of compressed data";
+                    return -1;
+                }
+                zs_.next_in = reinterpret_cast<Bytef*>(packed_.data());
+                zs_.avail_in = static_cast<uInt>(got);
+            }
+            if (member_done_) {
+                // Concatenated gzip members make one log, as gunzip reads them.
+                inflateReset(&zs_);
+                member_done_ = false;
+            }
+            int rc = inflate(&zs_, Z_NO_FLUSH);
+            if (rc == Z_STREAM_END) {
+                member_done_ = true;
+            } else if (rc != Z_OK && rc != Z_BUF_ERROR) {
+                inflate_error_ = zs_.msg ? zs_.msg : "damaged compressed data";
+                return -1;
+            }
+            std::size_t produced = room - zs_.avail_out;
+            if (produced > 0 && (zs_.avail_out == 0 || zs_.avail_in == 0 || member_done_))
+                return static_cast<long>(produced);
+        }
+    }
+
+    long raw_read(char* dst, std::size_t room) {
         if (pending_pos_ < pending_.size()) {
             std::size_t n = std::min(room, pending_.size() - pending_pos_);
             std::memcpy(dst, pending_.data() + pending_pos_, n);
@@ -174,6 +222,7 @@ public:
     }
 
     std::string error() const {
+        if (!inflate_error_.empty()) return inflate_error_;
         if (error_text_[0] != '\0') return error_text_.data();
         return curl_easy_strerror(result_);
     }
@@ -219,6 +268,12 @@ private:
     std::size_t got_ = 0;
     bool done_ = false;
     CURLcode result_ = CURLE_OK;
+    // Unpacking of a gzip-compressed remote log.
+    bool gzip_ = false;
+    bool member_done_ = false;
+    z_stream zs_{};
+    std::vector<char> packed_;
+    std::string inflate_error_;
 };
 
 // The uncompressed size that a gzip file records in its last four bytes (modulo
