@@ -141,6 +141,44 @@ TEST_F(KeywordTable, EveryWrittenKeySurvivesWriteAndRead) {
     EXPECT_GT(checked, 100);
 }
 
+// Whether some written row writes the field this row sets.
+bool field_is_written(const KeywordRow& row) {
+    for (const KeywordRow& other : keyword_table()) {
+        if (other.write == WriteRule::never || other.field.index() != row.field.index()) continue;
+        if (auto* f = std::get_if<FlagField>(&row.field); f && std::get<FlagField>(other.field).get == f->get) return true;
+        if (auto* n = std::get_if<NumberField>(&row.field); n && std::get<NumberField>(other.field).get == n->get) return true;
+        if (auto* t = std::get_if<TextField>(&row.field); t && std::get<TextField>(other.field).get == t->get) return true;
+        if (auto* l = std::get_if<ListField>(&row.field); l && std::get<ListField>(other.field).get == l->get) return true;
+    }
+    return false;
+}
+
+// Every keyword whose setting the file keeps, from a fresh record through a saved
+// file and a load: a value the writer can only express through another keyword
+// ("nobandwidth", "-f0", "dnsoff") is lost if that keyword is not written.
+TEST_F(KeywordTable, EveryKeptSettingSurvivesSaveAndLoad) {
+    int checked = 0;
+    for (const KeywordRow& row : keyword_table()) {
+        if (row.type == KeywordType::special || !field_is_written(row)) continue;
+        for (const Lines& sample : generic_samples(row)) {
+            SCOPED_TRACE(std::string(row.name) + ": " + sample.front());
+            ResetSettings(s_, true);
+            ASSERT_TRUE(read_lines(sample));
+            const auto path = (dir_ / "kept.tkp").string();
+            ASSERT_TRUE(SaveSettingsFile(ctx_, path));
+            Settings loaded;
+            logs::LogList logs;
+            KeywordContext other(loaded, logs);
+            ASSERT_TRUE(LoadSettingsFile(other, path));
+            finish_settings_load(s_);
+            EXPECT_EQ(written(loaded), written(s_));
+            EXPECT_TRUE(loaded == s_);
+            ++checked;
+        }
+    }
+    EXPECT_GT(checked, 80);
+}
+
 TEST_F(KeywordTable, NamesAreUniqueWithoutRegardToCase) {
     std::set<std::string> seen;
     for (const KeywordRow& row : keyword_table()) {
