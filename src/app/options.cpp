@@ -1,13 +1,33 @@
-// Provisional bridge until the keyword interpreter lands.
 #include "app/options.h"
 
-#include "platform/folders.h"
+#include "app/settings_file.h"
+#include "app/settings_keywords.h"
+#include "app/settings_store.h"
+#include "base/status.h"
+#include "logs/dates.h"
 
 namespace tallowick::app {
 
-void reset_for_command_line() {}
-bool apply_option(std::span<const std::string_view>, std::size_t) { return false; }
-void prepare_run() {}
-std::string current_output_path() { return platform::default_output_path(); }
+void reset_for_command_line() {
+    ResetSettings(true);
+    log_list().clear();
+}
+
+bool apply_option(std::span<const std::string_view> tokens, std::size_t index) {
+    return ApplyKeyword(tokens, index, std::nullopt);
+}
+
+void prepare_run() {
+    Settings& s = settings();
+    if (s.magic != Settings::kMagic) {
+        ShowStatus("Making default prefs");
+        ResetSettings(true);
+        if (settings_file_name().empty() || !ReadSettingsText(settings_file_name()))
+            ResetSettings(true);
+    }
+    logs::recompute_date_range(s.dates);
+}
+
+std::string current_output_path() { return settings().run.out; }
 
 }  // namespace tallowick::app
