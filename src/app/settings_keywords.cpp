@@ -435,11 +435,10 @@ void apply_foot_file(KeywordCall& call) { read_html_file(call, call.ctx.settings
 void apply_log(KeywordCall& call) {
     auto v = line_value(call);
     if (!v || v->empty()) return;
-    const std::size_t before = call.ctx.logs.size();
+    // An empty folder or pattern legitimately adds nothing; only a full list is news.
+    const bool was_full = call.ctx.logs.size() >= logs::LogList::kMaxEntries;
     call.ctx.logs.add_from_setting(*v);
-    if (call.ctx.logs.size() == before && v->find('*') == std::string_view::npos) {
-        refuse(call.row, "the log list is full, " + quoted(*v) + " not added");
-    }
+    if (was_full) refuse(call.row, "the log list is full, " + quoted(*v) + " not added");
 }
 
 // Settings files that name settings files: bounded, so a file naming itself stops.
