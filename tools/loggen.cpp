@@ -99,11 +99,18 @@ std::vector<Client> make_clients(Random& r, std::size_t count) {
     for (std::size_t i = 0; i < count; ++i) {
         Client c;
         if (r.chance(35)) {
-            c.name = std::string(pick(r, kHostWords, false)) + std::to_string(r.below(250)) + "-" +
-                     std::to_string(r.below(250)) + "." + pick(r, kOrgs, false) + pick(r, kDomains);
+            c.name = pick(r, kHostWords, false);
+            c.name += std::to_string(r.below(250));
+            c.name += '-';
+            c.name += std::to_string(r.below(250));
+            c.name += '.';
+            c.name += pick(r, kOrgs, false);
+            c.name += pick(r, kDomains);
         } else {
-            c.name = std::to_string(1 + r.below(223)) + "." + std::to_string(r.below(256)) + "." +
-                     std::to_string(r.below(256)) + "." + std::to_string(1 + r.below(254));
+            for (int part = 0; part < 4; ++part) {
+                if (part) c.name += '.';
+                c.name += std::to_string(part == 0 ? 1 + r.below(223) : part == 3 ? 1 + r.below(254) : r.below(256));
+            }
         }
         c.agent = r.skewed(std::size(kAgents));
         clients.push_back(std::move(c));
@@ -120,10 +127,16 @@ void make_request(Random& r, std::string& url, int& status, long& bytes) {
         url += pick(r, kPages);
         bytes = 2000 + static_cast<long>(r.below(40000));
         if (r.chance(30)) {
-            url += "?";
+            url += '?';
             url += pick(r, kQueryKeys, false);
-            url += "=" + std::to_string(r.below(5000));
-            if (r.chance(30)) url += std::string("&") + pick(r, kQueryKeys, false) + "=" + std::to_string(r.below(9));
+            url += '=';
+            url += std::to_string(r.below(5000));
+            if (r.chance(30)) {
+                url += '&';
+                url += pick(r, kQueryKeys, false);
+                url += '=';
+                url += std::to_string(r.below(9));
+            }
         }
     } else if (kind < 80) {
         url += pick(r, kImages);
@@ -231,9 +244,16 @@ int main(int argc, char** argv) {
 
         referrer = "-";
         int ref = static_cast<int>(r.below(100));
-        if (ref < 20) referrer = std::string(pick(r, kSearch)) + pick(r, kPhrases);
-        else if (ref < 50) referrer = "http://www.example.com/" + std::string(pick(r, kDirs)) + pick(r, kPages);
-        else if (ref < 60) referrer = pick(r, kReferSites);
+        if (ref < 20) {
+            referrer = pick(r, kSearch);
+            referrer += pick(r, kPhrases);
+        } else if (ref < 50) {
+            referrer = "http://www.example.com/";
+            referrer += pick(r, kDirs);
+            referrer += pick(r, kPages);
+        } else if (ref < 60) {
+            referrer = pick(r, kReferSites);
+        }
         const char* user = r.chance(2) ? "member" : "-";
         const char* method = r.chance(3) ? "POST" : r.chance(1) ? "HEAD" : "GET";
         const char* protocol = r.chance(60) ? "HTTP/1.1" : "HTTP/1.0";
