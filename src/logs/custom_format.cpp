@@ -118,7 +118,7 @@ LineResult CustomLineParser::parse(std::string_view line, HitRecord& hit,
     }
     if (hit.date.empty()) return LineResult::malformed;
 
-    const std::string_view time = item(CustomItem::time);
+    const std::string_view time = dash_empty(item(CustomItem::time));
     if (!time.empty()) {
         switch (static_cast<CustomTime>(format.timeformat)) {
         case CustomTime::twelve_hour: {
@@ -143,7 +143,7 @@ LineResult CustomLineParser::parse(std::string_view line, HitRecord& hit,
             if (time.size() < 6 || !all_digits(time.substr(0, 6))) return LineResult::malformed;
             hit.time = time_.set(digits2(time, 0), digits2(time, 2), digits2(time, 4));
             break;
-        default: hit.time = dash_empty(time); break;
+        default: hit.time = time; break;
         }
     } else if (hit.time.empty()) {
         hit.time = time_in_date_field(date);

@@ -51,7 +51,10 @@ bool is_method(std::string_view s) {
 
 LineResult ParseRealServerLine(std::string_view line, HitRecord& hit) {
     LineResult r = ParseCommonLine(line, hit);
-    if (r != LineResult::hit || !hit.agent.empty()) return r;
+    if (r != LineResult::hit) return r;
+    // The items after bytes are the player's statistics, never a server name.
+    hit.server = {};
+    if (!hit.agent.empty()) return r;
     // The player description is the first bracketed item after status and bytes.
     const auto tokens = line_tokens().tokens();
     std::size_t request = tokens.size();
