@@ -1,0 +1,46 @@
+// The 32-bit name hash shared by the counting tables, the address-to-name table,
+// report names and the page and download extension checks. It is part of the
+// history database format (some lists are saved as hashes), so it must never change.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string_view>
+
+namespace tallowick::engine {
+
+// The most-significant-bit-first CRC-32 table of polynomial 0x04C11DB7.
+inline constexpr std::array<std::uint32_t, 256> kNameHashTable = [] {
+    std::array<std::uint32_t, 256> table{};
+    for (std::uint32_t i = 0; i < 256; ++i) {
+        std::uint32_t r = i << 24;
+        for (int bit = 0; bit < 8; ++bit)
+            r = (r & 0x80000000u) ? (r << 1) ^ 0x04C11DB7u : r << 1;
+        table[i] = r;
+    }
+    return table;
+}();
+
+// The case folding of the counting tables: every byte above 0x60 loses 0x20. This
+// folds a-z to A-Z and also moves 0x7B..0xFF down ("{" becomes "["), which is how
+// the saved hashes were always made.
+constexpr unsigned char FoldByte(unsigned char c) {
+    return c > 0x60 ? static_cast<unsigned char>(c - 0x20) : c;
+}
+
+// NameHash: h starts at 0; per byte h = rotl(h, 8) XOR T[byte XOR (h >> 24)], with
+// the byte folded first when fold_case is set. No final XOR.
+constexpr std::uint32_t NameHash(std::string_view name, bool fold_case = false) {
+    std::uint32_t h = 0;
+    for (char ch : name) {
+        auto c = static_cast<unsigned char>(ch);
+        if (fold_case) c = FoldByte(c);
+        h = ((h << 8) | (h >> 24)) ^ kNameHashTable[c ^ (h >> 24)];
+    }
+    return h;
+}
+
+// Whether two names are the same name under the folding that NameHash uses.
+bool SameName(std::string_view a, std::string_view b, bool fold_case);
+
+}  // namespace tallowick::engine

@@ -1,0 +1,462 @@
+#include "engine/stat_list.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <limits>
+#include <new>
+
+#include "base/status.h"
+
+namespace tallowick::engine {
+namespace {
+
+constexpr double kSecondsPerDay = 86400.0;
+constexpr double kHalfMinute = 30.0 / kSecondsPerDay;
+constexpr double kOneMinute = 60.0 / kSecondsPerDay;
+// Hit times are Julian dates near 2.45 million, where a double resolves about
+// 40 microseconds: a gap of exactly the session time must not read as longer.
+constexpr double kTimeSlack = 0.001 / kSecondsPerDay;
+
+int CompareNames(std::string_view a, std::string_view b) {
+    const std::size_t n = std::min(a.size(), b.size());
+    for (std::size_t i = 0; i < n; ++i) {
+        auto ca = static_cast<unsigned char>(a[i]);
+        auto cb = static_cast<unsigned char>(b[i]);
+        if (ca >= 'a' && ca <= 'z') ca = static_cast<unsigned char>(ca - 0x20);
+        if (cb >= 'a' && cb <= 'z') cb = static_cast<unsigned char>(cb - 0x20);
+        if (ca != cb) return ca < cb ? -1 : 1;
+    }
+    return 0;  // one name is the beginning of the other: they rank alike
+}
+
+template <class T>
+int Descending(T a, T b) {
+    return a > b ? -1 : (a < b ? 1 : 0);
+}
+
+struct ByName {
+    int operator()(const StatItem& a, const StatItem& b) const { return CompareNames(a.name, b.name); }
+};
+struct ByBytes {
+    int operator()(const StatItem& a, const StatItem& b) const { return Descending(a.bytes, b.bytes); }
+};
+struct ByReq {
+    int operator()(const StatItem& a, const StatItem& b) const { return Descending(a.req, b.req); }
+};
+struct ByPages {
+    int operator()(const StatItem& a, const StatItem& b) const { return Descending(a.pages, b.pages); }
+};
+
+}  // namespace
+
+int DepthRows(int statdepth) {
+    if (statdepth <= 7) return (statdepth - 2) * 10;
+    if (statdepth <= 12) return (statdepth - 7) * 100;
+    return statdepth;
+}
+
+// ---- creation --------------------------------------------------------------
+
+std::unique_ptr<StatList> StatList::Create(ReportStats* owner, int initialCapacity,
+                                           const CountingOptions& options) {
+    std::unique_ptr<StatList> list(new (std::nothrow) StatList(owner, options));
+    if (!list) {
+        OutOfMemory("Failed alloc stat", static_cast<long>(sizeof(StatList)));
+        return nullptr;
+    }
+    // A list must be able to grow, so it holds at least one item.
+    const int n = std::max(initialCapacity, 1);
+    try {
+        list->items_.reserve(static_cast<std::size_t>(n));
+    } catch (const std::exception&) {
+        OutOfMemory("Failed alloc stat", static_cast<long>(n) * static_cast<long>(sizeof(StatItem)));
+        return nullptr;
+    }
+    // The index grows with the items; a large initial capacity only pre-sizes it so far.
+    std::size_t needed = 0;
+    if (!list->index_.Reserve(static_cast<std::size_t>(std::min(n, 1 << 15)), &needed)) {
+        OutOfMemory("Failed alloc headPtr", static_cast<long>(needed));
+        return nullptr;
+    }
+    list->capacity_ = n;
+    list->increment_ = n < 8 ? n * 10 : n;
+    return list;
+}
+
+std::unique_ptr<StatList> StatList::Recreate(ReportStats* owner, std::unique_ptr<StatList> list,
+                                             int initialCapacity, const CountingOptions& options) {
+    if (!list) return Create(owner, initialCapacity, options);
+    if (list->Count() == 0) return list;
+    const bool timeRecs = list->hasTimeRecs_;
+    const bool sessionRecs = list->hasSessionRecs_;
+    const NameKind kind = list->nameKind_;
+    list.reset();  // release the old items before asking for the new ones
+    auto fresh = Create(owner, initialCapacity, options);
+    if (fresh) {
+        fresh->hasTimeRecs_ = timeRecs;
+        fresh->hasSessionRecs_ = sessionRecs;
+        fresh->nameKind_ = kind;
+    }
+    return fresh;
+}
+
+// ---- find or insert --------------------------------------------------------
+
+bool StatList::Grow() {
+    const long long grown = static_cast<long long>(capacity_) + increment_;
+    const long needed = static_cast<long>(grown * static_cast<long long>(sizeof(StatItem)));
+    try {
+        if (grown > std::numeric_limits<int>::max()) throw std::bad_alloc();
+        items_.reserve(static_cast<std::size_t>(grown));
+    } catch (const std::exception&) {
+        char what[64];
+        std::snprintf(what, sizeof what, "StatList Failed to Add %lld units\n", grown);
+        OutOfMemory(what, needed);
+        return false;
+    }
+    capacity_ = static_cast<int>(grown);
+    return true;
+}
+
+int StatList::FindOrInsert(std::string_view name) {
+    if (name.empty()) return -1;
+    const bool fold = options_.ignorecase;
+    const std::uint32_t hash = NameHash(name, fold);
+    const int found = index_.Find(hash, [&](std::int32_t at) {
+        return SameName(items_[static_cast<std::size_t>(at)].key, name, fold);
+    });
+    if (found >= 0) return found;
+
+    if (Count() >= capacity_ && !Grow()) return -1;
+    std::size_t needed = 0;
+    if (!index_.Reserve(items_.size() + 1, &needed)) {
+        OutOfMemory("Failed alloc headPtr", static_cast<long>(needed));
+        return -1;
+    }
+    StatItem item;
+    if (nameKind_ == kOwnedNames) {
+        auto copy = names_.Store(name);
+        if (!copy) {
+            OutOfMemory("Cant alloc - new character", static_cast<long>(name.size() + 1));
+            return -1;
+        }
+        item.name = *copy;
+    } else {
+        item.name = name;
+    }
+    item.key = item.name;
+    item.hash = hash;
+    const int pos = Count();
+    item.pos = pos;
+    try {
+        if (hasTimeRecs_) item.timeRecs = std::make_unique<TimeRecList>();
+        if (hasSessionRecs_) item.sessionRec = std::make_unique<SessionRecList>(hash, owner_);
+    } catch (const std::bad_alloc&) {
+        OutOfMemory({}, 0);
+        return -1;
+    }
+    // Within the reserved capacity: no reallocation, no throw.
+    items_.push_back(std::move(item));
+    index_.Insert(hash, pos);
+    return pos;
+}
+
+int StatList::Add(std::string_view name) { return FindOrInsert(name); }
+
+int StatList::AddHit(std::int64_t bytes, std::int64_t bytesIn, std::string_view name, double time,
+                     int flags, int key) {
+    const int i = FindOrInsert(name);
+    if (i < 0) return -1;
+    StatItem& item = items_[static_cast<std::size_t>(i)];
+    const auto sent = static_cast<double>(bytes);
+    const auto received = static_cast<double>(bytesIn);
+    item.req += 1;
+    item.bytes += sent;
+    item.bytesin += received;
+    totalReq_ += 1;
+    totalBytes_ += sent;
+    totalBytesIn_ += received;
+    if (flags & kAddMisc1) {
+        item.misc1 += 1;
+        totalMisc1_ += 1;
+    }
+    if (flags & kAddPage) {
+        item.pages += 1;
+        totalPages_ += 1;
+    }
+    if (flags & kAddError) item.errors += 1;
+    if (hasTimeRecs_ && item.timeRecs) {
+        if (flags & kAddDayRecord)
+            item.timeRecs->Add(static_cast<int>(time + 0.5), bytes);
+        else if (flags & kAddKeyRecord)
+            item.timeRecs->Add(key, bytes);
+    }
+    if (flags & kAddVisit) VisitTracking(item, time);
+    return i;
+}
+
+void StatList::VisitTracking(StatItem& item, double time) {
+    const double gap = options_.sessiontime * 60.0 / kSecondsPerDay;
+    const double d = std::fabs(time - item.timelast);
+    newVisit_ = false;
+    if (item.visits == 0) {
+        item.timein = time;
+        item.timetot = kHalfMinute;
+        item.visits = 1;
+        totalVisits_ += 1;
+        totalTime_ += kHalfMinute;
+        item.misc1 = 0;
+        newVisit_ = true;
+    } else if (d > gap + kTimeSlack) {
+        // The visit that ends is credited with its span plus a minute.
+        const double span = std::fabs(item.timelast - item.timein) + kOneMinute;
+        if (item.visits == 1)
+            item.timetot = span;
+        else
+            item.timetot += span;
+        item.timein = time;
+        item.visits += 1;
+        totalTime_ += span;
+        totalVisits_ += 1;
+        item.misc1 = 0;
+        newVisit_ = true;
+    } else if (item.visits == 1) {
+        // Only the first visit is credited as it goes.
+        item.timetot += d;
+        totalTime_ += d;
+    }
+    item.timelast = time;
+}
+
+int StatList::AddValues(std::string_view name, double bytes, double bytesIn, double timelast) {
+    const int i = FindOrInsert(name);
+    if (i < 0) return -1;
+    StatItem& item = items_[static_cast<std::size_t>(i)];
+    item.req += 1;
+    item.bytes += bytes;
+    item.bytesin += bytesIn;
+    item.timelast = timelast;
+    totalReq_ += 1;
+    totalBytes_ += bytes;
+    totalBytesIn_ += bytesIn;
+    return i;
+}
+
+int StatList::Merge(StatList& source, int index) {
+    if (&source == this || source.At(index) == nullptr) return -1;
+    const int i = FindOrInsert(source.items_[static_cast<std::size_t>(index)].name);
+    if (i < 0) return -1;
+    StatItem& from = source.items_[static_cast<std::size_t>(index)];
+    StatItem& to = items_[static_cast<std::size_t>(i)];
+    totalReq_ += 1;
+    totalBytes_ += from.bytes;
+    totalBytesIn_ += from.bytesin;
+    totalMisc1_ += from.misc1;
+    totalPages_ += from.pages;
+    totalTime_ += from.timetot;
+    totalVisits_ += from.visits;
+    to.bytes += std::trunc(from.bytes);
+    to.bytesin += std::trunc(from.bytesin);
+    to.req = from.req;
+    to.visits = from.visits;
+    to.misc1 = from.misc1;
+    to.misc2 = from.misc2;
+    to.misc3 = from.misc3;
+    to.pages = from.pages;
+    to.errors = from.errors;
+    to.timein = from.timein;
+    to.timelast = from.timelast;
+    to.timetot = from.timetot;
+    if (from.timeRecs) to.timeRecs = std::move(from.timeRecs);
+    if (from.sessionRec) to.sessionRec = std::move(from.sessionRec);
+    return i;
+}
+
+// ---- access ----------------------------------------------------------------
+
+StatItem* StatList::At(int index) {
+    return index >= 0 && index < Count() ? &items_[static_cast<std::size_t>(index)] : nullptr;
+}
+
+const StatItem* StatList::At(int index) const {
+    return index >= 0 && index < Count() ? &items_[static_cast<std::size_t>(index)] : nullptr;
+}
+
+const StatItem* StatList::Item(int index) const { return At(index); }
+
+std::string_view StatList::Name(int i) const { auto* p = At(i); return p ? p->name : std::string_view{}; }
+std::uint32_t StatList::Hash(int i) const { auto* p = At(i); return p ? p->hash : 0; }
+int StatList::Req(int i) const { auto* p = At(i); return p ? p->req : 0; }
+double StatList::Bytes(int i) const { auto* p = At(i); return p ? p->bytes : 0.0; }
+double StatList::BytesIn(int i) const { auto* p = At(i); return p ? p->bytesin : 0.0; }
+int StatList::Visits(int i) const { auto* p = At(i); return p ? p->visits : 0; }
+int StatList::Misc1(int i) const { auto* p = At(i); return p ? p->misc1 : 0; }
+int StatList::Misc2(int i) const { auto* p = At(i); return p ? p->misc2 : 0; }
+int StatList::Misc3(int i) const { auto* p = At(i); return p ? p->misc3 : 0; }
+int StatList::Pages(int i) const { auto* p = At(i); return p ? p->pages : 0; }
+int StatList::Errors(int i) const { auto* p = At(i); return p ? p->errors : 0; }
+double StatList::TimeIn(int i) const { auto* p = At(i); return p ? p->timein : 0.0; }
+double StatList::TimeLast(int i) const { auto* p = At(i); return p ? p->timelast : 0.0; }
+double StatList::TimeTot(int i) const { auto* p = At(i); return p ? p->timetot : 0.0; }
+
+void StatList::SetVisits(int i, int v) { if (auto* p = At(i)) p->visits = v; }
+void StatList::SetMisc1(int i, int v) { if (auto* p = At(i)) p->misc1 = v; }
+void StatList::SetMisc2(int i, int v) { if (auto* p = At(i)) p->misc2 = static_cast<std::int8_t>(v); }
+void StatList::SetMisc3(int i, int v) { if (auto* p = At(i)) p->misc3 = static_cast<std::int8_t>(v); }
+void StatList::SetPages(int i, int v) { if (auto* p = At(i)) p->pages = v; }
+void StatList::SetErrors(int i, int v) { if (auto* p = At(i)) p->errors = v; }
+void StatList::SetTimeIn(int i, double t) { if (auto* p = At(i)) p->timein = t; }
+void StatList::AddTimeTot(int i, double days) { if (auto* p = At(i)) p->timetot += days; }
+
+void StatList::AddReq(int i, int n) {
+    if (auto* p = At(i)) {
+        p->req += n;
+        totalReq_ += n;
+    }
+}
+
+void StatList::AddVisits(int i, int n) {
+    if (auto* p = At(i)) {
+        p->visits += n;
+        totalVisits_ += n;
+    }
+}
+
+void StatList::AddPages(int i, int n) {
+    if (auto* p = At(i)) {
+        p->pages += n;
+        totalPages_ += n;
+    }
+}
+
+int StatList::FindByHash(std::uint32_t hash) const { return index_.FindLowest(hash); }
+
+void StatList::Substitute(
+    const std::function<std::optional<std::string_view>(std::string_view)>& fn) {
+    if (!fn) return;
+    for (StatItem& item : items_) {
+        const std::optional<std::string_view> text = fn(item.name);
+        if (!text) continue;
+        auto copy = names_.Store(*text);
+        if (!copy) {
+            OutOfMemory("::Substitute(), new char[mystrlen(pt) + 1];",
+                        static_cast<long>(text->size() + 1));
+            return;
+        }
+        item.name = *copy;
+    }
+}
+
+// ---- sorting ---------------------------------------------------------------
+
+template <class Cmp>
+void StatList::Order(Cmp cmp, int rows) {
+    const std::size_t n = items_.size();
+    const std::size_t c = rows > 0 ? 2 * static_cast<std::size_t>(std::max(rows, 15)) : 0;
+    if (c > 0 && n >= c) {
+        // Only the rows a report can show: selection, ties going to the later item.
+        for (std::size_t p = 0; p < c; ++p) {
+            std::size_t best = p;
+            for (std::size_t q = p + 1; q < n; ++q)
+                if (cmp(items_[q], items_[best]) <= 0) best = q;
+            if (best != p) std::swap(items_[p], items_[best]);
+        }
+    } else {
+        // Stable, and safe with comparators that are not strict weak orders (the
+        // name order treats a prefix as equal to the longer name).
+        std::stable_sort(items_.begin(), items_.end(),
+                         [&](const StatItem& a, const StatItem& b) { return cmp(a, b) < 0; });
+    }
+    RebuildIndex();
+}
+
+int StatList::BuiltInOrder(int order) const {
+    if (order == kSortPage && totalPages_ == 0) return kSortReqs;
+    return order;
+}
+
+void StatList::Sort(int order, int statdepth) {
+    const int rows = DepthRows(statdepth);
+    switch (BuiltInOrder(order)) {
+        case kSortName: Order(ByName{}, rows); break;
+        case kSortSize: Order(ByBytes{}, rows); break;
+        case kSortPage: Order(ByPages{}, rows); break;
+        default: Order(ByReq{}, rows); break;
+    }
+}
+
+void StatList::Sort(const ItemOrder& order, int statdepth) {
+    if (order) Order(std::cref(order), DepthRows(statdepth));
+}
+
+void StatList::SortBy(int order) {
+    switch (BuiltInOrder(order)) {
+        case kSortName: Order(ByName{}, 0); break;
+        case kSortSize: Order(ByBytes{}, 0); break;
+        case kSortPage: Order(ByPages{}, 0); break;
+        default: Order(ByReq{}, 0); break;
+    }
+}
+
+void StatList::SortBy(const ItemOrder& order) {
+    if (order) Order(std::cref(order), 0);
+}
+
+void StatList::RebuildIndex() {
+    index_.Clear();
+    for (std::size_t i = 0; i < items_.size(); ++i)
+        index_.Insert(items_[i].hash, static_cast<std::int32_t>(i));
+}
+
+void StatList::Relink() {
+    for (std::size_t i = 0; i < items_.size(); ++i) items_[i].pos = static_cast<std::int32_t>(i);
+}
+
+// ---- per-item record lists -------------------------------------------------
+
+TimeRecList* StatList::TimeRecs(int i) {
+    auto* p = At(i);
+    return p ? p->timeRecs.get() : nullptr;
+}
+
+SessionRecList* StatList::SessionRecs(int i) {
+    auto* p = At(i);
+    return p ? p->sessionRec.get() : nullptr;
+}
+
+void StatList::SortTimeRecs(int i, int selector) {
+    if (auto* t = TimeRecs(i)) t->Sort(selector);
+}
+
+int StatList::TimeRecCount(int i) const {
+    auto* p = At(i);
+    return p && p->timeRecs ? p->timeRecs->Count() : 0;
+}
+
+int StatList::TimeRecKey(int i, int r) const {
+    auto* p = At(i);
+    return p && p->timeRecs ? p->timeRecs->Key(r) : -1;
+}
+
+std::int64_t StatList::TimeRecSum(int i, int r) const {
+    auto* p = At(i);
+    return p && p->timeRecs ? p->timeRecs->Sum(r) : -1;
+}
+
+int StatList::TimeRecCountAt(int i, int r) const {
+    auto* p = At(i);
+    return p && p->timeRecs ? p->timeRecs->CountAt(r) : -1;
+}
+
+std::int64_t StatList::TimeRecSumFor(int i, int key) const {
+    auto* p = At(i);
+    return p && p->timeRecs ? p->timeRecs->SumFor(key) : -1;
+}
+
+int StatList::TimeRecCountFor(int i, int key) const {
+    auto* p = At(i);
+    return p && p->timeRecs ? p->timeRecs->CountFor(key) : -1;
+}
+
+}  // namespace tallowick::engine

@@ -1,0 +1,252 @@
+// The counting tables. Every statistic of a report (files, clients, referrers,
+// hours, days, browsers, ...) is a `StatList`: a growable array of `StatItem`s,
+// each found again by its name through a hash index. Reports, summaries, graphs
+// and the history database read the items by position after the run; the hit
+// accounting fills them through AddHit, once per hit and table.
+//
+// An item is identified by its name hash together with its name (compared with
+// the same case folding as the hash), so two names whose hashes collide are two
+// items. The hash itself is what the history database stores.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string_view>
+
+#include "base/settings.h"
+#include "engine/name_hash.h"
+#include "engine/session_rec.h"
+#include "engine/table_storage.h"
+#include "engine/time_rec.h"
+
+namespace tallowick::engine {
+
+struct ReportStats;
+
+// AddHit flags.
+inline constexpr int kAddMisc1 = 0x01;      // count in misc1 (and totalMisc1)
+inline constexpr int kAddPage = 0x02;       // a page view
+inline constexpr int kAddDayRecord = 0x08;  // TimeRec under the day of the hit
+inline constexpr int kAddVisit = 0x10;      // visit tracking
+inline constexpr int kAddError = 0x40;      // a failed request
+inline constexpr int kAddKeyRecord = 0x80;  // TimeRec under the caller's key
+
+// Where item names live (`nameKind`).
+enum NameKind : int {
+    kOwnedNames = 0,   // copied into the list
+    kStaticNames = 1,  // point into a static table (statuses, countries, hours, ...)
+    kFileNames = 2,    // point at the names of the report's file list
+};
+
+// Settings the tables read while counting.
+struct CountingOptions {
+    bool ignorecase = false;  // fold case in the hash and in name comparison
+    int sessiontime = 10;     // minutes without a hit that end a visit
+
+    static CountingOptions From(const AnalysisSettings& analysis) {
+        return {analysis.ignorecase, analysis.sessiontime};
+    }
+};
+
+// The number of report rows a `statdepth` code gives: up to 7 (code - 2) x 10,
+// 8 to 12 (code - 7) x 100, from 13 up the code itself.
+int DepthRows(int statdepth);
+
+// One array element. Counters start at zero.
+struct StatItem {
+    std::string_view name;  // what reports show; Substitute may change it
+    std::string_view key;   // the name the item is found by (the first name added)
+    std::uint32_t hash = 0;
+    std::int32_t pos = 0;   // index in the array; rewritten by Relink
+    std::int32_t req = 0;
+    std::int32_t visits = 0;
+    std::int32_t misc1 = 0;  // flag-1 hits; reset when a visit starts
+    std::int32_t pages = 0;
+    std::int32_t errors = 0;
+    std::int8_t misc2 = 0;   // small per-list value (a client's last browser, a system's family)
+    std::int8_t misc3 = 0;   // second one (a client's last operating system)
+    double bytes = 0;
+    double bytesin = 0;
+    double timein = 0;    // start of the current visit, days
+    double timelast = 0;  // last hit, days
+    double timetot = 0;   // time online, days
+    std::unique_ptr<TimeRecList> timeRecs;       // when the list hasTimeRecs
+    std::unique_ptr<SessionRecList> sessionRec;  // when the list hasSessionRecs
+};
+
+// Orders two items for a sort: negative when a ranks before b, 0 when they rank
+// alike, positive when b ranks before a.
+using ItemOrder = std::function<int(const StatItem& a, const StatItem& b)>;
+
+class StatList {
+public:
+    // Create: an empty list with room for initialCapacity items. It grows by that
+    // capacity, or by ten times it when it is below 8. Returns nullptr when the
+    // memory cannot be had ("Failed alloc stat" or "Failed alloc headPtr").
+    static std::unique_ptr<StatList> Create(ReportStats* owner, int initialCapacity,
+                                            const CountingOptions& options = {});
+    // `Recreate`: no list gives Create; a list without items is returned as it is;
+    // otherwise a fresh list that keeps hasTimeRecs, hasSessionRecs and nameKind.
+    static std::unique_ptr<StatList> Recreate(ReportStats* owner, std::unique_ptr<StatList> list,
+                                              int initialCapacity,
+                                              const CountingOptions& options = {});
+
+    StatList(const StatList&) = delete;
+    StatList& operator=(const StatList&) = delete;
+
+    // Add: the index of the item with this name, inserted when new. Counters are
+    // not touched. -1 for an empty name or when the list cannot grow (the failure
+    // is reported and the list keeps its contents).
+    int Add(std::string_view name);
+
+    // `AddHit`: Add, then count one request of bytes sent and bytesIn received,
+    // and by flags (kAdd...): misc1, pages, errors, a TimeRec record under the
+    // day of time (days) or under key, and visit tracking. Returns the index or -1.
+    int AddHit(std::int64_t bytes, std::int64_t bytesIn, std::string_view name, double time,
+               int flags, int key = 0);
+
+    // AddValues (history database reader): AddHit without flags that sets timelast.
+    int AddValues(std::string_view name, double bytes, double bytesIn, double timelast);
+
+    // Merge (client grouping): Add the name of item `index` of another list and
+    // take over its counters; bytes add up (truncated to whole numbers), the other
+    // counters are overwritten. The source item's TimeRec and SessionRec lists
+    // move to the target item. The totals count the merge as one request carrying
+    // the source's values. -1 for a bad index, the list itself, or a failed add.
+    int Merge(StatList& source, int index);
+
+    // The item at index, or nullptr outside 0..Count()-1.
+    const StatItem* Item(int index) const;
+    std::span<const StatItem> Items() const { return {items_.data(), items_.size()}; }
+
+    // Getters by index: 0 (or empty) outside 0..Count()-1.
+    std::string_view Name(int index) const;
+    std::uint32_t Hash(int index) const;
+    int Req(int index) const;
+    double Bytes(int index) const;
+    double BytesIn(int index) const;
+    int Visits(int index) const;
+    int Misc1(int index) const;
+    int Misc2(int index) const;
+    int Misc3(int index) const;
+    int Pages(int index) const;
+    int Errors(int index) const;
+    double TimeIn(int index) const;
+    double TimeLast(int index) const;
+    double TimeTot(int index) const;
+
+    // Setters by index (ignored outside the list).
+    void SetVisits(int index, int visits);
+    void SetMisc1(int index, int misc1);
+    void SetMisc2(int index, int misc2);
+    void SetMisc3(int index, int misc3);
+    void SetPages(int index, int pages);
+    void SetErrors(int index, int errors);
+    void SetTimeIn(int index, double timein);
+    void AddTimeTot(int index, double days);
+    // Adders that keep the list total in step.
+    void AddReq(int index, int n);
+    void AddVisits(int index, int n);
+    void AddPages(int index, int n);
+    // Failed requests are totalled by the hit accounting itself.
+    void AddTotalErrors(int n) { totalErrors_ += n; }
+
+    int Count() const { return static_cast<int>(items_.size()); }
+    int Capacity() const { return capacity_; }
+    int Increment() const { return increment_; }
+    int TotalReq() const { return totalReq_; }
+    int TotalMisc1() const { return totalMisc1_; }
+    int TotalPages() const { return totalPages_; }
+    int TotalErrors() const { return totalErrors_; }
+    int TotalVisits() const { return totalVisits_; }
+    double TotalBytes() const { return totalBytes_; }
+    double TotalBytesIn() const { return totalBytesIn_; }
+    double TotalTime() const { return totalTime_; }
+    // Whether the last add with kAddVisit started a new visit.
+    bool NewVisit() const { return newVisit_; }
+
+    bool HasTimeRecs() const { return hasTimeRecs_; }
+    bool HasSessionRecs() const { return hasSessionRecs_; }
+    NameKind GetNameKind() const { return nameKind_; }
+    // Set before the first add: existing items do not get record lists.
+    void SetHasTimeRecs(bool on) { hasTimeRecs_ = on; }
+    void SetHasSessionRecs(bool on) { hasSessionRecs_ = on; }
+    void SetNameKind(NameKind kind) { nameKind_ = kind; }
+    ReportStats* Owner() const { return owner_; }
+    const CountingOptions& Options() const { return options_; }
+
+    // The hash this list gives a name (folded when ignorecase is on).
+    std::uint32_t HashOf(std::string_view name) const { return NameHash(name, options_.ignorecase); }
+    // FindByHash: the first item (lowest index) with this hash, or -1.
+    int FindByHash(std::uint32_t hash) const;
+
+    // `Substitute`: for every item for which fn returns a text, the item's name
+    // becomes an owned copy of it. The item is still found by its old name.
+    void Substitute(const std::function<std::optional<std::string_view>(std::string_view)>& fn);
+
+    // `Sort` for a report that shows DepthRows(statdepth) rows N: when N > 0 and
+    // the list holds at least c = 2 x max(N, 15) items, only the first c positions
+    // are ordered (by selection, equal items going to the later one); otherwise
+    // the whole list. order: kSortName (case-insensitive, a name equal to the
+    // start of the other ranks alike), kSortSize (bytes), kSortReqs (requests),
+    // kSortPage (pages, or requests when the list has no pages); all descending
+    // but names.
+    void Sort(int order, int statdepth);
+    void Sort(const ItemOrder& order, int statdepth);
+    // SortBy: always the whole list.
+    void SortBy(int order);
+    void SortBy(const ItemOrder& order);
+    // `Relink`: after a sort, pos becomes each item's index. (Finding items by
+    // name keeps working after a sort without it.)
+    void Relink();
+
+    // Per-item TimeRec access; -1 (0 for counts) when the item has no records.
+    void SortTimeRecs(int index, int selector);
+    int TimeRecCount(int index) const;
+    int TimeRecKey(int index, int record) const;
+    std::int64_t TimeRecSum(int index, int record) const;
+    int TimeRecCountAt(int index, int record) const;
+    std::int64_t TimeRecSumFor(int index, int key) const;
+    int TimeRecCountFor(int index, int key) const;
+    TimeRecList* TimeRecs(int index);
+    SessionRecList* SessionRecs(int index);
+
+private:
+    StatList(ReportStats* owner, const CountingOptions& options) : owner_(owner), options_(options) {}
+
+    int FindOrInsert(std::string_view name);
+    bool Grow();
+    void RebuildIndex();
+    StatItem* At(int index);
+    const StatItem* At(int index) const;
+    template <class Cmp>
+    void Order(Cmp cmp, int rows);
+    int BuiltInOrder(int order) const;
+    void VisitTracking(StatItem& item, double time);
+
+    ReportStats* owner_;  // not owned
+    CountingOptions options_;
+    bool hasTimeRecs_ = false;
+    bool hasSessionRecs_ = false;
+    NameKind nameKind_ = kOwnedNames;
+    bool newVisit_ = false;
+    int capacity_ = 0;
+    int increment_ = 0;
+    int totalReq_ = 0;
+    int totalMisc1_ = 0;
+    int totalPages_ = 0;
+    int totalErrors_ = 0;
+    int totalVisits_ = 0;
+    double totalBytes_ = 0;
+    double totalBytesIn_ = 0;
+    double totalTime_ = 0;
+
+    detail::TryVector<StatItem> items_;  // reserved to capacity_
+    detail::HashIndex index_;
+    detail::NameArena names_;
+};
+
+}  // namespace tallowick::engine

@@ -1,0 +1,56 @@
+// Per-item record lists of the counting tables: day-by-day (or otherwise keyed)
+// sums for history graphs.
+#pragma once
+
+#include <cstdint>
+#include <span>
+
+#include "engine/table_storage.h"
+
+namespace tallowick::engine {
+
+struct TimeRecord {
+    std::int32_t key = 0;    // a day number or a small key chosen by the caller
+    // 64-bit: a busy client moves more than 2 GiB in a day.
+    std::int64_t sum = 0;
+    std::int32_t count = 0;  // number of adds
+};
+
+// `TimeRec` list: a small array searched linearly, grown 8 records at a time.
+class TimeRecList {
+public:
+    static constexpr int kGrowth = 8;
+
+    // Adds value under key: an existing record gets sum += value and count += 1,
+    // otherwise {key, value, 1} is appended. Returns the record's index, or -1
+    // when the list cannot grow ("TimeRec Failed to Add" is reported).
+    int Add(int key, std::int64_t value);
+
+    int Count() const { return count_; }
+    int Capacity() const { return static_cast<int>(records_.size()); }
+    std::span<const TimeRecord> Records() const { return {records_.data(), std::size_t(count_)}; }
+
+    // By index: -1 outside the allocated records (records between Count() and
+    // Capacity() are zero).
+    int Key(int index) const;
+    std::int64_t Sum(int index) const;
+    int CountAt(int index) const;
+    // By key: -1 when no record has the key.
+    std::int64_t SumFor(int key) const;
+    int CountFor(int key) const;
+
+    // The history database restores each record's count after adding it.
+    void SetCountAt(int index, int count);
+
+    // Orders the records by sum descending (selector 1) or count descending.
+    void Sort(int selector);
+
+private:
+    int IndexOf(int key) const;
+    bool InRange(int index) const { return index >= 0 && index < Capacity(); }
+
+    detail::TryVector<TimeRecord> records_;  // size() is the capacity
+    int count_ = 0;
+};
+
+}  // namespace tallowick::engine
