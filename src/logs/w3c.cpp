@@ -30,13 +30,16 @@ constexpr std::array<SlotNames, W3cLayout::kSlots> kSlotNames{{
 
 bool is_blank(char c) { return c == ' ' || c == '\t'; }
 
-// The tokens of one W3C line, numbered from 1 as the layout counts them.
+// The tokens of one W3C line, numbered from 1 as the layout counts them. Tokens
+// are kept as offsets, which need no clearing, so cutting a line costs only
+// the tokens it has.
 class W3cTokens {
 public:
     static constexpr std::size_t kCapacity = W3cLayout::kMaxFields + 1;
 
     // Cuts `line`; false for an open quote or more than `limit` tokens.
     bool cut(std::string_view line, std::size_t limit) {
+        line_ = line;
         const std::size_t n = line.size();
         std::size_t i = 0;
         while (true) {
@@ -54,17 +57,22 @@ public:
                 i = end;
             }
             if (count_ == limit || count_ == kCapacity) return false;
-            items_[count_++] = line.substr(start, end - start);
+            items_[count_++] = Span{start, end - start};
         }
     }
     std::size_t size() const { return count_; }
     // Token number p (from 1); empty for 0 or past the last token.
     std::string_view operator[](std::size_t p) const {
-        return (p == 0 || p > count_) ? std::string_view{} : items_[p - 1];
+        if (p == 0 || p > count_) return {};
+        return line_.substr(items_[p - 1].begin, items_[p - 1].size);
     }
 
 private:
-    std::array<std::string_view, kCapacity> items_;
+    struct Span {
+        std::size_t begin, size;
+    };
+    std::string_view line_;
+    std::array<Span, kCapacity> items_;  // only the first count_ are set
     std::size_t count_ = 0;
 };
 
