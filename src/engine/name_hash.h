@@ -6,6 +6,7 @@
 #include <array>
 #include <cstdint>
 #include <string_view>
+#include <type_traits>
 
 namespace tallowick::engine {
 
@@ -28,9 +29,15 @@ constexpr unsigned char FoldByte(unsigned char c) {
     return c > 0x60 ? static_cast<unsigned char>(c - 0x20) : c;
 }
 
+namespace detail {
+// The same hash eight bytes at a time (it is called once per hit and table).
+std::uint32_t NameHashWide(std::string_view name, bool fold_case);
+}  // namespace detail
+
 // NameHash: h starts at 0; per byte h = rotl(h, 8) XOR T[byte XOR (h >> 24)], with
 // the byte folded first when fold_case is set. No final XOR.
 constexpr std::uint32_t NameHash(std::string_view name, bool fold_case = false) {
+    if (!std::is_constant_evaluated()) return detail::NameHashWide(name, fold_case);
     std::uint32_t h = 0;
     for (char ch : name) {
         auto c = static_cast<unsigned char>(ch);

@@ -108,7 +108,16 @@ bool StatList::Grow() {
     const long needed = static_cast<long>(grown * static_cast<long long>(sizeof(StatItem)));
     try {
         if (grown > std::numeric_limits<int>::max()) throw std::bad_alloc();
-        items_.reserve(static_cast<std::size_t>(grown));
+        // The list's capacity follows the fixed steps, but the memory behind it
+        // at least doubles: copying every item each step is quadratic on big logs.
+        const auto wanted = static_cast<std::size_t>(grown);
+        if (items_.capacity() < wanted) {
+            try {
+                items_.reserve(std::max(wanted, 2 * items_.capacity()));
+            } catch (const std::bad_alloc&) {
+                items_.reserve(wanted);
+            }
+        }
     } catch (const std::exception&) {
         char what[64];
         std::snprintf(what, sizeof what, "StatList Failed to Add %lld units\n", grown);

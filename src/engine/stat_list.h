@@ -55,14 +55,12 @@ struct CountingOptions {
 // 8 to 12 (code - 7) x 100, from 13 up the code itself.
 int DepthRows(int statdepth);
 
-// One array element. Counters start at zero.
-struct StatItem {
-    std::string_view name;  // what reports show; Substitute may change it
+// One array element. Counters start at zero. Two cache lines: the first holds
+// what every add reads and writes, the second what visit tracking and reports use.
+struct alignas(64) StatItem {
     std::string_view key;   // the name the item is found by (the first name added)
     std::uint32_t hash = 0;
-    std::int32_t pos = 0;   // index in the array; rewritten by Relink
     std::int32_t req = 0;
-    std::int32_t visits = 0;
     std::int32_t misc1 = 0;  // flag-1 hits; reset when a visit starts
     std::int32_t pages = 0;
     std::int32_t errors = 0;
@@ -70,12 +68,17 @@ struct StatItem {
     std::int8_t misc3 = 0;   // second one (a client's last operating system)
     double bytes = 0;
     double bytesin = 0;
+
+    std::string_view name;  // what reports show; Substitute may change it
+    std::int32_t pos = 0;   // index in the array; rewritten by Relink
+    std::int32_t visits = 0;
     double timein = 0;    // start of the current visit, days
     double timelast = 0;  // last hit, days
     double timetot = 0;   // time online, days
     std::unique_ptr<TimeRecList> timeRecs;       // when the list hasTimeRecs
     std::unique_ptr<SessionRecList> sessionRec;  // when the list hasSessionRecs
 };
+static_assert(sizeof(StatItem) == 128, "two cache lines per item");
 
 // Orders two items for a sort: negative when a ranks before b, 0 when they rank
 // alike, positive when b ranks before a.

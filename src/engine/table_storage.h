@@ -21,16 +21,24 @@ namespace tallowick::engine::detail {
 template <class T>
 struct TryAllocator {
     using value_type = T;
+    static constexpr bool kOverAligned = alignof(T) > __STDCPP_DEFAULT_NEW_ALIGNMENT__;
     TryAllocator() = default;
     template <class U>
     TryAllocator(const TryAllocator<U>&) noexcept {}
     T* allocate(std::size_t n) {
         if (n > std::numeric_limits<std::size_t>::max() / sizeof(T)) throw std::bad_alloc();
-        void* p = ::operator new(n * sizeof(T), std::nothrow);
+        void* p = kOverAligned
+                      ? ::operator new(n * sizeof(T), std::align_val_t(alignof(T)), std::nothrow)
+                      : ::operator new(n * sizeof(T), std::nothrow);
         if (p == nullptr) throw std::bad_alloc();
         return static_cast<T*>(p);
     }
-    void deallocate(T* p, std::size_t) noexcept { ::operator delete(p); }
+    void deallocate(T* p, std::size_t) noexcept {
+        if constexpr (kOverAligned)
+            ::operator delete(p, std::align_val_t(alignof(T)));
+        else
+            ::operator delete(p);
+    }
     template <class U>
     bool operator==(const TryAllocator<U>&) const noexcept { return true; }
 };
