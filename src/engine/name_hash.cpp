@@ -63,7 +63,9 @@ std::uint32_t NameHashWide(std::string_view name, bool fold_case) {
 
 bool SameName(std::string_view a, std::string_view b, bool fold_case) {
     if (a.size() != b.size()) return false;
-    if (!fold_case) return a.empty() || std::memcmp(a.data(), b.data(), a.size()) == 0;
+    // Most matches are spelled alike: try the plain comparison first.
+    if (a.empty() || std::memcmp(a.data(), b.data(), a.size()) == 0) return true;
+    if (!fold_case) return false;
     for (std::size_t i = 0; i < a.size(); ++i) {
         if (FoldByte(static_cast<unsigned char>(a[i])) !=
             FoldByte(static_cast<unsigned char>(b[i])))

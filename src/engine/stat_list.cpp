@@ -132,8 +132,9 @@ int StatList::FindOrInsert(std::string_view name) {
     if (name.empty()) return -1;
     const bool fold = options_.ignorecase;
     const std::uint32_t hash = NameHash(name, fold);
-    const int found = index_.Find(hash, [&](std::int32_t at) {
-        return SameName(items_[static_cast<std::size_t>(at)].key, name, fold);
+    const int found = index_.Find(hash, [&](std::int32_t at, const char* key) {
+        return items_[static_cast<std::size_t>(at)].key.size() == name.size() &&
+               SameName({key, name.size()}, name, fold);
     });
     if (found >= 0) return found;
 
@@ -166,8 +167,9 @@ int StatList::FindOrInsert(std::string_view name) {
         return -1;
     }
     // Within the reserved capacity: no reallocation, no throw.
+    const char* item_key = item.key.data();
     items_.push_back(std::move(item));
-    index_.Insert(hash, pos);
+    index_.Insert(hash, pos, item_key);
     return pos;
 }
 
@@ -359,18 +361,96 @@ void StatList::Substitute(
 
 // ---- sorting ---------------------------------------------------------------
 
+namespace {
+
+// The report's partial ordering, as plain selection: for each of the first c
+// positions, the best item from there on (the later of equal items) is swapped in.
 template <class Cmp>
-void StatList::Order(Cmp cmp, int rows) {
+void SelectByScan(detail::TryVector<StatItem>& items, Cmp cmp, std::size_t c) {
+    const std::size_t n = items.size();
+    for (std::size_t p = 0; p < c; ++p) {
+        std::size_t best = p;
+        for (std::size_t q = p + 1; q < n; ++q)
+            if (cmp(items[q], items[best]) <= 0) best = q;
+        if (best != p) std::swap(items[p], items[best]);
+    }
+}
+
+// The same selection, swap for swap, without scanning the whole list c times
+// (a report of 500 rows over a million files would compare 10^9 times). Only
+// items ranking at least as high as the c-th best can ever be chosen, so the
+// selection is played out on those candidates' positions and its swaps are then
+// applied. Needs a strict weak order (the numeric orders). False when the
+// working memory cannot be had: the caller then scans.
+template <class Cmp>
+bool SelectByCandidates(detail::TryVector<StatItem>& items, Cmp cmp, std::size_t c) {
+    const std::size_t n = items.size();
+    try {
+        std::vector<std::int32_t> order(n);
+        for (std::size_t i = 0; i < n; ++i) order[i] = static_cast<std::int32_t>(i);
+        auto before = [&](std::int32_t a, std::int32_t b) {
+            return cmp(items[static_cast<std::size_t>(a)], items[static_cast<std::size_t>(b)]) < 0;
+        };
+        std::nth_element(order.begin(), order.begin() + static_cast<std::ptrdiff_t>(c - 1),
+                         order.end(), before);
+        const StatItem& threshold = items[static_cast<std::size_t>(order[c - 1])];
+
+        struct Candidate {
+            std::int32_t item;      // index in the array before sorting
+            std::int32_t position;  // where the selection has it now
+        };
+        std::vector<Candidate> open;
+        std::vector<std::int32_t> at(n, -1);  // position -> index in open, or -1
+        for (std::size_t i = 0; i < n; ++i) {
+            if (cmp(items[i], threshold) <= 0) {
+                at[i] = static_cast<std::int32_t>(open.size());
+                open.push_back({static_cast<std::int32_t>(i), static_cast<std::int32_t>(i)});
+            }
+        }
+        std::vector<std::pair<std::size_t, std::size_t>> swaps;
+        swaps.reserve(c);
+        for (std::size_t p = 0; p < c; ++p) {
+            std::size_t best = 0;
+            for (std::size_t k = 1; k < open.size(); ++k) {
+                const int r = cmp(items[static_cast<std::size_t>(open[k].item)],
+                                  items[static_cast<std::size_t>(open[best].item)]);
+                if (r < 0 || (r == 0 && open[k].position > open[best].position)) best = k;
+            }
+            const auto best_position = static_cast<std::size_t>(open[best].position);
+            // The item at p moves to where the best one was.
+            if (const std::int32_t here = at[p]; here >= 0 && static_cast<std::size_t>(here) != best) {
+                open[static_cast<std::size_t>(here)].position = static_cast<std::int32_t>(best_position);
+                at[best_position] = here;
+            } else if (best_position != p) {
+                at[best_position] = -1;
+            }
+            at[p] = -1;  // placed for good
+            swaps.emplace_back(p, best_position);
+            // Drop the chosen candidate, keeping the position map in step.
+            const std::size_t last = open.size() - 1;
+            if (best != last) {
+                open[best] = open[last];
+                at[static_cast<std::size_t>(open[best].position)] = static_cast<std::int32_t>(best);
+            }
+            open.pop_back();
+        }
+        for (auto [p, b] : swaps)
+            if (b != p) std::swap(items[p], items[b]);
+        return true;
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+}
+
+}  // namespace
+
+template <class Cmp>
+void StatList::Order(Cmp cmp, int rows, bool strict_weak) {
     const std::size_t n = items_.size();
     const std::size_t c = rows > 0 ? 2 * static_cast<std::size_t>(std::max(rows, 15)) : 0;
     if (c > 0 && n >= c) {
-        // Only the rows a report can show: selection, ties going to the later item.
-        for (std::size_t p = 0; p < c; ++p) {
-            std::size_t best = p;
-            for (std::size_t q = p + 1; q < n; ++q)
-                if (cmp(items_[q], items_[best]) <= 0) best = q;
-            if (best != p) std::swap(items_[p], items_[best]);
-        }
+        // Only the rows a report can show, ties going to the later item.
+        if (!strict_weak || !SelectByCandidates(items_, cmp, c)) SelectByScan(items_, cmp, c);
     } else {
         // Stable, and safe with comparators that are not strict weak orders (the
         // name order treats a prefix as equal to the longer name).
@@ -388,34 +468,34 @@ int StatList::BuiltInOrder(int order) const {
 void StatList::Sort(int order, int statdepth) {
     const int rows = DepthRows(statdepth);
     switch (BuiltInOrder(order)) {
-        case kSortName: Order(ByName{}, rows); break;
-        case kSortSize: Order(ByBytes{}, rows); break;
-        case kSortPage: Order(ByPages{}, rows); break;
-        default: Order(ByReq{}, rows); break;
+        case kSortName: Order(ByName{}, rows, false); break;
+        case kSortSize: Order(ByBytes{}, rows, true); break;
+        case kSortPage: Order(ByPages{}, rows, true); break;
+        default: Order(ByReq{}, rows, true); break;
     }
 }
 
 void StatList::Sort(const ItemOrder& order, int statdepth) {
-    if (order) Order(std::cref(order), DepthRows(statdepth));
+    if (order) Order(std::cref(order), DepthRows(statdepth), false);
 }
 
 void StatList::SortBy(int order) {
     switch (BuiltInOrder(order)) {
-        case kSortName: Order(ByName{}, 0); break;
-        case kSortSize: Order(ByBytes{}, 0); break;
-        case kSortPage: Order(ByPages{}, 0); break;
-        default: Order(ByReq{}, 0); break;
+        case kSortName: Order(ByName{}, 0, false); break;
+        case kSortSize: Order(ByBytes{}, 0, true); break;
+        case kSortPage: Order(ByPages{}, 0, true); break;
+        default: Order(ByReq{}, 0, true); break;
     }
 }
 
 void StatList::SortBy(const ItemOrder& order) {
-    if (order) Order(std::cref(order), 0);
+    if (order) Order(std::cref(order), 0, false);
 }
 
 void StatList::RebuildIndex() {
     index_.Clear();
     for (std::size_t i = 0; i < items_.size(); ++i)
-        index_.Insert(items_[i].hash, static_cast<std::int32_t>(i));
+        index_.Insert(items_[i].hash, static_cast<std::int32_t>(i), items_[i].key.data());
 }
 
 void StatList::Relink() {

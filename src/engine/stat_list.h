@@ -226,7 +226,7 @@ private:
     StatItem* At(int index);
     const StatItem* At(int index) const;
     template <class Cmp>
-    void Order(Cmp cmp, int rows);
+    void Order(Cmp cmp, int rows, bool strict_weak);
     int BuiltInOrder(int order) const;
     void VisitTracking(StatItem& item, double time);
 

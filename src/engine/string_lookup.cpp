@@ -21,7 +21,7 @@ std::unique_ptr<StringLookup> StringLookup::Create(int increment) {
 }
 
 int StringLookup::Find(std::uint32_t hash, std::string_view address) const {
-    return index_.Find(hash, [&](std::int32_t at) {
+    return index_.Find(hash, [&](std::int32_t at, const char*) {
         return records_[static_cast<std::size_t>(at)].address() == address;
     });
 }
@@ -68,7 +68,7 @@ bool StringLookup::Add(std::string_view address, std::string_view name) {
     if (text == nullptr) return false;
     records_.push_back(Record{hash, text, static_cast<std::uint32_t>(address.size()),
                               static_cast<std::uint32_t>(name.size())});
-    index_.Insert(hash, Count() - 1);
+    index_.Insert(hash, Count() - 1, text);
     return true;
 }
 

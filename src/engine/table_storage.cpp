@@ -60,19 +60,19 @@ bool HashIndex::Reserve(std::size_t entries, std::size_t* needed_bytes) {
     }
     shift_ = 32 - bits;
     for (const Slot& s : old)
-        if (s.position_plus_one != 0) Place(s.hash, s.position_plus_one);
+        if (s.position_plus_one != 0) Place(s);
     return true;
 }
 
-void HashIndex::Place(std::uint32_t hash, std::int32_t position_plus_one) {
+void HashIndex::Place(const Slot& slot) {
     const std::size_t mask = slots_.size() - 1;
-    std::size_t i = Home(hash);
+    std::size_t i = Home(slot.hash);
     while (slots_[i].position_plus_one != 0) i = (i + 1) & mask;
-    slots_[i] = Slot{hash, position_plus_one};
+    slots_[i] = slot;
 }
 
-void HashIndex::Insert(std::uint32_t hash, std::int32_t position) {
-    Place(hash, position + 1);
+void HashIndex::Insert(std::uint32_t hash, std::int32_t position, const char* text) {
+    Place(Slot{text, hash, position + 1});
     ++used_;
 }
 

@@ -78,14 +78,17 @@ public:
     // Room for `entries` entries. False when the memory cannot be had; the index
     // is then unchanged. needed_bytes tells what the failed allocation asked for.
     bool Reserve(std::size_t entries, std::size_t* needed_bytes = nullptr);
-    // Adds an entry; Reserve(size() + 1) must have succeeded.
-    void Insert(std::uint32_t hash, std::int32_t position);
+    // Adds an entry with the text it is found by; Reserve(size() + 1) must have
+    // succeeded.
+    void Insert(std::uint32_t hash, std::int32_t position, const char* text);
     // Forgets every entry, keeping the slots.
     void Clear();
     std::size_t size() const { return used_; }
     std::size_t SlotCount() const { return slots_.size(); }
 
-    // The position of the entry with this hash that match(position) accepts, or -1.
+    // The position of the entry with this hash that match(position, text) accepts,
+    // or -1. text is what the entry was inserted with: reading it straight from the
+    // slot lets its cache miss overlap the one for the caller's record.
     template <class Match>
     std::int32_t Find(std::uint32_t hash, Match&& match) const {
         if (slots_.empty()) return -1;
@@ -93,7 +96,8 @@ public:
         for (std::size_t i = Home(hash);; i = (i + 1) & mask) {
             const Slot& s = slots_[i];
             if (s.position_plus_one == 0) return -1;
-            if (s.hash == hash && match(s.position_plus_one - 1)) return s.position_plus_one - 1;
+            if (s.hash == hash && match(s.position_plus_one - 1, s.text))
+                return s.position_plus_one - 1;
         }
     }
     // The lowest position of any entry with this hash, or -1.
@@ -101,12 +105,13 @@ public:
 
 private:
     struct Slot {
+        const char* text = nullptr;
         std::uint32_t hash = 0;
         std::int32_t position_plus_one = 0;  // 0: empty
     };
     // Fibonacci hashing spreads the name hash over the top bits.
     std::size_t Home(std::uint32_t hash) const { return (hash * 0x9E3779B1u) >> shift_; }
-    void Place(std::uint32_t hash, std::int32_t position_plus_one);
+    void Place(const Slot& slot);
 
     TryVector<Slot> slots_;
     unsigned shift_ = 32;

@@ -268,6 +268,40 @@ TEST(StatList, SortOrdersOnlyTwiceTheDepthAndTiesGoToTheLaterItem) {
     EXPECT_FALSE(std::is_sorted(tail.rbegin(), tail.rend())) << "the tail was sorted too";
 }
 
+TEST(StatList, PartialSortMatchesPlainSelectionSwapForSwap) {
+    // The selection written out as described, on (requests, name) pairs.
+    auto select = [](std::vector<std::pair<int, std::string>> v, std::size_t c) {
+        for (std::size_t p = 0; p < c; ++p) {
+            std::size_t best = p;
+            for (std::size_t q = p + 1; q < v.size(); ++q)
+                if (v[q].first >= v[best].first) best = q;
+            std::swap(v[p], v[best]);
+        }
+        return v;
+    };
+    std::mt19937 rng(5);
+    for (int round = 0; round < 40; ++round) {
+        const int n = 30 + static_cast<int>(rng() % 400);
+        const int spread = 1 + static_cast<int>(rng() % 6);  // few values: many ties
+        const int statdepth = round % 2 ? 3 : 8;              // 30 or 200 positions
+        auto list = MakeList(50);
+        std::vector<std::pair<int, std::string>> pairs;
+        for (int i = 0; i < n; ++i) {
+            const std::string name = "/r" + std::to_string(i);
+            const int req = 1 + static_cast<int>(rng() % static_cast<unsigned>(spread));
+            for (int r = 0; r < req; ++r) list->AddHit(1, 0, name, 0, 0);
+            pairs.emplace_back(req, name);
+        }
+        const std::size_t c = statdepth == 3 ? 30 : 200;
+        if (pairs.size() < c) continue;
+        const auto expected = select(pairs, c);
+        list->Sort(kSortReqs, statdepth);
+        for (int i = 0; i < n; ++i)
+            ASSERT_EQ(list->Name(i), expected[static_cast<std::size_t>(i)].second)
+                << "round " << round << " position " << i;
+    }
+}
+
 TEST(StatList, RelinkAfterSortAndAddingAgain) {
     auto list = MakeList(20);
     std::vector<std::string> names;
