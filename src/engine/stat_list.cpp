@@ -2,9 +2,9 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 #include <limits>
 #include <new>
+#include <string>
 
 #include "base/status.h"
 
@@ -119,9 +119,7 @@ bool StatList::Grow() {
             }
         }
     } catch (const std::exception&) {
-        char what[64];
-        std::snprintf(what, sizeof what, "StatList Failed to Add %lld units\n", grown);
-        OutOfMemory(what, needed);
+        OutOfMemory("StatList Failed to Add " + std::to_string(grown) + " units\n", needed);
         return false;
     }
     capacity_ = static_cast<int>(grown);

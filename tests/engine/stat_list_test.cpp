@@ -83,12 +83,6 @@ TEST(StatList, AddHitCountsTheHitAndEachFlag) {
     EXPECT_EQ(list->Add(""), -1);
     EXPECT_EQ(list->AddHit(1, 1, "", 0, 0), -1);
     EXPECT_EQ(list->Count(), 3);
-
-    // Out-of-range getters read as zero, setters are ignored.
-    EXPECT_EQ(list->Req(3), 0);
-    EXPECT_EQ(list->Name(-1), "");
-    list->SetPages(99, 5);
-    EXPECT_EQ(list->Item(3), nullptr);
 }
 
 TEST(StatList, CollidingNamesAreSeparateItems) {
@@ -500,16 +494,6 @@ TEST(StatList, TimeRecordsByDayOrByKey) {
     const int p = plain->AddHit(1, 0, "c", d1, kAddDayRecord);
     EXPECT_EQ(plain->TimeRecCount(p), 0);
     EXPECT_EQ(plain->TimeRecSumFor(p, day1), -1);
-}
-
-TEST(StatList, SessionRecordListsCarryTheItemHashAndOwner) {
-    auto list = MakeList(10);
-    list->SetHasSessionRecs(true);
-    const int i = list->Add("client");
-    SessionRecList* s = list->SessionRecs(i);
-    ASSERT_NE(s, nullptr);
-    EXPECT_EQ(s->hash(), list->Hash(i));
-    EXPECT_EQ(s->Count(), 0);
 }
 
 struct RecordingSink : StatusSink {
