@@ -195,8 +195,8 @@ public:
     // are ordered (by selection, equal items going to the later one); otherwise
     // the whole list. order: kSortName (case-insensitive, a name equal to the
     // start of the other ranks alike), kSortSize (bytes), kSortReqs (requests),
-    // kSortPage (pages, or requests when the list has no pages); all descending
-    // but names.
+    // kSortPage (pages, or requests when the list has no pages), any other value
+    // requests; all descending but names. A caller's ItemOrder replaces them.
     void Sort(int order, int statdepth);
     void Sort(const ItemOrder& order, int statdepth);
     // SortBy: always the whole list.
