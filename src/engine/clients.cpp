@@ -1,0 +1,147 @@
+#include "engine/clients.h"
+
+#include <algorithm>
+#include <array>
+
+#include "base/status.h"
+#include "engine/stat_list.h"
+#include "logs/pattern.h"
+
+namespace tallowick::engine {
+namespace {
+
+constexpr std::array<std::string_view, kRegionCount> kRegionNames{{
+    "Unknown",                    // 0: not painted on the map
+    "North America",              // 1
+    "Central and South America",  // 2: with the Caribbean
+    "Europe",                     // 3: with Russia
+    "Africa",                     // 4
+    "Middle East",                // 5: with Turkey and the Caucasus
+    "Asia",                       // 6
+    "Oceania",                    // 7: with Antarctica
+}};
+
+constexpr std::array<std::string_view, 4> kGovernmentPatterns{
+    "*.gov", "*.gov.*", "*.mil", "*.mil.*"};
+
+char lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+// Compares a label with a lower-case table code, folding the label.
+int compare_label(std::string_view label, std::string_view code) {
+    const std::size_t n = std::min(label.size(), code.size());
+    for (std::size_t i = 0; i < n; ++i) {
+        const char a = lower(label[i]);
+        if (a != code[i]) return a < code[i] ? -1 : 1;
+    }
+    return label.size() < code.size() ? -1 : label.size() > code.size() ? 1 : 0;
+}
+
+const Country* find_country(std::string_view label) {
+    const auto codes = country_codes();
+    const auto it = std::lower_bound(codes.begin(), codes.end(), label,
+                                     [](const Country& c, std::string_view l) {
+                                         return compare_label(l, c.code) > 0;
+                                     });
+    if (it != codes.end() && compare_label(label, it->code) == 0) return &*it;
+    for (const Country& c : generic_domains())
+        if (compare_label(label, c.code) == 0) return &c;
+    return nullptr;
+}
+
+// Adds a client's counters to the item `name` of a derived list; the index or -1.
+int add_client_totals(StatList& to, std::string_view name, const StatItem& client) {
+    const int before = to.Add(name);
+    if (before < 0) return -1;
+    const double timelast = std::max(to.TimeLast(before), client.timelast);
+    const int i = to.AddValues(name, client.bytes, client.bytesin, timelast);
+    if (i < 0) return -1;
+    to.AddReq(i, client.req - 1);  // AddValues counted one
+    to.AddVisits(i, client.visits);
+    to.AddPages(i, client.pages);
+    to.AddTimeTot(i, client.timetot);
+    to.SetErrors(i, to.Errors(i) + client.errors);
+    return i;
+}
+
+}  // namespace
+
+std::string_view region_name(int region) {
+    return region >= 0 && region < kRegionCount ? kRegionNames[static_cast<std::size_t>(region)]
+                                                : std::string_view{};
+}
+
+CountryOf country_of(std::string_view client) {
+    if (client.find(':') != std::string_view::npos) return {kUnresolvedIp, kRegionNone};
+    if (client.size() > 1 && client.back() == '.') client.remove_suffix(1);
+    const std::size_t dot = client.rfind('.');
+    const std::string_view label = dot == std::string_view::npos ? client : client.substr(dot + 1);
+    if (!label.empty() && label.front() >= '0' && label.front() <= '9')
+        return {kUnresolvedIp, kRegionNone};
+    if (const Country* c = find_country(label)) return {c->name, c->region};
+    return {kLocalNet, kRegionNone};
+}
+
+Region region_of(std::string_view country_name) {
+    for (const auto table : {country_codes(), generic_domains()})
+        for (const Country& c : table)
+            if (c.name == country_name) return c.region;
+    return kRegionNone;
+}
+
+bool is_user_name(std::string_view client) {
+    return client.find('.') == std::string_view::npos;
+}
+
+bool is_government(std::string_view client) {
+    return std::any_of(kGovernmentPatterns.begin(), kGovernmentPatterns.end(),
+                       [client](std::string_view p) { return logs::MatchPattern(client, p, true); });
+}
+
+std::optional<std::string_view> organisation_of(std::string_view client,
+                                                const SettingsList& orgmap) {
+    for (const std::string& entry : orgmap.entries()) {
+        const std::size_t eq = entry.find('=');
+        if (eq == std::string::npos || eq + 1 == entry.size()) continue;
+        const std::string_view view(entry);
+        if (logs::MatchPattern(client, view.substr(0, eq), true)) return view.substr(eq + 1);
+    }
+    return std::nullopt;
+}
+
+void group_client(StatList& clients, int index, const ClientLists& lists,
+                  const SettingsList& orgmap) {
+    const StatItem* client = clients.Item(index);
+    if (client == nullptr) return;
+    const std::string_view name = client->name;
+
+    if (lists.users && is_user_name(name)) lists.users->Merge(clients, index);
+    if (lists.government && is_government(name)) lists.government->Merge(clients, index);
+    if (lists.organisations && !orgmap.empty()) {
+        if (const auto org = organisation_of(name, orgmap))
+            add_client_totals(*lists.organisations, *org, *client);
+    }
+    if (lists.countries) {
+        const CountryOf country = country_of(name);
+        const int i = add_client_totals(*lists.countries, country.name, *client);
+        if (i >= 0) lists.countries->SetMisc2(i, country.region);
+        if (lists.regions) add_client_totals(*lists.regions, region_name(country.region), *client);
+    }
+}
+
+void group_clients(StatList& clients, const ClientLists& lists, const SettingsList& orgmap,
+                   const std::function<void(int index)>& per_client) {
+    ShowStatus("Processing clients...");
+    const int count = clients.Count();
+    int shown = -1;
+    for (int i = 0; i < count; ++i) {
+        const int percent = static_cast<int>(static_cast<long long>(i) * 100 / count);
+        if (percent != shown) {
+            ShowProgress(percent, {});
+            shown = percent;
+        }
+        group_client(clients, i, lists, orgmap);
+        if (per_client) per_client(i);
+    }
+}
+
+}  // namespace tallowick::engine
