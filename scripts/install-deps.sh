@@ -7,7 +7,7 @@ packages=(
   cmake make g++ pkg-config
   libgtest-dev
   zlib1g-dev libpng-dev libjpeg62-turbo-dev libzip-dev libcurl4-openssl-dev
-  python3 python3-pyftpdlib python3-aiosmtpd python3-pil
+  python3 python3-pyftpdlib python3-aiosmtpd python3-pil unrtf
 )
 
 missing=()

@@ -13,6 +13,7 @@
 
 #include "app/console_status.h"
 #include "app/options.h"
+#include "app/run_job.h"
 #include "base/status.h"
 #include "platform/folders.h"
 #include "platform/system.h"
@@ -169,6 +170,8 @@ int run_main(int argc, char** argv) {
                      "available in this build. Run with options, e.g. tallowick -l access.log\n");
         return kExitUnavailable;
     }
+
+    if (!run_steps().analyse) register_run_job();
 
     ConsoleStatusSink console;
     StatusSink* previous = set_status_sink(&console);

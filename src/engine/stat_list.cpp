@@ -317,6 +317,18 @@ void StatList::SetPages(int i, int v) { if (auto* p = At(i)) p->pages = v; }
 void StatList::SetErrors(int i, int v) { if (auto* p = At(i)) p->errors = v; }
 void StatList::SetTimeIn(int i, double t) { if (auto* p = At(i)) p->timein = t; }
 void StatList::AddTimeTot(int i, double days) { if (auto* p = At(i)) p->timetot += days; }
+void StatList::SetTimeLast(int i, double t) { if (auto* p = At(i)) p->timelast = t; }
+
+void StatList::CopyTotals(const StatList& from) {
+    totalReq_ = from.totalReq_;
+    totalMisc1_ = from.totalMisc1_;
+    totalPages_ = from.totalPages_;
+    totalErrors_ = from.totalErrors_;
+    totalVisits_ = from.totalVisits_;
+    totalBytes_ = from.totalBytes_;
+    totalBytesIn_ = from.totalBytesIn_;
+    totalTime_ = from.totalTime_;
+}
 
 void StatList::AddReq(int i, int n) {
     if (auto* p = At(i)) {

@@ -149,6 +149,7 @@ public:
     void SetPages(int index, int pages);
     void SetErrors(int index, int errors);
     void SetTimeIn(int index, double timein);
+    void SetTimeLast(int index, double timelast);
     void AddTimeTot(int index, double days);
     // Adders that keep the list total in step.
     void AddReq(int index, int n);
@@ -156,6 +157,9 @@ public:
     void AddPages(int index, int n);
     // Failed requests are totalled by the hit accounting itself.
     void AddTotalErrors(int n) { totalErrors_ += n; }
+    // Pruning rebuilds a list from some of its items; the totals stay those of
+    // every hit counted, not of the items kept.
+    void CopyTotals(const StatList& from);
 
     int Count() const { return static_cast<int>(items_.size()); }
     int Capacity() const { return capacity_; }

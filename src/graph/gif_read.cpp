@@ -232,6 +232,8 @@ std::unique_ptr<Canvas> gif_read_memory(std::span<const std::uint8_t> bytes) {
         }
         PixelPlacer placer(*canvas);
         if (!decode_lzw(data, code_size, placer)) return nullptr;
+        // Pixels the data did not reach stay at index 0, which is then in use.
+        if (!placer.full()) canvas->open[0] = false;
     }
     if (!canvas) return nullptr;
     while (canvas->color_count > 0 && canvas->open[static_cast<std::size_t>(canvas->color_count - 1)])

@@ -249,3 +249,35 @@ TEST(GifRead, HandBuiltStreams) {
 
 }  // namespace
 }  // namespace tallowick::graph
+
+namespace tallowick::graph {
+namespace {
+
+// What the fuzz target (fuzz/gif_read_fuzzer.cpp) demands of an accepted image.
+void expect_consistent(const Canvas& c) {
+    int highest = -1;
+    for (int y = 0; y < c.height(); ++y) {
+        for (std::uint8_t p : c.row(y)) {
+            ASSERT_FALSE(c.open[p]) << "pixel of open slot " << int(p) << " in row " << y;
+            highest = std::max(highest, static_cast<int>(p));
+        }
+    }
+    EXPECT_GE(c.color_count, highest + 1);
+    ASSERT_GT(c.color_count, 0);
+    EXPECT_FALSE(c.open[static_cast<std::size_t>(c.color_count - 1)]);
+}
+
+TEST(GifRead, FuzzFindingsStayFixed) {
+    // Image data ending after two codes of a 199 x 3 image: the rest of the
+    // pixels are index 0, which must then count as used.
+    const std::vector<std::uint8_t> short_data{
+        0x47, 0x49, 0x46, 0x38, 0x37, 0x61, 0xc7, 0x00, 0x03, 0x00, 0x81, 0x00, 0x00,
+        0x23, 0xe3, 0x8f, 0xf5, 0xe8, 0xba, 0xc2, 0x00, 0x1c, 0x00, 0x28, 0x00, 0x2c,
+        0x00, 0x00, 0x38, 0x36, 0x61, 0x02, 0x40, 0x0c, 0x06, 0x04, 0x00, 0x3b};
+    auto c = gif_read_memory(short_data);
+    ASSERT_NE(c, nullptr);
+    expect_consistent(*c);
+}
+
+}  // namespace
+}  // namespace tallowick::graph

@@ -1,0 +1,62 @@
+#include "app/run_job.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "app/command_line.h"
+#include "app/settings_store.h"
+#include "base/status.h"
+#include "engine/clients.h"
+
+namespace tallowick::app {
+
+engine::RunHooks default_run_hooks(const Settings& settings) {
+    engine::RunHooks hooks;
+    const SettingsList* orgmap = &settings.analysis.orgmap;
+    auto lists = [](engine::ReportStats& r) {
+        return engine::ClientLists{r.user.get(), nullptr, r.org.get(), r.domain.get(),
+                                   r.region.get()};
+    };
+    hooks.group_clients = [orgmap, lists](engine::ReportStats& r) {
+        if (r.client) engine::group_clients(*r.client, lists(r), *orgmap);
+        return out_of_memory() ? 1 : 0;
+    };
+    hooks.group_dropped_client = [orgmap, lists](engine::ReportStats& r, engine::StatList& clients,
+                                                 int index) {
+        engine::group_client(clients, index, lists(r), *orgmap);
+    };
+    return hooks;
+}
+
+std::string summary_line(const engine::RunTotals& totals, double seconds) {
+    const double shown = std::max(seconds, 0.001);
+    const auto per_second = static_cast<std::uint64_t>(static_cast<double>(totals.lines) / shown);
+    char secs[32];
+    std::snprintf(secs, sizeof secs, "%.2f", seconds);
+    return with_thousands(static_cast<std::uint64_t>(totals.lines)) + " lines read, " +
+           with_thousands(static_cast<std::uint64_t>(totals.accepted)) + " hits accepted, " +
+           with_thousands(static_cast<std::uint64_t>(totals.unparsed)) +
+           " lines not understood, " + secs + " seconds, " + with_thousands(per_second) +
+           " lines per second";
+}
+
+int RunAnalysisJob() {
+    const Settings& s = settings();
+    std::vector<std::string> logs = log_list().names();
+    // History databases first, in their order, then the logs in theirs.
+    std::stable_partition(logs.begin(), logs.end(), [](const std::string& name) {
+        return name.find(".tdb") != std::string::npos;
+    });
+    engine::AnalysisRun run(s, std::move(logs), default_run_hooks(s));
+    const int cancelled = run.Process();
+    const ProcessMode& mode = process_mode();
+    if (mode.command_line && !mode.quiet_given) {
+        std::printf("%s\n", summary_line(run.totals(), run.seconds()).c_str());
+        std::fflush(stdout);
+    }
+    return cancelled != 0 ? 1 : 0;
+}
+
+void register_run_job() { run_steps().analyse = RunAnalysisJob; }
+
+}  // namespace tallowick::app

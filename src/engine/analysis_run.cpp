@@ -1,0 +1,585 @@
+#include "engine/analysis_run.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdio>
+#include <thread>
+
+#include "base/julian_date.h"
+#include "base/status.h"
+#include "engine/url_tables.h"
+#include "logs/filters.h"
+#include "logs/log_list.h"
+#include "logs/log_source.h"
+
+namespace tallowick::engine {
+namespace {
+
+constexpr int kPreReadLines = 7;
+constexpr std::uint64_t kSmallLog = 2500000;
+constexpr std::uint64_t kSmallLogStep = 25000;
+constexpr double kFutureDays = 10;
+constexpr double kRehashFactor = 1.000011574074074;
+
+std::string_view FileNameOf(std::string_view path) {
+    const std::size_t slash = path.find_last_of("/\\");
+    return slash == std::string_view::npos ? path : path.substr(slash + 1);
+}
+
+std::string Format(const char* fmt, long a, long b = 0, long c = 0) {
+    char buf[160];
+    std::snprintf(buf, sizeof buf, fmt, a, b, c);
+    return buf;
+}
+
+// "HH:MM:SS" as seconds of the day; nullopt for a time that is not one.
+std::optional<int> SecondsOfDay(std::string_view t) {
+    if (t.size() < 5 || t[2] != ':') return std::nullopt;
+    auto two = [&](std::size_t at) -> int {
+        if (at + 1 >= t.size() || t[at] < '0' || t[at] > '9' || t[at + 1] < '0' || t[at + 1] > '9')
+            return -1;
+        return (t[at] - '0') * 10 + (t[at + 1] - '0');
+    };
+    const int h = two(0), m = two(3);
+    int s = 0;
+    if (t.size() >= 8 && t[5] == ':') s = two(6);
+    if (h < 0 || m < 0 || s < 0 || h > 23 || m > 59 || s > 60) return std::nullopt;
+    return h * 3600 + m * 60 + s;
+}
+
+struct TransparentHash {
+    using is_transparent = void;
+    std::size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
+};
+
+}  // namespace
+
+int DaemonIntervalSeconds(int code) {
+    static constexpr std::array<int, 16> kSeconds = {
+        0, 60, 300, 600, 900, 1800, 3600, 7200, 10800, 21600, 43200, 86400,
+        604800, 1209600, 1814400, 2592000};
+    if (code <= 0) return 0;
+    if (code < 16) return kSeconds[static_cast<std::size_t>(code)];
+    return code;
+}
+
+SplitMode SplitModeOf(const RunSettings& run) {
+    if (run.multivhosts) return SplitMode::vhost;
+    if (run.multitopdirs) return SplitMode::topdir;
+    if (run.multitop2dirs) return SplitMode::top2dir;
+    if (run.multimonths) return SplitMode::month;
+    if (run.multiweeks) return SplitMode::week;
+    if (run.multidomains) return SplitMode::per_log;
+    return SplitMode::none;
+}
+
+// The open log: its source, its size for progress and the lines that format
+// detection read ahead, which are handed out again before the source's own.
+struct AnalysisRun::OpenedLog {
+    logs::LogSource source;
+    std::uint64_t size = 0;
+    std::vector<std::string> pre_read;
+    std::size_t replay = 0;
+    std::string title;
+};
+
+// Report of each split key; the last key is remembered because hits come in runs.
+struct AnalysisRun::SplitKeys {
+    std::unordered_map<std::string, ReportStats*, TransparentHash, std::equal_to<>> reports;
+    std::string last_key;
+    ReportStats* last = nullptr;
+    logs::LogDate last_date;  // week splits: the date the last key was made from
+};
+
+AnalysisRun::AnalysisRun(const Settings& settings, std::vector<std::string> logs, RunHooks hooks)
+    : settings_(settings), logs_(std::move(logs)), hooks_(std::move(hooks)) {}
+
+AnalysisRun::~AnalysisRun() = default;
+
+bool AnalysisRun::cancelled() const {
+    return cancel_.load(std::memory_order_relaxed) || out_of_memory();
+}
+
+double AnalysisRun::Now() const { return hooks_.now ? hooks_.now() : JulianNow(); }
+
+void AnalysisRun::SleepSecond() const {
+    if (hooks_.sleep_second)
+        hooks_.sleep_second();
+    else
+        std::this_thread::sleep_for(std::chrono::seconds(1));
+}
+
+ReportStats* AnalysisRun::AddReport(std::string_view name, int mode, int format_code) {
+    if (reports_.size() >= static_cast<std::size_t>(kMaxReports)) return nullptr;
+    auto report = CreateReportStats(options_, static_cast<int>(reports_.size()) + 1, name, mode);
+    if (!report) return nullptr;
+    report->format_code = format_code;
+    reports_.push_back(std::move(report));
+    return reports_.back().get();
+}
+
+// ---- run start ---------------------------------------------------------------
+
+void AnalysisRun::StartRun() {
+    totals_ = {};
+    reports_.clear();
+    log_reports_.assign(logs_.size(), nullptr);
+    consumed_.assign(logs_.size(), 0);
+    current_ = nullptr;
+    cancel_ = false;
+    daemon_cycles_ = 0;
+    interim_reports_ = 0;
+    in_daemon_cycle_ = false;
+    client_threshold_ = 4000;
+    hit_threshold_ = 60000;
+    have_last_time_ = false;
+    last_date_ = {};
+    clear_out_of_memory();
+    run_start_seconds_ = now_seconds();
+    run_start_days_ = Now();
+    ReportProgress(-1, false, {}, 0);
+    ReportProgress(0, true, Format("Processing %d logs", static_cast<long>(logs_.size())),
+                   run_start_seconds_);
+
+    // Streaming keeps memory bounded: no mean path, session history or client
+    // history graph (the report options carry that to the lists).
+    options_ = ReportOptions::From(settings_);
+    accounting_ = std::make_unique<HitAccounting>(settings_, options_);
+    dispatcher_ = std::make_unique<logs::LineDispatcher>(settings_.custom, settings_.analysis);
+    filterzero_ = settings_.analysis.filterzero;
+    split_mode_ = SplitModeOf(settings_.run);
+    split_ = std::make_unique<SplitKeys>();
+
+    dns_.reset();
+    dns_running_ = false;
+    if (settings_.analysis.dns_mode != kDnsOff) {
+        dns_ = StringLookup::Create(kDNSListIncr);
+        if (!dns_) {
+            Cancel();
+            return;
+        }
+        if (hooks_.dns_start) dns_running_ = hooks_.dns_start(*dns_) &&
+                                             settings_.analysis.dns_mode == kDnsOn;
+    }
+}
+
+bool AnalysisRun::OpenLogAt(std::size_t index, bool first) {
+    const auto names = logs::LogNameContext::for_run(settings_.dates, settings_.run.siteurl);
+    auto log = std::make_unique<OpenedLog>();
+    auto source = logs::OpenLog(logs_[index], &log->size, &names);
+    if (!source) return false;
+    log->source = std::move(*source);
+    log->title.assign(FileNameOf(logs_[index]));
+    log_index_ = index;
+    dispatcher_->ResetLogType();
+
+    std::string_view line;
+    if (const std::uint64_t skip = consumed_[index]; skip > 0) {
+        // A daemon cycle goes on where the last one stopped. The lines passed
+        // over still settle the format, and header lines their layout.
+        for (int i = 0; log->source.bytes_read() < skip && logs::ReadLogLine(log->source, line);
+             ++i)
+            if (!line.empty() && (i < kPreReadLines || line.front() == '#'))
+                dispatcher_->DispatchLine(line, hit_);
+    } else {
+        // Format detection: the first lines go to the parser, then are read again.
+        for (int i = 0; i < kPreReadLines && logs::ReadLogLine(log->source, line); ++i) {
+            log->pre_read.emplace_back(line);
+            if (!line.empty()) dispatcher_->DispatchLine(line, hit_);
+        }
+    }
+    if (dispatcher_->zero_byte_filter_off()) filterzero_ = false;
+    log_ = std::move(log);
+
+    if (logs_.size() > 1)
+        ShowStatus(Format("File %i of %i", static_cast<long>(index + 1),
+                          static_cast<long>(logs_.size())));
+
+    const auto type = static_cast<int>(dispatcher_->log_type());
+    if (type == kDatabaseFormat) {
+        ShowStatus("Loading database...");
+        if (hooks_.load_database) hooks_.load_database(logs_[index], *this);
+        return true;
+    }
+    const int mode = type > 39 ? kProxyMode : kWebMode;
+    const bool new_report = split_mode_ == SplitMode::none
+                                ? first
+                                : split_mode_ == SplitMode::per_log;
+    if (new_report && !in_daemon_cycle_) {
+        current_ = AddReport(log_->title, mode, type);
+        if (!current_) {
+            Cancel();
+            return true;
+        }
+        log_reports_[index] = current_;
+    } else if (split_mode_ == SplitMode::per_log && log_reports_[index]) {
+        current_ = log_reports_[index];
+        current_->start_time = now_seconds();
+    }
+    if (current_ && current_->format_code == 0) current_->format_code = type;
+    return true;
+}
+
+bool AnalysisRun::ReadLine(std::string_view& line) {
+    if (log_->replay < log_->pre_read.size()) {
+        line = log_->pre_read[log_->replay++];
+        return true;
+    }
+    return logs::ReadLogLine(log_->source, line);
+}
+
+// ---- the line loop ---------------------------------------------------------------
+
+void AnalysisRun::Progress() {
+    std::uint64_t pos = log_->source.bytes_read();
+    if (pos > log_->size) log_->size = pos * 2;
+    if (log_->size < kSmallLog) pos -= pos % kSmallLogStep;
+    const int percent = log_->size ? static_cast<int>(pos * 100 / log_->size) : 0;
+    if (percent == last_percent_) return;
+    last_percent_ = percent;
+    set_progress_lines(static_cast<std::uint64_t>(totals_.lines), log_->title);
+    ReportProgress(percent, false, {}, run_start_seconds_);
+}
+
+void AnalysisRun::StreamingCheck() {
+    ReportStats* r = current_;
+    if (!r || !r->client) return;
+    if (r->client->Count() <= client_threshold_ && r->accepted_hits <= hit_threshold_) return;
+    client_threshold_ = r->client->Count() + 2000;
+    hit_threshold_ = r->accepted_hits + 50000;
+    ++interim_reports_;
+    if (hooks_.write_report) hooks_.write_report(*r);
+    if (hooks_.notify) hooks_.notify(*r, totals_.last_time, NotifyPoint::interim);
+    Prune(*r, totals_.last_time);
+}
+
+void AnalysisRun::ReadLogs() {
+    const bool interim = settings_.run.streaming || settings_.run.daemontime > 0;
+    std::string_view line;
+    while (!cancelled()) {
+        if (!ReadLine(line)) {
+            if (!EndOfLog()) return;
+            continue;
+        }
+        ++totals_.lines;
+        Progress();
+        if (interim) StreamingCheck();
+        HandleLine(line);
+    }
+}
+
+bool AnalysisRun::HandleLine(std::string_view line) {
+    const logs::LineResult parsed = dispatcher_->DispatchLine(line, hit_);
+    if (parsed == logs::LineResult::skip) return false;
+    if (parsed == logs::LineResult::malformed) {
+        ++totals_.unparsed;
+        if (current_) ++current_->unparsed_lines;
+        status_scratch_.assign(line);
+        std::replace(status_scratch_.begin(), status_scratch_.end(), '\0', ' ');
+        ShowStatus(status_scratch_);
+        return false;
+    }
+    logs::HitRecord& hit = hit_;
+    if (!current_ && split_mode_ < SplitMode::vhost) return false;  // a database file's line
+
+    // Acceptance, in order.
+    if (hit.bytes == -1) hit.bytes = 0;
+    if (filterzero_ && hit.bytes == 0) return false;
+    if (hit.client.empty()) return false;
+
+    double time;
+    bool has_time = false;
+    if (hit.date) {
+        const auto key = static_cast<std::uint64_t>(hit.date.year()) * 10000 +
+                         static_cast<std::uint64_t>(hit.date.month()) * 100 +
+                         static_cast<std::uint64_t>(hit.date.day());
+        // Hits come in date order: the calendar sum runs once a day.
+        if (key != cached_day_key_) {
+            cached_day_key_ = key;
+            cached_midnight_ = JulianDate(hit.date.year(), hit.date.month(), hit.date.day());
+        }
+        time = cached_midnight_;
+        if (auto s = SecondsOfDay(hit.time)) {
+            time += *s / 86400.0;
+            has_time = true;
+        }
+    } else {
+        time = have_last_time_ ? last_time_ : run_start_days_;
+        const CalendarTime c = CalendarFromJulian(time);
+        hit.date = logs::LogDate(c.year, c.month, c.day);
+        has_time = !hit.time.empty();
+    }
+    if (time >= JulianMidnight(run_start_days_) + kFutureDays + 1) return false;
+    if (settings_.dates.mode != kDateAll &&
+        (time < settings_.dates.start || time >= settings_.dates.end + 1))
+        return false;
+
+    std::string_view client = hit.client;
+    if (dns_) {
+        if (auto name = dns_->Lookup(client))
+            client = *name;
+        else if (dns_running_ && hooks_.dns_submit)
+            hooks_.dns_submit(client);
+    }
+    const std::string_view url = normalise_url(hit.url, settings_.analysis.usecgi, url_scratch_);
+    const logs::FilterSubject subject{client, hit.source, hit.agent, hit.referrer, url};
+    if (!logs::FiltersKeep(settings_.filters, subject)) return false;
+
+    ReportStats* report = split_mode_ >= SplitMode::vhost ? ReportFor(hit, url, time) : current_;
+    if (!report) return false;
+    current_ = report;
+
+    // Accepted.
+    ++totals_.accepted;
+    ++report->accepted_hits;
+    last_time_ = time;
+    have_last_time_ = true;
+    last_date_ = hit.date;
+    if (totals_.first_time == 0 || time < totals_.first_time) totals_.first_time = time;
+    if (time > totals_.last_time) totals_.last_time = time;
+    if (report->first_time == 0 || time < report->first_time) report->first_time = time;
+    if (time > report->last_time) report->last_time = time;
+
+    PreparedHit prepared;
+    prepared.record = &hit;
+    prepared.client = client;
+    prepared.url = url;
+    prepared.date_text = hit.date.view();
+    prepared.time = time;
+    prepared.has_time = has_time;
+    prepared.format_code = static_cast<int>(dispatcher_->log_type());
+    accounting_->Account(*report, prepared, totals_);
+
+    if (dns_running_ && hooks_.dns_poll) hooks_.dns_poll(*dns_);
+    return true;
+}
+
+ReportStats* AnalysisRun::ReportFor(const logs::HitRecord& hit, std::string_view url,
+                                    double time) {
+    SplitKeys& s = *split_;
+    std::array<char, 16> buf{};
+    std::string_view key;
+    switch (split_mode_) {
+    case SplitMode::vhost:
+        key = hit.server.empty() ? std::string_view("[no virtual host]") : hit.server;
+        break;
+    case SplitMode::topdir:
+        key = leading_folders(url, 1);
+        break;
+    case SplitMode::top2dir:
+        key = leading_folders(url, 2);
+        break;
+    case SplitMode::month: {
+        const int n = std::snprintf(buf.data(), buf.size(), "%04d-%02d", hit.date.year(),
+                                    hit.date.month());
+        key = std::string_view(buf.data(), static_cast<std::size_t>(std::max(n, 0)));
+        break;
+    }
+    case SplitMode::week: {
+        if (s.last && hit.date == s.last_date) return s.last;
+        const double sunday = JulianMidnight(time) - JulianWeekday(time);
+        const CalendarTime c = CalendarFromJulian(sunday);
+        const int n = std::snprintf(buf.data(), buf.size(), "%04d-%02d-%02d", c.year, c.month,
+                                    c.day);
+        key = std::string_view(buf.data(), static_cast<std::size_t>(std::max(n, 0)));
+        s.last_date = hit.date;
+        break;
+    }
+    default:
+        return current_;
+    }
+    if (s.last && key == s.last_key) return s.last;
+    ReportStats* report;
+    if (auto it = s.reports.find(key); it != s.reports.end()) {
+        report = it->second;
+    } else {
+        const int mode = static_cast<int>(dispatcher_->log_type()) > 39 ? kProxyMode : kWebMode;
+        report = AddReport(key, mode, static_cast<int>(dispatcher_->log_type()));
+        if (!report) {
+            // More than kMaxReports: the run ends.
+            ShowError(Format("No more than %ld reports in one run", kMaxReports));
+            Cancel();
+            return nullptr;
+        }
+        s.reports.emplace(std::string(key), report);
+    }
+    s.last_key.assign(key);
+    s.last = report;
+    return report;
+}
+
+// ---- end of log, end of run ------------------------------------------------------
+
+void AnalysisRun::DnsWait() {
+    if (!dns_running_) return;
+    int pending = hooks_.dns_poll ? hooks_.dns_poll(*dns_) : 0;
+    for (int waited = 0; pending > 0 && waited < hooks_.dns_wait_seconds && !cancelled();
+         ++waited) {
+        ShowStatus(Format("Lines %d, DNR remaining %d, TTL %d", static_cast<long>(totals_.lines),
+                          pending, hooks_.dns_wait_seconds - waited));
+        SleepSecond();
+        pending = hooks_.dns_poll ? hooks_.dns_poll(*dns_) : 0;
+    }
+    if (pending > 0) {
+        if (hooks_.dns_flush) hooks_.dns_flush();
+        ShowStatus("Flushing Remainder...");
+    }
+}
+
+bool AnalysisRun::EndOfLog() {
+    DnsWait();
+    const std::uint64_t read = log_->source.bytes_read();
+    const std::uint64_t fresh = read - std::min(read, consumed_[log_index_]);
+    consumed_[log_index_] = read;
+    if (current_) {
+        if (split_mode_ == SplitMode::per_log)
+            current_->bytes_read = read;
+        else
+            current_->bytes_read += fresh;
+        current_->elapsed = std::max(1.0, now_seconds() - current_->start_time);
+    }
+    if (settings_.run.daemontime <= 0) logs::CloseLog(log_->source);
+
+    const std::size_t next = log_index_ + 1;
+    if (next >= logs_.size()) return false;
+    // A log that cannot be opened ends the reading.
+    return OpenLogAt(next, false) && !cancelled();
+}
+
+void AnalysisRun::Finish() {
+    if (dns_) {
+        ShowStatus("DNS Completed");
+        if (hooks_.dns_save) hooks_.dns_save(*dns_);
+    }
+    if (cancelled()) {
+        ReportProgress(100, true, "Process Cancelled", run_start_seconds_);
+        return;
+    }
+    if (totals_.unparsed == 0 || totals_.accepted > 0) {
+        for (auto& r : reports_) {
+            if (r->format_code == kDatabaseFormat || !hooks_.group_clients) continue;
+            if (hooks_.group_clients(*r) != 0) {
+                Cancel();
+                ReportProgress(100, true, "Process Cancelled", run_start_seconds_);
+                return;
+            }
+        }
+        if (settings_.analysis.savedata && hooks_.save_database) {
+            ShowStatus("Saving database ...");
+            for (auto& r : reports_) hooks_.save_database(*r);
+        }
+        if (hooks_.write_all) hooks_.write_all(reports_);
+    }
+    if (totals_.lines > 0 && totals_.accepted == 0)
+        ShowError("No valid data processed, log file not valid");
+}
+
+// One daemon pause; false when the daemon ends.
+bool AnalysisRun::DaemonCycle() {
+    ++daemon_cycles_;
+    for (auto& r : reports_) {
+        if (hooks_.notify) hooks_.notify(*r, totals_.last_time, NotifyPoint::daemon_cycle);
+        Prune(*r, totals_.last_time);
+    }
+    ReportProgress(100, true, "Sleeping...", run_start_seconds_);
+    const int seconds = DaemonIntervalSeconds(settings_.run.daemontime);
+    for (int i = 0; i < seconds && !cancelled(); ++i) SleepSecond();
+    if (cancelled()) return false;
+    ShowStatus("Updating report...");
+    return true;
+}
+
+int AnalysisRun::Process() {
+    const double started = now_seconds();
+    for (bool restart = true; restart;) {
+        restart = false;
+        StartRun();
+        if (logs_.empty() || cancelled()) break;
+        if (!OpenLogAt(0, true)) {
+            Cancel();  // no report: the first log cannot be read
+            break;
+        }
+        for (;;) {
+            ReadLogs();
+            Finish();
+            if (settings_.run.daemontime <= 0 || cancelled()) {
+                for (auto& r : reports_)
+                    if (hooks_.notify) hooks_.notify(*r, totals_.last_time, NotifyPoint::end_of_run);
+                break;
+            }
+            if (!DaemonCycle()) break;
+            if (settings_.run.daemonrehash > 0) {
+                restart = Now() > settings_.run.daemonrehash * kRehashFactor && daemon_cycles_ >= 1;
+                break;
+            }
+            // Go on with the first log where it stopped, into the same reports.
+            in_daemon_cycle_ = true;
+            if (!reports_.empty()) {
+                current_ = reports_.front().get();
+                current_->start_time = now_seconds();
+            }
+            if (!OpenLogAt(0, true)) break;
+        }
+    }
+    ShowStatus("Cleaning up...");
+    dns_.reset();
+    dns_running_ = false;
+    log_.reset();
+    ReportProgress(-1, false, {}, 0);
+    seconds_ = now_seconds() - started;
+    return cancelled() ? 1 : 0;
+}
+
+// ---- pruning --------------------------------------------------------------------
+
+void AnalysisRun::Prune(ReportStats& report, double now) {
+    const int rows = std::max(DepthRows(settings_.report.statdepth), 15);
+    const int keep_top = 2 * rows;
+    report.ForEachList([&](std::string_view, StatList& list) {
+        if (&list == report.url.get() || list.GetNameKind() == kStaticNames ||
+            list.Increment() < 100 || list.Count() <= keep_top)
+            return;
+        auto fresh = StatList::Create(&report, keep_top, options_.counting);
+        if (!fresh) return;
+        fresh->SetNameKind(list.GetNameKind());
+        fresh->SetHasTimeRecs(list.HasTimeRecs());
+        fresh->SetHasSessionRecs(list.HasSessionRecs());
+        const double total_req = std::max(1, list.TotalReq());
+        const double total_bytes = std::max(1.0, list.TotalBytes());
+        const bool clients = &list == report.client.get();
+        for (int i = 0; i < list.Count(); ++i) {
+            const StatItem& item = *list.Item(i);
+            const double req_share = item.req / total_req;
+            const double byte_share = item.bytes / total_bytes;
+            const bool keep = i < keep_top || item.timelast > now - 1 || req_share > 0.03 ||
+                              byte_share > 0.03 || item.timelast > now - req_share * 8 ||
+                              item.timelast > now - byte_share * 8;
+            if (keep) {
+                fresh->Merge(list, i);
+            } else if (clients && hooks_.group_dropped_client) {
+                hooks_.group_dropped_client(report, list, i);
+            }
+        }
+        fresh->CopyTotals(list);
+        // Swap the fresh list into the report's slot.
+        auto swap_into = [&](std::unique_ptr<StatList>& slot) {
+            if (slot.get() == &list) {
+                slot = std::move(fresh);
+                return true;
+            }
+            return false;
+        };
+        if (swap_into(report.client) || swap_into(report.src) ||
+            swap_into(report.second_domain) || swap_into(report.org) ||
+            swap_into(report.refer) || swap_into(report.rsite) || swap_into(report.dir) ||
+            swap_into(report.groupdir) || swap_into(report.topdir) ||
+            swap_into(report.errurl) || swap_into(report.pages) || swap_into(report.down) ||
+            swap_into(report.addhit) || swap_into(report.addclick) || swap_into(report.date) ||
+            swap_into(report.month) || swap_into(report.user))
+            return;
+        for (auto& slot : report.protocol_clients)
+            if (swap_into(slot)) return;
+    });
+}
+
+}  // namespace tallowick::engine

@@ -1,0 +1,80 @@
+// Hit accounting: what one accepted hit adds to the tables of its report. The run
+// prepares the hit (normalised URL, time in days) and calls Account once per hit.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "base/settings.h"
+#include "engine/agents.h"
+#include "engine/report_stats.h"
+#include "logs/hit_record.h"
+
+namespace tallowick::engine {
+
+// Totals of the whole run, across its reports.
+struct RunTotals {
+    std::int64_t lines = 0;
+    std::int64_t unparsed = 0;
+    std::int64_t accepted = 0;
+    std::int64_t failed = 0;
+    std::int64_t not_modified = 0;
+    double bytes = 0, bytes_in = 0;
+    double first_time = 0, last_time = 0;
+};
+
+// A hit as the run hands it over: the parsed record and what the run worked out.
+struct PreparedHit {
+    const logs::HitRecord* record = nullptr;
+    std::string_view client;     // the client host, or its resolved name
+    std::string_view url;        // normalised (see normalise_url)
+    std::string_view date_text;  // "MM/DD/YYYY"; the previous hit's when the line had none
+    double time = 0;             // Julian days
+    bool has_time = false;       // the line had a time of day
+    int format_code = 0;         // logs::LogType of the log
+};
+
+class HitAccounting {
+public:
+    // The settings must outlive the accounting and stay unchanged during the run.
+    HitAccounting(const Settings& settings, const ReportOptions& options);
+
+    // Account: steps 1 to 17 of one accepted hit into `report`, with the run's
+    // totals. Failures of single lists (memory) are reported by the lists; the
+    // remaining steps still run.
+    void Account(ReportStats& report, const PreparedHit& hit, RunTotals& totals);
+
+    const AgentCache& agents() const { return agents_; }
+
+private:
+    struct Group {
+        std::string pattern;
+        std::string name;
+    };
+
+    void AccountAgent(ReportStats& r, std::string_view agent, int client_index, std::int64_t bytes,
+                      std::int64_t bytes_in, double time, int flags);
+    void AccountReferrer(ReportStats& r, const PreparedHit& hit, std::int64_t bytes,
+                         std::int64_t bytes_in, int flags);
+
+    const ReportOptions& options_;
+    bool usecgi_;
+    bool ignoreself_, ignorebookmark_, ignoreusernames_;
+    bool multidomains_;
+    std::string_view indexfile_;
+    std::string_view hitpattern_, clickpattern_;
+    std::string site_host_;
+    std::vector<Group> groups_;
+    bool pagehistory_, downloadhistory_, topdirhistory_, errorurlhistory_, referhistory_;
+
+    AgentCache agents_;
+    // Reused from hit to hit, so that accounting allocates only while they grow.
+    std::string errurl_key_;
+    std::string phrase_;
+    std::array<char, 7> month_key_{};
+};
+
+}  // namespace tallowick::engine

@@ -1,0 +1,185 @@
+#include "engine/url_tables.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdlib>
+
+#include "engine/name_hash.h"
+
+namespace tallowick::engine {
+namespace {
+
+constexpr std::array<std::string_view, 28> kPageExtensions = {
+    ".html", ".htm", ".shtml", ".shtm", ".lhtml", ".htmls", ".phtml", ".dbm", ".ssi", ".asp",
+    ".txt", ".cgi", ".pl", ".exe", ".dll", ".tmpl", ".tpl", ".cfm", ".php3", ".php",
+    ".fcgi", ".lasso", ".nclk", ".t", ".taf", ".qry", ".flx", ".acgi"};
+
+constexpr std::array<std::string_view, 29> kDownloadExtensions = {
+    ".zip", ".bin", ".sit", ".hqx", ".tar", ".exe", ".pdf", ".wrl", ".tgz", ".gz",
+    ".z", ".qt", ".rpm", ".ram", ".ra", ".mp3", ".mpg", ".mov", ".asf", ".asx",
+    ".wma", ".arj", ".lha", ".rar", ".ps", ".bz2", ".aiff", ".ac3", ".vob"};
+
+// The hashes are worked out by the compiler, so "computed once" costs nothing.
+template <std::size_t N>
+constexpr std::array<std::uint32_t, N> HashesOf(const std::array<std::string_view, N>& words) {
+    std::array<std::uint32_t, N> out{};
+    for (std::size_t i = 0; i < N; ++i) out[i] = NameHash(words[i]);
+    return out;
+}
+constexpr auto kPageHashes = HashesOf(kPageExtensions);
+constexpr auto kDownloadHashes = HashesOf(kDownloadExtensions);
+
+template <std::size_t N>
+bool HashIn(std::string_view extension, const std::array<std::uint32_t, N>& hashes) {
+    if (extension.empty()) return false;
+    const std::uint32_t h = NameHash(extension);
+    return std::find(hashes.begin(), hashes.end(), h) != hashes.end();
+}
+
+struct ProtocolEntry {
+    std::string_view text;
+    int protocol;
+};
+constexpr std::array<ProtocolEntry, 9> kProtocols = {{
+    {"http=1", 1}, {"80/tcp=1", 1}, {"http-https=2", 2}, {"smtp=3", 3}, {"ftp=4", 4},
+    {"telnet=5", 5}, {"realaudio=6", 6}, {"dns=7", 7}, {"110/tcp=8", 8}}};
+
+constexpr std::array<std::string_view, kProtocolCount> kProtocolNames = {
+    "Unknown", "web", "secureweb", "mail", "ftp", "telnet", "realaudio", "dns", "pop3"};
+
+struct StatusEntry {
+    int code;
+    std::string_view name;
+};
+constexpr std::array<StatusEntry, 31> kStatusNames = {{
+    {201, "Created (201)"}, {202, "Accepted (202)"}, {204, "No content (204)"},
+    {206, "Partial content (206)"}, {301, "Moved permanently (301)"}, {302, "Redirect (302)"},
+    {331, "Password Required (331)"}, {332, "Need account (332)"}, {350, "Action pending (350)"},
+    {400, "Bad Request (400)"}, {401, "Auth Required (401)"}, {403, "Forbidden (403)"},
+    {404, "File Not Found (404)"}, {408, "Request timeout (408)"},
+    {421, "Service unavailable (421)"}, {425, "Can't open connection (425)"},
+    {426, "Connection closed (426)"}, {450, "File Unavailable (450)"},
+    {451, "Action aborted (451)"}, {452, "Action not taken (452)"},
+    {500, "Internal Server Error (500)"}, {501, "Not Implemented (501)"},
+    {502, "Bad Gateway (502)"}, {503, "Service unavailable (503)"},
+    {504, "Not Implemented (504)"}, {530, "Not logged in (530)"}, {532, "Need account (532)"},
+    {550, "File unavailable (550)"}, {551, "Action aborted (451)"},
+    {552, "Storage Exceeded (552)"}, {553, "Name not allowed (553)"}}};
+
+constexpr std::string_view kUndefinedStatus = "Incomplete/Undefined (0)";
+
+}  // namespace
+
+bool is_page_extension(std::string_view extension) { return HashIn(extension, kPageHashes); }
+bool is_download_extension(std::string_view extension) {
+    return HashIn(extension, kDownloadHashes);
+}
+
+int proxy_protocol(std::string_view text) {
+    if (text.empty()) return 0;
+    for (const auto& e : kProtocols)
+        if (e.text.find(text) != std::string_view::npos) return e.protocol;
+    return 0;
+}
+
+std::string_view protocol_name(int protocol) {
+    if (protocol < 0 || protocol >= kProtocolCount) return kProtocolNames[0];
+    return kProtocolNames[static_cast<std::size_t>(protocol)];
+}
+
+std::string_view status_name(int status) {
+    for (const auto& e : kStatusNames)
+        if (e.code == status) return e.name;
+    return kUndefinedStatus;
+}
+
+StatusInfo read_status(std::string_view status) {
+    if (status.find("OK") != std::string_view::npos) return {200, false};
+    if (status.find("ERR") != std::string_view::npos) return {404, true};
+    int code = 0;
+    for (char c : status) {
+        if (c < '0' || c > '9' || code > 99999) break;
+        code = code * 10 + (c - '0');
+    }
+    return {code, code > 304 || code == 206};
+}
+
+std::string_view normalise_url(std::string_view url, bool usecgi, std::string& scratch) {
+    if (url.starts_with("http://")) url.remove_prefix(7);
+    if (!usecgi) {
+        std::size_t cut = url.find_first_of("?=");
+        if (cut != std::string_view::npos) url = url.substr(0, cut);
+    }
+    if (!url.empty() && url.back() == ':') url.remove_suffix(1);
+    const bool tilde = url.starts_with("/%7E") || url.starts_with("/%7e");
+    // A colon inside the URL ("host:443" in proxy logs) is the only other change,
+    // and rare: copy only then.
+    std::size_t colon = url.find(':');
+    while (colon != std::string_view::npos && colon + 1 < url.size() && url[colon + 1] == '/')
+        colon = url.find(':', colon + 1);
+    if (!tilde && colon == std::string_view::npos) return url;
+
+    scratch.clear();
+    if (tilde) {
+        scratch += "/~";
+        url.remove_prefix(4);
+    }
+    scratch.append(url);
+    for (std::size_t i = 0; i + 1 < scratch.size(); ++i)
+        if (scratch[i] == ':' && scratch[i + 1] != '/') scratch[i] = '/';
+    return scratch;
+}
+
+std::string_view url_extension(std::string_view url, bool usecgi) {
+    if (usecgi) url = url.substr(0, url.find('?'));
+    const std::size_t slash = url.find_last_of('/');
+    const std::size_t dot = url.find_last_of('.');
+    if (dot == std::string_view::npos) return {};
+    if (slash != std::string_view::npos && dot < slash) return {};
+    return url.substr(dot);
+}
+
+std::string_view url_directory(std::string_view url) {
+    const std::size_t slash = url.find_last_of('/');
+    if (slash == std::string_view::npos) return {};
+    return url.substr(0, slash + 1);
+}
+
+std::string_view top_directory(std::string_view directory) {
+    const std::size_t first = directory.find('/');
+    if (first == std::string_view::npos) return {};
+    const std::size_t second = directory.find('/', first + 1);
+    if (second == std::string_view::npos) return {};
+    const std::string_view top = directory.substr(0, second + 1);
+    if (top.find('.') != std::string_view::npos) return {};
+    return top;
+}
+
+std::string_view leading_folders(std::string_view url, int depth) {
+    std::size_t end = url.find('/');
+    if (end == std::string_view::npos) return "/";
+    std::size_t last = end;
+    for (int i = 0; i < depth; ++i) {
+        const std::size_t next = url.find('/', last + 1);
+        if (next == std::string_view::npos) break;
+        last = next;
+    }
+    return last == end ? std::string_view("/") : url.substr(end, last - end + 1);
+}
+
+std::string_view referrer_site(std::string_view referrer) {
+    std::size_t at = 0;
+    for (int i = 0; i < 3; ++i) {
+        at = referrer.find('/', i == 0 ? 0 : at + 1);
+        if (at == std::string_view::npos) return referrer;
+    }
+    return referrer.substr(0, at);
+}
+
+std::string_view url_host(std::string_view url) {
+    const std::size_t scheme = url.find("://");
+    if (scheme != std::string_view::npos) url.remove_prefix(scheme + 3);
+    return url.substr(0, url.find_first_of("/:?"));
+}
+
+}  // namespace tallowick::engine
