@@ -1,0 +1,39 @@
+// The meeting point of report assembly and the chart layer. Report assembly
+// writes a report's pages (which refer to images by name) and then hands the
+// report to the chart driver, which draws and writes those images. The report
+// library does not depend on the graph library: the program entry installs the
+// graph layer's driver here.
+#pragma once
+
+#include <filesystem>
+#include <functional>
+
+#include "base/created_files.h"
+#include "base/settings.h"
+
+namespace tallowick::engine { struct ReportStats; }
+
+namespace tallowick::report {
+
+class LanguageTable;
+
+struct ChartRequest {
+    const engine::ReportStats* report = nullptr;
+    const Settings* settings = nullptr;
+    // The folder the report's pages were written to; the images go beside them.
+    std::filesystem::path folder;
+    // Report mode: 1 web and proxy, 2 router (source and protocol pages), 0 reduced.
+    int mode = 1;
+    // Days of the report's period, as the main page counts them.
+    int days = 1;
+    // The translation of chart titles (language from the settings); may be null.
+    LanguageTable* language = nullptr;
+    // Every image file written is recorded here; may be null.
+    CreatedFiles* created = nullptr;
+};
+
+// Draws every chart the report's pages refer to. Returns 0 to ask report
+// assembly to stop after this report, non-zero to go on.
+using ChartDriver = std::function<int(const ChartRequest& request)>;
+
+}  // namespace tallowick::report
