@@ -7,7 +7,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
 #include <regex>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
