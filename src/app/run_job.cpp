@@ -7,23 +7,48 @@
 #include "app/settings_store.h"
 #include "base/status.h"
 #include "engine/clients.h"
+#include "report/report_assembly.h"
 
 namespace tallowick::app {
+
+namespace {
+
+report::ChartDriver& installed_chart_driver() {
+    static report::ChartDriver driver;
+    return driver;
+}
+
+}  // namespace
+
+void set_chart_driver(report::ChartDriver driver) { installed_chart_driver() = std::move(driver); }
 
 engine::RunHooks default_run_hooks(const Settings& settings) {
     engine::RunHooks hooks;
     const SettingsList* orgmap = &settings.analysis.orgmap;
-    auto lists = [](engine::ReportStats& r) {
-        return engine::ClientLists{r.user.get(), nullptr, r.org.get(), r.domain.get(),
-                                   r.region.get()};
+    hooks.group_clients = [orgmap](engine::ReportStats& r) {
+        return engine::group_report_clients(r, *orgmap);
     };
-    hooks.group_clients = [orgmap, lists](engine::ReportStats& r) {
-        if (r.client) engine::group_clients(*r.client, lists(r), *orgmap);
-        return out_of_memory() ? 1 : 0;
+    hooks.group_dropped_client = [orgmap](engine::ReportStats& r, engine::StatList& clients,
+                                          int index) {
+        engine::group_dropped_client(r, clients, index, *orgmap);
     };
-    hooks.group_dropped_client = [orgmap, lists](engine::ReportStats& r, engine::StatList& clients,
-                                                 int index) {
-        engine::group_client(clients, index, lists(r), *orgmap);
+    // Report assembly: every report at the end of the run, one for each interim report.
+    auto assembly = [&settings] {
+        report::AssemblyOptions options;
+        options.settings = &settings;
+        options.charts = installed_chart_driver();
+        return options;
+    };
+    hooks.write_all = [assembly](std::span<const std::unique_ptr<engine::ReportStats>> reports) {
+        const double start = now_seconds();
+        const int result = report::writeReports(reports, assembly());
+        char line[64];
+        std::snprintf(line, sizeof line, "Report written in %.3f seconds", now_seconds() - start);
+        DebugText(line);
+        return result;
+    };
+    hooks.write_report = [assembly](engine::ReportStats& r) {
+        return report::writeReport(r, assembly());
     };
     return hooks;
 }

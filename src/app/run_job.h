@@ -5,11 +5,17 @@
 #include <string>
 
 #include "engine/analysis_run.h"
+#include "report/chart_seam.h"
 
 namespace tallowick::app {
 
+// The chart layer's driver, installed by the program entry; report assembly
+// calls it after each report's pages. None installed: no images are drawn.
+void set_chart_driver(report::ChartDriver driver);
+
 // The hooks the program fills today: client grouping (countries, regions,
-// organisations). The other seams stay empty until their parts exist.
+// organisations) and report assembly. The other seams stay empty until their
+// parts exist.
 engine::RunHooks default_run_hooks(const Settings& settings);
 
 // One line for standard output after a batch run: lines read, hits accepted,

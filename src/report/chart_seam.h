@@ -7,6 +7,8 @@
 
 #include <filesystem>
 #include <functional>
+#include <span>
+#include <string>
 
 #include "base/created_files.h"
 #include "base/settings.h"
@@ -30,6 +32,9 @@ struct ChartRequest {
     LanguageTable* language = nullptr;
     // Every image file written is recorded here; may be null.
     CreatedFiles* created = nullptr;
+    // The image file names the pages refer to (name and extension, no folder),
+    // in page order; the driver draws them under exactly these names.
+    std::span<const std::string> images;
 };
 
 // Draws every chart the report's pages refer to. Returns 0 to ask report

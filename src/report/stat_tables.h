@@ -6,6 +6,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <span>
@@ -42,8 +43,9 @@ struct TableOptions {
     std::array<bool, 7> weekday_pages{};
     // Chart palette colours for the item cells of the first 15 rows; empty: none.
     std::span<const std::uint32_t> graph_colours;
-    // Protocol names (kind 101) that have a page of their own, and its key.
-    std::string_view (*protocol_page)(std::string_view protocol) = nullptr;
+    // The page key of a protocol (kind 101) that has a page of its own; empty
+    // for one that has none. An empty function: no protocol links.
+    std::function<std::string_view(std::string_view protocol)> protocol_page;
 };
 
 struct StatTable {

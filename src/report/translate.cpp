@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <memory>
 #include <new>
+#include <system_error>
 
 #include "platform/folders.h"
 
@@ -121,8 +122,15 @@ bool LanguageTable::load(int language) {
     auto index = static_cast<std::size_t>(language);
     if (texts_[index]) return true;
     const fs::path file(kFiles[index]);
+    // With TALLOWICK_HOME pointing elsewhere (tests, a moved settings folder) the
+    // files the build put beside the executable are still found.
+    std::error_code ec;
+    const fs::path exe = fs::read_symlink("/proc/self/exe", ec);
+    const fs::path beside = ec ? fs::path() : exe.parent_path() / "lang" / file;
     try {
-        for (const fs::path& candidate : {folder_ / "lang" / file, fs::path("lang") / file, file}) {
+        for (const fs::path& candidate :
+             {folder_ / "lang" / file, beside, fs::path("lang") / file, file}) {
+            if (candidate.empty()) continue;
             if (auto text = read_whole(candidate)) {
                 texts_[index] = std::move(text);
                 failed_[index] = false;

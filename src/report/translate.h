@@ -50,8 +50,9 @@ bool translatePairs(std::span<const LanguagePair> pairs, std::string_view fragme
 // held; the pair list is rebuilt when a different language is asked for.
 class LanguageTable {
 public:
-    // program_folder is searched first ("<folder>/lang/<file>"), then "lang/<file>"
-    // below the current folder, then the bare file name.
+    // program_folder is searched first ("<folder>/lang/<file>"), then the "lang"
+    // folder beside the executable, then "lang/<file>" below the current folder,
+    // then the bare file name.
     explicit LanguageTable(std::filesystem::path program_folder);
     // Uses platform::program_folder().
     LanguageTable();
