@@ -8,7 +8,6 @@
 
 #include <algorithm>
 #include <cctype>
-#include <regex>
 #include <span>
 #include <string>
 #include <string_view>
@@ -154,25 +153,41 @@ constexpr std::string_view kRtfFragments[] = {
 // Every tag of an HTML text with the text of ALT attributes (which is meant to be
 // translated) taken out.
 std::vector<std::string> tags(std::string_view html) {
-    static const std::regex alt("ALT=\"[^\"]*\"", std::regex::icase);
     std::vector<std::string> found;
     for (std::size_t open = html.find('<'); open != std::string_view::npos;
          open = html.find('<', open + 1)) {
         const std::size_t close = html.find('>', open);
         if (close == std::string_view::npos) break;
-        found.push_back(std::regex_replace(std::string(html.substr(open, close - open + 1)), alt,
-                                           "ALT=\"\""));
+        std::string tag(html.substr(open, close - open + 1));
+        for (std::size_t i = 0; i + 5 <= tag.size(); ++i) {
+            if (!equal_ignoring_case(std::string_view(tag).substr(i, 5), "ALT=\"")) continue;
+            const std::size_t end = tag.find('"', i + 5);
+            if (end != std::string::npos) tag.erase(i + 5, end - (i + 5));
+        }
+        found.push_back(std::move(tag));
     }
     return found;
 }
 
+// The control words of an RTF text (\par, \fs18, \lang1024) and its control
+// symbols (\* and the escaped backslash).
 std::vector<std::string> rtf_control_words(std::string_view rtf) {
-    static const std::regex word(R"(\\[A-Za-z]+-?[0-9]*|\\\*|\\\\)");
+    const auto letter = [](char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); };
+    const auto digit = [](char c) { return c >= '0' && c <= '9'; };
     std::vector<std::string> found;
-    const std::string text(rtf);
-    for (auto it = std::sregex_iterator(text.begin(), text.end(), word); it != std::sregex_iterator();
-         ++it)
-        found.push_back(it->str());
+    for (std::size_t i = 0; i + 1 < rtf.size(); ++i) {
+        if (rtf[i] != '\\') continue;
+        std::size_t end = i + 1;
+        if (letter(rtf[end])) {
+            while (end < rtf.size() && letter(rtf[end])) ++end;
+            if (end < rtf.size() && rtf[end] == '-') ++end;
+            while (end < rtf.size() && digit(rtf[end])) ++end;
+        } else {
+            ++end;
+        }
+        found.emplace_back(rtf.substr(i, end - i));
+        i = end - 1;
+    }
     return found;
 }
 
