@@ -187,6 +187,13 @@ TEST(Translate, WholeWordsOnlyAndNotInQuotesOrFileNames) {
 
 TEST(Translate, MissingFileLeavesTheTextAlone) {
     test::TempDir dir;
+    // Run from an empty folder, so that no "lang" folder below it is found either.
+    const std::filesystem::path previous = std::filesystem::current_path();
+    std::filesystem::current_path(dir.path());
+    struct Restore {
+        std::filesystem::path path;
+        ~Restore() { std::filesystem::current_path(path); }
+    } restore{previous};
     LanguageTable languages(dir.path() / "nowhere");
     MemoryPage page(Html);
     page.style.language = 3;
