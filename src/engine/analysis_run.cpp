@@ -377,7 +377,9 @@ ReportStats* AnalysisRun::ReportFor(const logs::HitRecord& hit, std::string_view
     }
     case SplitMode::week: {
         if (s.last && hit.date == s.last_date) return s.last;
-        const double sunday = JulianMidnight(time) - JulianWeekday(time);
+        // The weekday of a Julian date turns at noon: take it at midnight.
+        const double midnight = JulianMidnight(time);
+        const double sunday = midnight - JulianWeekday(midnight);
         const CalendarTime c = CalendarFromJulian(sunday);
         const int n = std::snprintf(buf.data(), buf.size(), "%04d-%02d-%02d", c.year, c.month,
                                     c.day);

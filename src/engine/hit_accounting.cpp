@@ -193,7 +193,7 @@ void HitAccounting::Account(ReportStats& r, const PreparedHit& hit, RunTotals& t
 
         // 11. File type.
         if (r.type) {
-            const std::string_view type = ext.substr(0, ext.find_first_of("/?"));
+            const std::string_view type = ext.substr(0, first_of(ext, "/?"));
             if (!type.empty()) Add(r.type, bytes, bytes_in, type, time, flags);
         }
     }
@@ -228,7 +228,8 @@ void HitAccounting::Account(ReportStats& r, const PreparedHit& hit, RunTotals& t
             const int i = Add(list, bytes, bytes_in, key, time, bucket_flags);
             if (i >= 0) list->SetTimeLast(i, time);
         };
-        const int weekday = JulianWeekday(time);
+        // A Julian date's weekday turns at noon; the hit's day is that of its midnight.
+        const int weekday = JulianWeekday(JulianMidnight(time));
         bucket(r.hour, kHours[static_cast<std::size_t>(hour)]);
         bucket(r.wday, kWeekdays[static_cast<std::size_t>(weekday)]);
         bucket(r.wdays[static_cast<std::size_t>(weekday)], kHours[static_cast<std::size_t>(hour)]);
@@ -312,7 +313,7 @@ void HitAccounting::AccountReferrer(ReportStats& r, const PreparedHit& hit, std:
         if (!ignorebookmark_) Add(r.refer, bytes, bytes_in, kNoReferrer, hit.time, flags);
         return;
     }
-    if (!usecgi_) ref = ref.substr(0, ref.find_first_of("#$?"));
+    if (!usecgi_) ref = ref.substr(0, first_of(ref, "#$?"));
     if (ignoreself_) {
         const std::string_view own = multidomains_ ? hit.record->server : site_host_;
         if (!own.empty() && ref.find(own) != std::string_view::npos) return;

@@ -66,10 +66,14 @@ void decode_phrase(std::string_view text, char stop, std::string& out) {
 
 bool search_phrase(std::string_view referrer, std::string& out) {
     out.clear();
+    // Every parameter of the table ends in "=": most referrers are settled here.
+    if (referrer.find('=') == std::string_view::npos) return false;
     for (const SearchEngine& e : kEngines) {
         const std::size_t site = referrer.find(e.site);
         if (site == std::string_view::npos) continue;
-        const std::size_t param = referrer.find(e.param, site + e.site.size());
+        // The parameter is looked for from the site text on, not after it:
+        // "CiRestriction=" begins with its own site text.
+        const std::size_t param = referrer.find(e.param, site);
         if (param == std::string_view::npos) continue;
         const std::size_t start = param + static_cast<std::size_t>(e.skip);
         if (start > referrer.size()) continue;

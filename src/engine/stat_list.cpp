@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <new>
 #include <string>
@@ -128,13 +129,21 @@ bool StatList::Grow() {
 
 int StatList::FindOrInsert(std::string_view name) {
     if (name.empty()) return -1;
+    // The same bytes are the same item under either case rule.
+    if (name.size() == last_key_.size() &&
+        std::memcmp(name.data(), last_key_.data(), name.size()) == 0)
+        return last_index_;
     const bool fold = options_.ignorecase;
     const std::uint32_t hash = NameHash(name, fold);
     const int found = index_.Find(hash, [&](std::int32_t at, const char* key) {
         return items_[static_cast<std::size_t>(at)].key.size() == name.size() &&
                SameName({key, name.size()}, name, fold);
     });
-    if (found >= 0) return found;
+    if (found >= 0) {
+        last_key_ = items_[static_cast<std::size_t>(found)].key;
+        last_index_ = found;
+        return found;
+    }
 
     if (Count() >= capacity_ && !Grow()) return -1;
     std::size_t needed = 0;
@@ -168,6 +177,8 @@ int StatList::FindOrInsert(std::string_view name) {
     const char* item_key = item.key.data();
     items_.push_back(std::move(item));
     index_.Insert(hash, pos, item_key);
+    last_key_ = items_.back().key;
+    last_index_ = pos;
     return pos;
 }
 
@@ -503,6 +514,8 @@ void StatList::SortBy(const ItemOrder& order) {
 }
 
 void StatList::RebuildIndex() {
+    last_key_ = {};
+    last_index_ = -1;
     index_.Clear();
     for (std::size_t i = 0; i < items_.size(); ++i)
         index_.Insert(items_[i].hash, static_cast<std::int32_t>(i), items_[i].key.data());

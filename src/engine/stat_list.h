@@ -251,6 +251,12 @@ private:
     double totalBytesIn_ = 0;
     double totalTime_ = 0;
 
+    // The item the last lookup found: hits come in runs (one day, one client,
+    // one agent), and an equal name is found again without hashing. Forgotten
+    // when the items move.
+    std::string_view last_key_;
+    std::int32_t last_index_ = -1;
+
     detail::TryVector<StatItem> items_;  // reserved to capacity_
     detail::HashIndex index_;
     detail::NameArena names_;

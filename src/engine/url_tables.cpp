@@ -107,7 +107,7 @@ StatusInfo read_status(std::string_view status) {
 std::string_view normalise_url(std::string_view url, bool usecgi, std::string& scratch) {
     if (url.starts_with("http://")) url.remove_prefix(7);
     if (!usecgi) {
-        std::size_t cut = url.find_first_of("?=");
+        std::size_t cut = first_of(url, "?=");
         if (cut != std::string_view::npos) url = url.substr(0, cut);
     }
     if (!url.empty() && url.back() == ':') url.remove_suffix(1);
@@ -179,7 +179,7 @@ std::string_view referrer_site(std::string_view referrer) {
 std::string_view url_host(std::string_view url) {
     const std::size_t scheme = url.find("://");
     if (scheme != std::string_view::npos) url.remove_prefix(scheme + 3);
-    return url.substr(0, url.find_first_of("/:?"));
+    return url.substr(0, first_of(url, "/:?"));
 }
 
 }  // namespace tallowick::engine

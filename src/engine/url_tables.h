@@ -65,4 +65,14 @@ std::string_view referrer_site(std::string_view referrer);
 // ":" or "?".
 std::string_view url_host(std::string_view url);
 
+// first_of: the position of the first character of `text` that is in `set` (a few
+// characters), or npos. string_view::find_first_of calls memchr once per
+// character of the text, which shows on every hit.
+inline std::size_t first_of(std::string_view text, std::string_view set) {
+    for (std::size_t i = 0; i < text.size(); ++i)
+        for (char c : set)
+            if (text[i] == c) return i;
+    return std::string_view::npos;
+}
+
 }  // namespace tallowick::engine

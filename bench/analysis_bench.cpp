@@ -1,0 +1,129 @@
+// Analysis speed: a generated combined log (1,000,000 lines by default, plain and
+// gzip) analysed by a whole batch run with the default settings, beside `wc -l`
+// and `zcat` on the same files in the same run. Each analysis runs in a child
+// process so that its peak memory (ru_maxrss) is its own.
+//
+//   analysis_bench [lines] [work folder]
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+#include "app/run_job.h"
+#include "app/settings_file.h"
+#include "base/settings.h"
+#include "base/status.h"
+#include "engine/analysis_run.h"
+
+namespace fs = std::filesystem;
+using namespace tallowick;
+
+namespace {
+
+double seconds_since(std::chrono::steady_clock::time_point start) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+// Runs a shell command, output discarded; its wall time in seconds.
+double time_command(const std::string& command) {
+    const auto start = std::chrono::steady_clock::now();
+    const int rc = std::system((command + " > /dev/null").c_str());
+    const double t = seconds_since(start);
+    if (rc != 0) std::fprintf(stderr, "command failed: %s\n", command.c_str());
+    return t;
+}
+
+struct Result {
+    double seconds = 0;
+    long long lines = 0, accepted = 0;
+    long max_rss_kb = 0;
+    bool ok = false;
+};
+
+// The analysis of one log in a child process: the child writes its figures into
+// a pipe, the parent reads them and the child's peak memory.
+Result analyse(const std::string& path) {
+    int fds[2];
+    if (pipe(fds) != 0) return {};
+    const pid_t pid = fork();
+    if (pid < 0) return {};
+    if (pid == 0) {
+        close(fds[0]);
+        Settings settings;
+        app::ResetSettings(settings, true);
+        engine::AnalysisRun run(settings, {path}, app::default_run_hooks(settings));
+        const auto start = std::chrono::steady_clock::now();
+        const int rc = run.Process();
+        Result r;
+        r.seconds = seconds_since(start);
+        r.lines = run.totals().lines;
+        r.accepted = run.totals().accepted;
+        r.ok = rc == 0;
+        const ssize_t n = write(fds[1], &r, sizeof r);
+        _exit(n == static_cast<ssize_t>(sizeof r) ? 0 : 1);
+    }
+    close(fds[1]);
+    Result r;
+    const ssize_t n = read(fds[0], &r, sizeof r);
+    close(fds[0]);
+    int status = 0;
+    struct rusage usage {};
+    wait4(pid, &status, 0, &usage);
+    if (n != static_cast<ssize_t>(sizeof r) || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
+        return {};
+    r.max_rss_kb = usage.ru_maxrss;
+    return r;
+}
+
+void print_result(const char* what, const Result& r) {
+    if (!r.ok) {
+        std::printf("  %-28s failed\n", what);
+        return;
+    }
+    std::printf("  %-28s %8.3f s  %12.0f lines/s  %8.1f MB peak  (%lld lines, %lld hits)\n", what,
+                r.seconds, r.seconds > 0 ? static_cast<double>(r.lines) / r.seconds : 0.0,
+                static_cast<double>(r.max_rss_kb) / 1024.0, r.lines, r.accepted);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const unsigned long lines = argc > 1 ? std::strtoul(argv[1], nullptr, 10) : 1000000;
+    const fs::path dir =
+        argc > 2 ? fs::path(argv[2]) : fs::temp_directory_path() / "tallowick-analysis-bench";
+    fs::create_directories(dir);
+    const std::string plain = (dir / ("bench-" + std::to_string(lines) + ".log")).string();
+    const std::string packed = plain + ".gz";
+    const std::string gen = std::string(TALLOWICK_LOGGEN_PATH) + " --seed 42 --days 60 --lines " +
+                            std::to_string(lines);
+    if (!fs::exists(plain) && std::system((gen + " --out " + plain).c_str()) != 0) return 1;
+    if (!fs::exists(packed) && std::system((gen + " --gzip --out " + packed).c_str()) != 0) return 1;
+    std::printf("%lu lines: %s (%.1f MB), %s (%.1f MB)\n", lines, plain.c_str(),
+                static_cast<double>(fs::file_size(plain)) / 1e6, packed.c_str(),
+                static_cast<double>(fs::file_size(packed)) / 1e6);
+
+    // Nothing on the terminal from the runs; the page cache warmed for everyone.
+    process_mode().quiet_given = true;
+    set_status_sink(nullptr);
+    time_command("cat " + plain + " " + packed);
+
+    std::printf("plain:\n");
+    const double wc = time_command("wc -l " + plain);
+    std::printf("  %-28s %8.3f s\n", "wc -l", wc);
+    const Result p = analyse(plain);
+    print_result("analysis", p);
+    std::printf("gzip:\n");
+    const double zcat = time_command("zcat " + packed);
+    std::printf("  %-28s %8.3f s\n", "zcat", zcat);
+    const Result g = analyse(packed);
+    print_result("analysis", g);
+    if (p.ok && g.ok && zcat > 0)
+        std::printf("ratios: plain analysis / wc -l %.2f, gzip analysis / zcat %.2f\n",
+                    p.seconds / wc, g.seconds / zcat);
+    return p.ok && g.ok ? 0 : 1;
+}
