@@ -4,6 +4,8 @@
 #include <array>
 
 #include "base/status.h"
+#include "engine/report_stats.h"
+#include "engine/sessions.h"
 #include "engine/stat_list.h"
 #include "logs/pattern.h"
 
@@ -139,9 +141,41 @@ void group_clients(StatList& clients, const ClientLists& lists, const SettingsLi
             ShowProgress(percent, {});
             shown = percent;
         }
-        group_client(clients, i, lists, orgmap);
         if (per_client) per_client(i);
+        group_client(clients, i, lists, orgmap);
     }
+}
+
+namespace {
+
+ClientLists lists_of(ReportStats& r) {
+    return ClientLists{r.user.get(), nullptr, r.org.get(), r.domain.get(), r.region.get()};
+}
+
+}  // namespace
+
+int group_report_clients(ReportStats& r, const SettingsList& orgmap) {
+    // The lasting tally stays as it is: grouping may run again (daemon cycles),
+    // and the clients still in the list are counted afresh each time.
+    VisitorTally tally;
+    try {
+        tally = r.visitor_tally;
+    } catch (const std::bad_alloc&) {
+        OutOfMemory({}, 0);
+        return 1;
+    }
+    if (r.client)
+        group_clients(*r.client, lists_of(r), orgmap,
+                      [&](int i) { add_client_measures(tally, *r.client, i); });
+    const bool written = write_visitor_measures(r, tally);
+    sort_mean_paths(r);
+    return written && !out_of_memory() ? 0 : 1;
+}
+
+void group_dropped_client(ReportStats& r, StatList& clients, int index,
+                          const SettingsList& orgmap) {
+    add_client_measures(r.visitor_tally, clients, index);
+    group_client(clients, index, lists_of(r), orgmap);
 }
 
 }  // namespace tallowick::engine

@@ -15,6 +15,7 @@
 namespace tallowick::engine {
 
 class StatList;
+struct ReportStats;
 
 // Country names for clients the table cannot place.
 inline constexpr std::string_view kUnresolvedIp = "[UNRESOLVED IP]";  // numeric addresses
@@ -99,8 +100,21 @@ void group_client(StatList& clients, int index, const ClientLists& lists,
 
 // group_clients: group_client for every client in list order, showing
 // "Processing clients..." and the percentage done when it changes. `per_client`,
-// when given, runs after each client (the visitor measures hook in there).
+// when given, runs before each client is grouped, while the client still holds
+// its record lists (grouping moves those of users to the users list).
 void group_clients(StatList& clients, const ClientLists& lists, const SettingsList& orgmap,
                    const std::function<void(int index)>& per_client = {});
+
+// group_report_clients: the end-of-run client grouping of one report: its
+// client list into its users, organisation, country and region lists, the
+// visitor measures of every client (with what pruning dropped before) into its
+// loyalty, circulation, time online and session-depth results, and the mean
+// path table sorted. Non-zero when memory ran out (reported).
+int group_report_clients(ReportStats& report, const SettingsList& orgmap);
+
+// group_dropped_client: one client that pruning is about to drop, grouped for
+// good: into the derived lists and into the report's lasting visitor tally.
+void group_dropped_client(ReportStats& report, StatList& clients, int index,
+                          const SettingsList& orgmap);
 
 }  // namespace tallowick::engine

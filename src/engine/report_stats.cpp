@@ -101,6 +101,17 @@ std::unique_ptr<ReportStats> CreateReportStats(const ReportOptions& options, int
     r->client = m.make(c.client, kOwnedNames,
                        client_history || want(W::loyalty) || want(W::govthistory) ||
                            want(W::timeon));
+    // Session records: a visit's start and pages, for the session history, the
+    // mean paths and session depth; not while streaming.
+    const bool sessions = !options.streaming &&
+                          (as.session_tracking || stat(W::meanpath) || graph(W::sessiondist));
+    if (r->client) r->client->SetHasSessionRecs(sessions);
+    r->mean_path_on = !options.streaming && stat(W::meanpath);
+    if (want(W::loyalty)) r->loyalty = m.make(kMaxMeasureRanges, kStaticNames);
+    if (want(W::circulation)) r->circulation = m.make(kMaxMeasureRanges, kStaticNames);
+    if (want(W::timeon)) r->timeon = m.make(kMaxMeasureRanges, kStaticNames);
+    if (sessions && graph(W::sessiondist))
+        r->session_depth = m.make(kMaxMeasureRanges, kStaticNames);
     if (proxy) r->src = m.make(c.src);
     if (want(W::seconddomain)) r->second_domain = m.make(c.second_domain);
     r->domain = m.make(c.domain, kStaticNames);

@@ -13,6 +13,8 @@
 
 #include "base/settings.h"
 #include "engine/stat_list.h"
+#include "engine/table_storage.h"
+#include "engine/visitor_measures.h"
 
 namespace tallowick::engine {
 
@@ -24,13 +26,20 @@ inline constexpr int kDatabaseFormat = 100;
 // At most this many reports in one run.
 inline constexpr int kMaxReports = 2000;
 
-// One record of the mean path table: a frequent page sequence of visits.
+// The longest page sequence the mean path table follows.
+inline constexpr int kMeanPathSteps = 8;
+
+// One record of the mean path table: a page sequence that began visits. A visit
+// over pages A, B, C counts for the paths A-B and A-B-C.
 struct MeanPath {
     std::uint32_t path_hash = 0;
-    std::uint32_t client_hash = 0;
-    std::int32_t start = 0;
-    std::int16_t steps = 0;
-    std::int32_t occurrences = 0;
+    std::uint32_t client_hash = 0;  // the client whose visit first took the path
+    std::int32_t start = 0;         // index of its first page in that client's SessionRec list
+    std::int16_t steps = 0;         // pages in the path, 2 to kMeanPathSteps
+    std::int32_t occurrences = 0;   // visits that began with the path
+    // The pages in order (the first `steps`), as name hashes of the "url" list:
+    // engine/sessions.h mean_path_pages gives their names.
+    std::array<std::uint32_t, kMeanPathSteps> pages{};
 };
 
 // What decides which tables a report keeps and how large they start.
@@ -99,8 +108,29 @@ struct ReportStats {
     // "mail", "ftp", "telnet", realaudio, dns, pop3); made on first use.
     std::array<std::unique_ptr<StatList>, 9> protocol_clients;
 
+    // The mean path table ("MeanPath", kind 25): kept while visits are read when
+    // mean_path_on; client grouping sorts it by occurrences, most first.
     std::vector<MeanPath> mean_path;
     int mean_path_step = 3000;
+    bool mean_path_on = false;           // stat meanpath, not streaming
+    detail::HashIndex mean_path_index;   // path hash -> position in mean_path
+
+    // Visitor measures, filled by client grouping (engine/visitor_measures.h).
+    // Each list holds one item per range of its measure, in range order, and is
+    // not sorted: name = range label, misc1 = clients in the range ("Visitors"),
+    // req, bytes, bytesin, visits, pages, errors and timetot = their sums.
+    std::unique_ptr<StatList> loyalty;      // "Loyalty" (kind 28): clients by visits
+    std::unique_ptr<StatList> circulation;  // "Circulation" (kind 28): by mean days between visits
+    std::unique_ptr<StatList> timeon;       // "Timeon" (kind 28): by total minutes online
+    // "PageVSessions" (kind 0): visits by pages per visit, one item per range:
+    // misc1 and visits = visits in the range, req/bytes/bytesin/pages = what they
+    // requested, timetot = their spans. Present with graph sessiondist; needs
+    // the clients' session records (not kept while streaming).
+    std::unique_ptr<StatList> session_depth;
+    // The session-depth chart (chart kind 8): visits by minutes of duration.
+    SessionDepthChart session_depth_chart;
+    // What grouping adds to: clients pruning dropped and visits that closed.
+    VisitorTally visitor_tally;
 
     // Capacities the lists were made with (the split rules shrink them); the
     // per-protocol lists made later use them too.

@@ -19,7 +19,11 @@ int SessionRecList::Append(int kind, double value) {
     const int index = count_++;
     if (kind == 1) {
         path_hash_ = 0;
+        steps_ = 0;
         visit_start_ = count_;
+        visit_open_ = true;
+        visit_ = VisitShape{};
+        visit_.start = visit_.last = value;
     }
     return index;
 }

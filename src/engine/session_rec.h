@@ -6,6 +6,7 @@
 #include <span>
 
 #include "engine/table_storage.h"
+#include "engine/visitor_measures.h"
 
 namespace tallowick::engine {
 
@@ -25,7 +26,8 @@ public:
 
     // Appends a record and returns its index, or -1 when the list cannot grow
     // ("SessionRec Failed to Add" is reported). A kind-1 record starts a visit: the
-    // running path hash is reset and the index after it remembered.
+    // running path hash and the step counter are reset, the index after it is
+    // remembered and the visit in progress starts at its value.
     int Append(int kind, double value);
 
     int Count() const { return count_; }
@@ -42,6 +44,19 @@ public:
     int Steps() const { return steps_; }
     void SetSteps(int steps) { steps_ = steps; }
 
+    // The visit in progress (since the last kind-1 record): what session
+    // tracking has counted of it. Not saved; a list restored from a history
+    // database has none open.
+    bool VisitOpen() const { return visit_open_; }
+    const VisitShape& CurrentVisit() const { return visit_; }
+    void NoteHit(double bytes, double bytesin, bool page, double time) {
+        visit_.hits += 1;
+        visit_.pages += page ? 1 : 0;
+        visit_.bytes += bytes;
+        visit_.bytesin += bytesin;
+        visit_.last = time;
+    }
+
 private:
     std::uint32_t hash_;
     ReportStats* owner_;  // not owned
@@ -50,6 +65,8 @@ private:
     int visit_start_ = 0;
     std::uint32_t path_hash_ = 0;
     int steps_ = 0;
+    bool visit_open_ = false;
+    VisitShape visit_;
 };
 
 }  // namespace tallowick::engine

@@ -222,6 +222,7 @@ void StatList::VisitTracking(StatItem& item, double time) {
     newVisit_ = false;
     if (item.visits == 0) {
         item.timein = time;
+        item.timefirst = time;
         item.timetot = kHalfMinute;
         item.visits = 1;
         totalVisits_ += 1;
@@ -231,13 +232,16 @@ void StatList::VisitTracking(StatItem& item, double time) {
     } else if (d > gap + kTimeSlack) {
         // The visit that ends is credited with its span plus a minute.
         const double span = std::fabs(item.timelast - item.timein) + kOneMinute;
+        // The first visit's running credit is replaced, in the item and in the
+        // list total alike, so that the total stays the sum of its items.
+        const double credited = item.visits == 1 ? item.timetot : 0.0;
         if (item.visits == 1)
             item.timetot = span;
         else
             item.timetot += span;
         item.timein = time;
         item.visits += 1;
-        totalTime_ += span;
+        totalTime_ += span - credited;
         totalVisits_ += 1;
         item.misc1 = 0;
         newVisit_ = true;
@@ -288,6 +292,7 @@ int StatList::Merge(StatList& source, int index) {
     to.timein = from.timein;
     to.timelast = from.timelast;
     to.timetot = from.timetot;
+    to.timefirst = from.timefirst;
     if (from.timeRecs) to.timeRecs = std::move(from.timeRecs);
     if (from.sessionRec) to.sessionRec = std::move(from.sessionRec);
     return i;

@@ -77,6 +77,7 @@ struct alignas(64) StatItem {
     double timetot = 0;   // time online, days
     std::unique_ptr<TimeRecList> timeRecs;       // when the list hasTimeRecs
     std::unique_ptr<SessionRecList> sessionRec;  // when the list hasSessionRecs
+    double timefirst = 0;  // start of the first visit, days (visitor measures)
 };
 static_assert(sizeof(StatItem) == 128, "two cache lines per item");
 

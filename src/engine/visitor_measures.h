@@ -1,0 +1,111 @@
+// Visitor measures: how often the clients of a report come back (loyalty), how
+// regularly (circulation), how long they stay in all (time online), and how deep
+// and long their visits are (session depth). Client grouping computes them per
+// client at the end of the run; the report pages and charts read the results
+// from ReportStats (see the fields there). docs/visitor-measures.md describes
+// the ranges for users.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <span>
+#include <string_view>
+#include <vector>
+
+namespace tallowick::engine {
+
+struct StatItem;
+class StatList;
+
+enum class Measure : std::uint8_t { loyalty, circulation, timeon, session_depth };
+
+// The most ranges any measure has.
+inline constexpr int kMaxMeasureRanges = 10;
+
+// measure_ranges: the range labels of a measure, in range order. They are the
+// item names of the measure's list and the chart's category labels.
+std::span<const std::string_view> measure_ranges(Measure measure);
+
+// The range index (into measure_ranges) of one value.
+// Loyalty: a client's visits, 1, 2, 3-5, 6-10, 11-20, 21-50, 51 and more.
+int loyalty_range(int visits);
+// Circulation: the mean days between a client's visits; a client of one visit
+// (or none) has range 0, "one visit".
+int circulation_range(int visits, double mean_days);
+// Time online: a client's minutes online in all.
+int timeon_range(double minutes);
+// Session depth: the pages of one visit, 0 to 5 one by one, then 6-10, 11-20,
+// 21-50, 51 and more.
+int session_depth_range(int pages);
+
+// client_time_online: the client's time online in days. The counting tables
+// credit a closed visit with its span plus a minute, and a first visit as it
+// goes; a later visit that is still open when the log ends is credited here
+// the same way (span plus a minute), so that no visit is left out.
+double client_time_online(const StatItem& client);
+
+// mean_days_between_visits: from the start of the client's first visit to the
+// start of its last, divided by the gaps between them; negative for a client
+// with fewer than two visits.
+double mean_days_between_visits(const StatItem& client);
+
+// What one range of a measure adds up: for loyalty, circulation and time online
+// the clients in the range and their counts; for session depth the visits in it
+// and what was requested in them.
+struct RangeTally {
+    std::int64_t members = 0;  // clients, or visits for session depth
+    std::int64_t req = 0;
+    double bytes = 0, bytesin = 0;
+    std::int64_t visits = 0, pages = 0, errors = 0;
+    double time = 0;  // days: time online, or the visits' spans for session depth
+};
+using MeasureTally = std::array<RangeTally, kMaxMeasureRanges>;
+
+// One visit as session depth sees it.
+struct VisitShape {
+    std::int64_t hits = 0;
+    std::int64_t pages = 0;
+    double bytes = 0, bytesin = 0;
+    double start = 0, last = 0;  // days: its first and last hit
+};
+
+// The session-depth chart: visits by their duration in whole minutes (span from
+// first to last hit, rounded down), with the pages they held. Durations of
+// kLastMinute minutes and more share the last slot.
+struct SessionDepthChart {
+    static constexpr int kLastMinute = 120;
+    struct Minute {
+        std::int64_t visits = 0;
+        std::int64_t pages = 0;     // mean pages per visit: pages / visits
+        std::int64_t max_pages = 0; // the deepest visit of that duration
+    };
+    std::vector<Minute> minutes;  // empty until a visit is added, then kLastMinute + 1 slots
+    std::int64_t visits = 0;
+    std::int64_t pages = 0;
+    int longest = -1;  // the highest slot holding a visit
+
+    void add(const VisitShape& visit);
+};
+
+// The measures of one report as they add up: the clients and visits added so
+// far, kept across client groupings (pruning adds the clients it drops and
+// hit tracking the visits that close).
+struct VisitorTally {
+    MeasureTally loyalty{}, circulation{}, timeon{}, session_depth{};
+    SessionDepthChart chart;
+
+    // add_client: the client's loyalty, circulation and time online.
+    void add_client(const StatItem& client);
+    // add_visit: one visit to session depth and its chart.
+    void add_visit(const VisitShape& visit);
+};
+
+// fill_measure_list: writes a tally into an empty measure list, one item per
+// range in range order (ranges without members too, so that tables and charts
+// show the whole scale). Per item: name the range label, misc1 the members
+// (shown as "Visitors"), req, bytes, bytesin, visits, pages, errors and timetot
+// the sums over the members. The list totals follow the items. False when the
+// list cannot grow (reported by the list).
+bool fill_measure_list(StatList& list, Measure measure, const MeasureTally& tally);
+
+}  // namespace tallowick::engine

@@ -1,0 +1,345 @@
+#include "engine/sessions.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "base/settings.h"
+#include "engine/analysis_run.h"
+#include "engine/clients.h"
+#include "engine/visitor_measures.h"
+#include "support/test_support.h"
+
+namespace tallowick::engine {
+namespace {
+
+constexpr double kMinute = 1.0 / 1440;
+
+// One combined-format line on 1 November 2026 (or `day`) at hh:mm:ss.
+std::string Hit(std::string_view client, std::string_view hms, std::string_view url,
+                std::string_view day = "01/Nov/2026", long bytes = 100) {
+    std::string line(client);
+    line += " - - [";
+    line += day;
+    line += ':';
+    line += hms;
+    line += " +0000] \"GET ";
+    line += url;
+    line += " HTTP/1.0\" 200 " + std::to_string(bytes) +
+            " \"-\" \"Mozilla/5.0 (X11; Linux x86_64)\"\n";
+    return line;
+}
+
+Settings SessionSettings(int sessiontime = 30) {
+    Settings s;
+    s.report.stat.set_all(true);
+    s.report.graph.set_all(true);
+    s.analysis.ignoreusernames = true;
+    s.analysis.session_tracking = true;
+    s.analysis.sessiontime = sessiontime;
+    return s;
+}
+
+// A run over one log whose clients are grouped as the program groups them.
+class SessionRun {
+public:
+    explicit SessionRun(Settings settings = SessionSettings()) : settings_(std::move(settings)) {}
+
+    ReportStats& Process(const std::string& log) {
+        const auto path = dir_ / "access.log";
+        tallowick::test::write_file(path, log);
+        RunHooks hooks;
+        const SettingsList* orgmap = &settings_.analysis.orgmap;
+        hooks.group_clients = [orgmap](ReportStats& r) { return group_report_clients(r, *orgmap); };
+        run_ = std::make_unique<AnalysisRun>(settings_, std::vector<std::string>{path.string()},
+                                             hooks);
+        EXPECT_EQ(run_->Process(), 0);
+        EXPECT_EQ(run_->reports().size(), 1u);
+        return *run_->reports().front();
+    }
+    Settings& settings() { return settings_; }
+
+private:
+    tallowick::test::TempDir dir_;
+    Settings settings_;
+    std::unique_ptr<AnalysisRun> run_;
+};
+
+const StatItem* Named(const std::unique_ptr<StatList>& list, std::string_view name) {
+    if (!list) return nullptr;
+    for (const StatItem& item : list->Items())
+        if (item.name == name) return &item;
+    return nullptr;
+}
+
+// The members (misc1) of each range of a measure list, in list order.
+std::vector<int> Members(const std::unique_ptr<StatList>& list) {
+    std::vector<int> members;
+    if (list)
+        for (const StatItem& item : list->Items()) members.push_back(item.misc1);
+    return members;
+}
+
+TEST(Sessions, VisitsAndTimeOnlineOfTheIssuesCases) {
+    SessionRun run;
+    ReportStats& r = run.Process(
+        // Two visits: 10:00 to 10:20, then 11:00.
+        Hit("a.example.com", "10:00:00", "/a.html") + Hit("a.example.com", "10:20:00", "/b.html") +
+        Hit("single.example.com", "10:30:00", "/a.html") +
+        Hit("a.example.com", "11:00:00", "/c.html") +
+        // A gap of exactly the session time continues the visit.
+        Hit("exact.example.com", "12:00:00", "/a.html") +
+        Hit("exact.example.com", "12:30:00", "/a.html"));
+    const StatItem* a = Named(r.client, "a.example.com");
+    const StatItem* single = Named(r.client, "single.example.com");
+    const StatItem* exact = Named(r.client, "exact.example.com");
+    ASSERT_TRUE(a && single && exact);
+    EXPECT_EQ(a->visits, 2);
+    EXPECT_NEAR(a->timetot / kMinute, 21, 1e-3) << "the 20-minute span plus one minute";
+    EXPECT_EQ(single->visits, 1);
+    EXPECT_NEAR(single->timetot / kMinute, 0.5, 1e-3);
+    EXPECT_EQ(exact->visits, 1);
+    EXPECT_NEAR(exact->timetot / kMinute, 30.5, 1e-3);
+    EXPECT_EQ(r.client->TotalVisits(), 4);
+    // The list total is the sum of its clients' time.
+    EXPECT_NEAR(r.client->TotalTime() / kMinute, 21 + 0.5 + 30.5, 1e-3);
+
+    // Entry pages: a.html began three visits (the first of a, single and exact),
+    // c.html one (a's second), b.html none.
+    EXPECT_EQ(Named(r.pages, "/a.html")->pages, 3);
+    EXPECT_EQ(Named(r.pages, "/b.html")->pages, 0);
+    EXPECT_EQ(Named(r.pages, "/c.html")->pages, 1);
+}
+
+TEST(Sessions, SessionRecordsHoldVisitStartsAndPagesInOrder) {
+    SessionRun run;
+    ReportStats& r = run.Process(Hit("a.example.com", "10:00:00", "/a.html") +
+                                 Hit("a.example.com", "10:01:00", "/logo.gif") +
+                                 Hit("a.example.com", "10:02:00", "/b.html") +
+                                 Hit("a.example.com", "11:00:00", "/a.html"));
+    const int a = r.client->FindByHash(r.client->HashOf("a.example.com"));
+    const SessionRecList* recs = r.client->SessionRecs(a);
+    ASSERT_NE(recs, nullptr);
+    const auto records = recs->Records();
+    ASSERT_EQ(records.size(), 5u) << "start, a, b, start, a: images are not pages";
+    const auto kind_of = [&](std::string_view url) {
+        return page_record_kind(r.url->HashOf(url));
+    };
+    EXPECT_EQ(records[0].kind, 1);
+    EXPECT_EQ(records[1].kind, kind_of("/a.html"));
+    EXPECT_EQ(records[2].kind, kind_of("/b.html"));
+    EXPECT_EQ(records[3].kind, 1);
+    EXPECT_EQ(records[4].kind, kind_of("/a.html"));
+    EXPECT_NEAR((records[3].value - records[0].value) / kMinute, 60, 1e-3);
+    EXPECT_NEAR((records[2].value - records[0].value) / kMinute, 2, 1e-3);
+    EXPECT_EQ(recs->VisitStart(), 4);
+    EXPECT_EQ(recs->hash(), r.client->Hash(a));
+}
+
+TEST(Sessions, PageKindsNeverFallAmongTheSmallKinds) {
+    EXPECT_EQ(page_record_kind(0), 0);
+    EXPECT_EQ(page_record_kind(10), 0);
+    EXPECT_EQ(page_record_kind(11), 11);
+    EXPECT_EQ(page_record_kind(0xFFFFFFFFu), -1);  // negative kinds are pages too
+}
+
+TEST(Sessions, MeanPathsCountTheSequencesVisitsBeginWith) {
+    SessionRun run;
+    std::string log;
+    // Two visits over A, B, C; one over X, B, C; one of a single page.
+    for (const char* client : {"one.example.com", "two.example.com"}) {
+        log += Hit(client, "10:00:00", "/A.html");
+        log += Hit(client, "10:01:00", "/B.html");
+        log += Hit(client, "10:02:00", "/C.html");
+    }
+    log += Hit("three.example.com", "10:00:00", "/X.html");
+    log += Hit("three.example.com", "10:01:00", "/B.html");
+    log += Hit("three.example.com", "10:02:00", "/C.html");
+    log += Hit("four.example.com", "10:00:00", "/A.html");
+    ReportStats& r = run.Process(log);
+
+    // A-B and X-B share their path hash (it takes in the pages from the
+    // second on); the table keeps them apart by their pages.
+    ASSERT_EQ(r.mean_path.size(), 4u);
+    struct Expected {
+        std::vector<std::string_view> pages;
+        int occurrences;
+    };
+    const Expected expected[] = {
+        {{"/A.html", "/B.html"}, 2},
+        {{"/A.html", "/B.html", "/C.html"}, 2},
+        {{"/X.html", "/B.html"}, 1},
+        {{"/X.html", "/B.html", "/C.html"}, 1},
+    };
+    for (std::size_t i = 0; i < r.mean_path.size(); ++i) {
+        const MeanPath& path = r.mean_path[i];
+        EXPECT_EQ(mean_path_pages(r, path), expected[i].pages) << i;
+        EXPECT_EQ(path.occurrences, expected[i].occurrences) << i;
+        EXPECT_EQ(path.steps, static_cast<int>(expected[i].pages.size()));
+        EXPECT_EQ(path.start, 1) << "the first page follows the visit's start record";
+    }
+    EXPECT_EQ(r.mean_path[0].path_hash, r.mean_path[2].path_hash);
+    EXPECT_EQ(r.mean_path[0].client_hash, r.client->HashOf("one.example.com"));
+    // Sorted by occurrences, most first.
+    for (std::size_t i = 1; i < r.mean_path.size(); ++i)
+        EXPECT_GE(r.mean_path[i - 1].occurrences, r.mean_path[i].occurrences);
+}
+
+TEST(Sessions, MeanPathsFollowAtMostEightPagesAndOnlyWhenAskedFor) {
+    std::string log;
+    for (int page = 0; page < 12; ++page) {
+        char hms[24];
+        std::snprintf(hms, sizeof hms, "10:%02d:00", page);
+        log += Hit("deep.example.com", hms, "/p" + std::to_string(page) + ".html");
+    }
+    SessionRun run;
+    ReportStats& r = run.Process(log);
+    ASSERT_EQ(r.mean_path.size(), 7u) << "paths of 2 to 8 pages";
+    int longest = 0;
+    for (const MeanPath& path : r.mean_path) longest = std::max<int>(longest, path.steps);
+    EXPECT_EQ(longest, kMeanPathSteps);
+
+    Settings off = SessionSettings();
+    off.report.stat.set(StatWord::meanpath, false);
+    SessionRun without(off);
+    EXPECT_TRUE(without.Process(log).mean_path.empty());
+
+    // Streaming keeps no session records: no paths, no session depth.
+    Settings streaming = SessionSettings();
+    streaming.run.streaming = true;
+    SessionRun streamed(streaming);
+    ReportStats& s = streamed.Process(log);
+    EXPECT_TRUE(s.mean_path.empty());
+    EXPECT_FALSE(s.client->HasSessionRecs());
+    EXPECT_EQ(s.session_depth, nullptr);
+    ASSERT_NE(s.loyalty, nullptr) << "the client measures need no session records";
+    EXPECT_EQ(Members(s.loyalty)[0], 1);
+}
+
+TEST(VisitorMeasures, RangesAndTheirBounds) {
+    struct Case {
+        Measure measure;
+        double value;
+        int visits;  // circulation only
+        std::string_view range;
+    };
+    const Case cases[] = {
+        {Measure::loyalty, 1, 0, "1"},          {Measure::loyalty, 2, 0, "2"},
+        {Measure::loyalty, 3, 0, "3-5"},        {Measure::loyalty, 5, 0, "3-5"},
+        {Measure::loyalty, 6, 0, "6-10"},       {Measure::loyalty, 20, 0, "11-20"},
+        {Measure::loyalty, 50, 0, "21-50"},     {Measure::loyalty, 51, 0, "51+"},
+        {Measure::timeon, 0.5, 0, "0-1 min"},   {Measure::timeon, 1, 0, "1-5 min"},
+        {Measure::timeon, 21, 0, "10-30 min"},  {Measure::timeon, 59.9, 0, "30-60 min"},
+        {Measure::timeon, 300, 0, "300+ min"},  {Measure::timeon, -3, 0, "0-1 min"},
+        {Measure::circulation, 5, 1, "one visit"},
+        {Measure::circulation, 0.2, 2, "under 1 day"},
+        {Measure::circulation, 1, 2, "1-2 days"},
+        {Measure::circulation, 2, 3, "2-7 days"},
+        {Measure::circulation, 13.9, 3, "7-14 days"},
+        {Measure::circulation, 90, 9, "90+ days"},
+        {Measure::session_depth, 0, 0, "0 pages"},
+        {Measure::session_depth, 1, 0, "1 page"},
+        {Measure::session_depth, 5, 0, "5 pages"},
+        {Measure::session_depth, 6, 0, "6-10 pages"},
+        {Measure::session_depth, 10, 0, "6-10 pages"},
+        {Measure::session_depth, 11, 0, "11-20 pages"},
+        {Measure::session_depth, 51, 0, "51+ pages"},
+    };
+    for (const Case& c : cases) {
+        int index = -1;
+        switch (c.measure) {
+            case Measure::loyalty: index = loyalty_range(static_cast<int>(c.value)); break;
+            case Measure::timeon: index = timeon_range(c.value); break;
+            case Measure::circulation: index = circulation_range(c.visits, c.value); break;
+            case Measure::session_depth: index = session_depth_range(static_cast<int>(c.value)); break;
+        }
+        const auto ranges = measure_ranges(c.measure);
+        ASSERT_GE(index, 0);
+        ASSERT_LT(static_cast<std::size_t>(index), ranges.size());
+        EXPECT_EQ(ranges[static_cast<std::size_t>(index)], c.range) << c.value;
+    }
+}
+
+TEST(VisitorMeasures, ClientsByVisitsRegularityAndTimeOnline) {
+    SessionRun run;
+    std::string log;
+    // Three visits two days apart, each of 10 minutes.
+    for (const char* day : {"01/Nov/2026", "03/Nov/2026", "05/Nov/2026"}) {
+        log += Hit("regular.example.com", "08:00:00", "/a.html", day);
+        log += Hit("regular.example.com", "08:10:00", "/b.html", day);
+    }
+    log += Hit("once.example.com", "09:00:00", "/a.html");
+    // Two visits on one day; the second is still open at the end of the log.
+    log += Hit("twice.example.com", "09:00:00", "/a.html");
+    log += Hit("twice.example.com", "12:00:00", "/a.html");
+    log += Hit("twice.example.com", "12:20:00", "/b.html", "01/Nov/2026", 500);
+    ReportStats& r = run.Process(log);
+
+    // Loyalty: 1, 2, 3-5, ...
+    EXPECT_EQ(Members(r.loyalty), (std::vector<int>{1, 1, 1, 0, 0, 0, 0}));
+    const StatItem* three = Named(r.loyalty, "3-5");
+    ASSERT_NE(three, nullptr);
+    EXPECT_EQ(three->req, 6);
+    EXPECT_EQ(three->visits, 3);
+    EXPECT_DOUBLE_EQ(three->bytes, 600);
+    // Time online counts the open visit too: regular 11 + 11 + 11 minutes;
+    // once half a minute; twice 1 + 21.
+    EXPECT_EQ(Members(r.timeon), (std::vector<int>{1, 0, 0, 1, 1, 0, 0, 0}));
+    EXPECT_NEAR(Named(r.timeon, "10-30 min")->timetot / kMinute, 22, 1e-3);
+    EXPECT_NEAR(Named(r.timeon, "30-60 min")->timetot / kMinute, 33, 1e-3);
+    EXPECT_NEAR(Named(r.timeon, "0-1 min")->timetot / kMinute, 0.5, 1e-3);
+    EXPECT_EQ(Named(r.timeon, "10-30 min")->misc1, 1);
+    // Circulation: once has one visit, twice's visits are 3 hours apart,
+    // regular's 2 days.
+    EXPECT_EQ(Members(r.circulation), (std::vector<int>{1, 1, 0, 1, 0, 0, 0, 0}));
+    // Every hit of the report belongs to one client of each measure.
+    EXPECT_EQ(r.loyalty->TotalReq(), 10);
+    EXPECT_EQ(r.timeon->TotalReq(), 10);
+
+    // Session depth: visits by pages (every hit here is a page).
+    ASSERT_NE(r.session_depth, nullptr);
+    EXPECT_EQ(Members(r.session_depth), (std::vector<int>{0, 2, 4, 0, 0, 0, 0, 0, 0, 0}));
+    const StatItem* two = Named(r.session_depth, "2 pages");
+    EXPECT_EQ(two->req, 8);
+    EXPECT_EQ(two->pages, 8);
+    EXPECT_DOUBLE_EQ(two->bytes, 3 * 200 + 600);
+    EXPECT_NEAR(two->timetot / kMinute, 10 + 10 + 10 + 20, 1e-3);
+    const SessionDepthChart& chart = r.session_depth_chart;
+    EXPECT_EQ(chart.visits, 6);
+    EXPECT_EQ(chart.pages, 10);
+    ASSERT_EQ(chart.minutes.size(), SessionDepthChart::kLastMinute + 1u);
+    EXPECT_EQ(chart.minutes[0].visits, 2);
+    EXPECT_EQ(chart.minutes[10].visits, 3);
+    EXPECT_EQ(chart.minutes[10].pages, 6);
+    EXPECT_EQ(chart.minutes[20].visits, 1);
+    EXPECT_EQ(chart.minutes[20].max_pages, 2);
+    EXPECT_EQ(chart.longest, 20);
+}
+
+TEST(VisitorMeasures, RegroupingCountsEveryClientOnceAndKeepsDroppedOnes) {
+    SessionRun run;
+    ReportStats& r = run.Process(Hit("a.example.com", "10:00:00", "/a.html") +
+                                 Hit("b.example.com", "10:00:00", "/a.html") +
+                                 Hit("b.example.com", "11:00:00", "/a.html"));
+    ASSERT_EQ(Members(r.loyalty)[0] + Members(r.loyalty)[1], 2);
+    // A daemon cycle groups again: the measures are made afresh, not doubled.
+    ASSERT_EQ(group_report_clients(r, SettingsList{}), 0);
+    EXPECT_EQ(Members(r.loyalty), (std::vector<int>{1, 1, 0, 0, 0, 0, 0}));
+    EXPECT_EQ(Members(r.session_depth)[1], 3);
+
+    // A client that pruning drops stays counted once it is gone from the list.
+    const int a = r.client->FindByHash(r.client->HashOf("a.example.com"));
+    group_dropped_client(r, *r.client, a, SettingsList{});
+    auto fresh = StatList::Create(&r, 10, r.client->Options());
+    fresh->SetHasSessionRecs(true);
+    fresh->Merge(*r.client, r.client->FindByHash(r.client->HashOf("b.example.com")));
+    r.client = std::move(fresh);
+    ASSERT_EQ(group_report_clients(r, SettingsList{}), 0);
+    EXPECT_EQ(Members(r.loyalty), (std::vector<int>{1, 1, 0, 0, 0, 0, 0}));
+    EXPECT_EQ(Members(r.session_depth)[1], 3);
+}
+
+}  // namespace
+}  // namespace tallowick::engine
