@@ -199,11 +199,16 @@ bool AnalysisRun::OpenLogAt(std::size_t index, bool first) {
     if (type == kDatabaseFormat) {
         ShowStatus("Loading database...");
         if (hooks_.load_database) hooks_.load_database(logs_[index], *this);
+        // Its lines are not hits: the file ends here for the line loop.
+        log_->pre_read.clear();
+        logs::CloseLog(log_->source);
+        // The logs after it add to the report it restored.
+        if (!current_ && !reports_.empty()) current_ = reports_.back().get();
         return true;
     }
     const int mode = type > 39 ? kProxyMode : kWebMode;
     const bool new_report = split_mode_ == SplitMode::none
-                                ? first
+                                ? first || !current_
                                 : split_mode_ == SplitMode::per_log;
     if (new_report && !in_daemon_cycle_) {
         current_ = AddReport(log_->title, mode, type);

@@ -23,6 +23,8 @@ using test::RunOnText;
 
 constexpr std::string_view kNotValid = "No valid data processed, log file not valid";
 
+std::string ManyLines(int n, int clients, int first_client = 0);
+
 // ---- real logs: totals worked out from the raw lines ----------------------------
 
 // What a common or combined log adds up to, read with a regular expression and
@@ -190,6 +192,30 @@ TEST(AnalysisRun, FirstLogThatCannotBeOpenedEndsTheRunWithoutAReport) {
     EXPECT_FALSE(sink.errors.empty());
 }
 
+TEST(AnalysisRun, HistoryDatabaseIsLoadedNotReadAndTheLogsAfterItAddToItsReport) {
+    RecordingSink sink;
+    RunOnText t;
+    t.AddLog("site.tdb", "#Tallowick Database\nstatlist url 1\n/old.html 5\n");
+    int loaded = 0;
+    t.hooks().load_database = [&](std::string_view, AnalysisRun& run) {
+        ++loaded;
+        return run.AddReport("site", kWebMode, kDatabaseFormat) ? 0 : 1;
+    };
+    {
+        t.Process();
+        EXPECT_EQ(loaded, 1);
+        ASSERT_EQ(t.report_count(), 1u);
+        EXPECT_EQ(t.run().totals().lines, 0);
+        EXPECT_TRUE(sink.errors.empty());  // a run from history alone is valid
+        EXPECT_TRUE(sink.said("Loading database..."));
+    }
+    t.AddLog("new.log", ManyLines(4, 2));
+    t.Process();
+    ASSERT_EQ(t.report_count(), 1u);
+    EXPECT_EQ(t.report().name, "site");
+    EXPECT_EQ(t.report().accepted_hits, 4);
+}
+
 // ---- acceptance ------------------------------------------------------------------
 
 TEST(AnalysisRun, HitsMoreThanTenDaysAfterTheRunStartAreDropped) {
@@ -241,7 +267,7 @@ TEST(AnalysisRun, DateRangeFiltersAndZeroBytes) {
 // ---- streaming ---------------------------------------------------------------------
 
 // n lines, client i % clients, one second apart.
-std::string ManyLines(int n, int clients, int first_client = 0) {
+std::string ManyLines(int n, int clients, int first_client) {
     std::string text;
     text.reserve(static_cast<std::size_t>(n) * 120);
     for (int i = 0; i < n; ++i) {
