@@ -360,6 +360,13 @@ void StatList::AddVisits(int i, int n) {
     }
 }
 
+void StatList::AddMisc1(int i, int n) {
+    if (auto* p = At(i)) {
+        p->misc1 += n;
+        totalMisc1_ += n;
+    }
+}
+
 void StatList::AddPages(int i, int n) {
     if (auto* p = At(i)) {
         p->pages += n;

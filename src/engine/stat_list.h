@@ -156,6 +156,7 @@ public:
     void AddReq(int index, int n);
     void AddVisits(int index, int n);
     void AddPages(int index, int n);
+    void AddMisc1(int index, int n);
     // Failed requests are totalled by the hit accounting itself.
     void AddTotalErrors(int n) { totalErrors_ += n; }
     // Pruning rebuilds a list from some of its items; the totals stay those of

@@ -146,7 +146,7 @@ bool fill_measure_list(StatList& list, Measure measure, const MeasureTally& tall
             return static_cast<int>(std::clamp<std::int64_t>(v, 0, 0x7FFFFFFF));
         };
         list.AddReq(i, to_int(t.req) - 1);
-        list.SetMisc1(i, to_int(t.members));
+        list.AddMisc1(i, to_int(t.members));
         list.AddVisits(i, to_int(t.visits));
         list.AddPages(i, to_int(t.pages));
         list.SetErrors(i, to_int(t.errors));

@@ -104,8 +104,9 @@ struct VisitorTally {
 // range in range order (ranges without members too, so that tables and charts
 // show the whole scale). Per item: name the range label, misc1 the members
 // (shown as "Visitors"), req, bytes, bytesin, visits, pages, errors and timetot
-// the sums over the members. The list totals follow the items. False when the
-// list cannot grow (reported by the list).
+// the sums over the members. The list totals of requests, bytes, members,
+// visits, pages and errors follow the items (the total time does not). False
+// when the list cannot grow (reported by the list).
 bool fill_measure_list(StatList& list, Measure measure, const MeasureTally& tally);
 
 }  // namespace tallowick::engine

@@ -297,6 +297,7 @@ TEST(VisitorMeasures, ClientsByVisitsRegularityAndTimeOnline) {
     // Every hit of the report belongs to one client of each measure.
     EXPECT_EQ(r.loyalty->TotalReq(), 10);
     EXPECT_EQ(r.timeon->TotalReq(), 10);
+    EXPECT_EQ(r.circulation->TotalMisc1(), 3) << "the Visitors total: every client once";
 
     // Session depth: visits by pages (every hit here is a page).
     ASSERT_NE(r.session_depth, nullptr);
