@@ -1,0 +1,464 @@
+#include "graph/charts.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <set>
+
+#include "base/julian_date.h"
+#include "base/status.h"
+#include "engine/analysis_run.h"
+#include "engine/clients.h"
+#include "engine/report_stats.h"
+#include "engine/stat_list.h"
+#include "graph/chart_spec.h"
+#include "graph/encoders.h"
+#include "graph/region_map.h"
+#include "graph_test_support.h"
+#include "support/test_support.h"
+
+namespace tallowick::graph {
+namespace {
+
+namespace fs = std::filesystem;
+using engine::StatList;
+
+// A list of named items with the given requests (and 100 bytes each).
+std::unique_ptr<StatList> list_of(std::initializer_list<std::pair<std::string_view, int>> items) {
+    auto list = StatList::Create(nullptr, 16);
+    for (const auto& [name, requests] : items)
+        for (int i = 0; i < requests; ++i) list->AddHit(100, 0, name, 0, 0);
+    return list;
+}
+
+ChartTarget flat_target() {
+    ChartTarget t;
+    t.three_d = false;   // flat bars: one inner colour to measure
+    return t;
+}
+
+int colour_index(const Canvas& c, PackedColor packed) {
+    for (int i = 0; i < c.color_count; ++i)
+        if (!c.open[std::size_t(i)] && canvas_get_entry(c, i) == packed) return i;
+    return -1;
+}
+
+// Pixels of the colour along column x.
+int run_in_column(const Canvas& c, int x, int colour) {
+    int n = 0;
+    for (int y = 0; y < c.height(); ++y) n += c.pixel(x, y) == colour;
+    return n;
+}
+// Pixels of the colour inside a rectangle.
+int count_in(const Canvas& c, int x0, int y0, int x1, int y1, int colour) {
+    int n = 0;
+    for (int y = y0; y <= y1; ++y)
+        for (int x = x0; x <= x1; ++x) n += c.pixel(x, y) == colour;
+    return n;
+}
+
+TEST(ChartText, ScaleUnitsAndAxisTitlesFollowTheMaximum) {
+    // The bytes title switches at 10240 while the labels switch to K at 1024.
+    EXPECT_EQ(chart_axis_title(kValueBytes, kHorizontalBars, 5000), "Bytes Delivered (bytes)");
+    EXPECT_EQ(chart_value_text(kValueBytes, 5000, 2500), "2.4K");
+    EXPECT_EQ(chart_value_text(kValueBytes, 1000, 999), "999");
+    EXPECT_EQ(chart_axis_title(kValueBytes, kTimeLine, 2e9), "Bytes Delivered (Gb)");
+    EXPECT_EQ(chart_value_text(kValueBytes, 2e9, 1073741824.0 * 1.5), "1.5G");
+    EXPECT_EQ(chart_axis_title(kValueRequests, kVerticalBars, 2500000), "Requests (X million)");
+    EXPECT_EQ(chart_value_text(kValueRequests, 2500000, 1250000), "1.2M");
+    EXPECT_EQ(chart_value_text(kValueRequests, 999999, 5000), "5000");
+}
+
+TEST(ChartText, EntitiesOfTranslationsBecomeCharacters) {
+    const ChartTarget t;
+    EXPECT_EQ(chart_translate(t, "Caf&#101;s &#38; more"), "Cafes & more");
+    EXPECT_EQ(chart_translate(t, "a &#; b &#12x"), "a &#; b &#12x");
+}
+
+TEST(Charts, TopListBarsAreProportionalAndNamed) {
+    auto list = list_of({{"alpha", 40}, {"beta", 20}, {"gamma", 10}});
+    ChartTarget t = flat_target();
+    ChartSpec spec = top_list_preset(false);
+    spec.list = list.get();
+    spec.value_kind = kValueRequests;
+    spec.title = "Clients";
+    auto c = chart_render(t, spec);
+    ASSERT_TRUE(c);
+    EXPECT_EQ(c->width(), 420);
+    // Slots of 18 pixels from the plot top. A flat bar's right edge is its outer
+    // colour; the value text may cover its middle.
+    const int slot = (350 - 2 * 35) / 15;
+    const int plot_w = 420 - 120 - 10;
+    auto length = [&](const Canvas& canvas, int place) {
+        const int outer = colour_index(canvas, spec.color3);
+        const int y = 35 + place * slot + 2 + slot / 2;
+        int right = -1;
+        for (int x = 120; x < 420; ++x)
+            if (canvas.pixel(x, y) == outer) right = x;
+        return right < 0 ? 0 : right - 120;
+    };
+    const int a = length(*c, 0);
+    EXPECT_NEAR(a, plot_w, 2);   // the largest fills the plot
+    EXPECT_NEAR(length(*c, 1), a / 2, 2);
+    EXPECT_NEAR(length(*c, 2), a / 4, 2);
+    EXPECT_EQ(length(*c, 3), 0);
+    // Names right-aligned left of the plot, the title at the top.
+    const int black = colour_index(*c, 0x000000);
+    EXPECT_GT(count_in(*c, 20, 35, 115, 35 + slot, black), 10);
+    EXPECT_GT(count_in(*c, 100, 3, 320, 30, black), 30);
+    spec.title.clear();
+    auto untitled = chart_render(t, spec);
+    EXPECT_EQ(count_in(*untitled, 100, 3, 320, 30, colour_index(*untitled, 0x000000)), 0);
+
+    // Ranked by the chart's own value: by bytes, the item with the most bytes leads.
+    auto by_bytes = StatList::Create(nullptr, 4);
+    by_bytes->AddHit(10, 0, "many-small", 0, 0);
+    by_bytes->AddHit(10, 0, "many-small", 0, 0);
+    by_bytes->AddHit(5000, 0, "one-large", 0, 0);
+    spec.list = by_bytes.get();
+    spec.value_kind = kValueBytes;
+    auto ranked = chart_render(t, spec);
+    EXPECT_NEAR(length(*ranked, 0), plot_w, 2);
+    EXPECT_NEAR(length(*ranked, 1), plot_w / 250, 2);
+}
+
+TEST(Charts, VerticalBarsStandInTheirWeekdaySlots) {
+    auto list = list_of({{"Monday", 30}, {"Sunday", 10}, {"Saturday", 15}});
+    ChartTarget t = flat_target();
+    ChartSpec spec = vertical_bars_preset(false, false);
+    spec.list = list.get();
+    spec.subject = kSubjectWeekdays;
+    spec.value_kind = kValueRequests;
+    auto c = chart_render(t, spec);
+    ASSERT_TRUE(c);
+    const int inner = colour_index(*c, spec.color2);
+    const int plot_w = 420 - 66 - 10, plot_h = 350 - 100;
+    auto height_in_slot = [&](int slot) {
+        return run_in_column(*c, 66 + slot * plot_w / 7 + 1 + 10, inner);
+    };
+    EXPECT_NEAR(height_in_slot(1), plot_h - 2, 2);          // Monday, the maximum
+    EXPECT_NEAR(height_in_slot(0), plot_h / 3, 2);          // Sunday
+    EXPECT_NEAR(height_in_slot(6), plot_h / 2, 2);          // Saturday
+    EXPECT_EQ(height_in_slot(3), 0);
+}
+
+TEST(Charts, DailyTimeLineFollowsTheDays) {
+    auto list = StatList::Create(nullptr, 8);
+    const double first = JulianDate(2026, 3, 30);
+    auto add = [&](std::string_view day, int requests, int errors) {
+        for (int i = 0; i < requests; ++i)
+            list->AddHit(1, 0, day, first, i < errors ? engine::kAddError : 0);
+    };
+    add("03/30/2026", 100, 0);
+    add("03/31/2026", 0, 0);
+    add("04/01/2026", 200, 50);
+    add("04/02/2026", 50, 0);
+    ChartTarget t;
+    ChartSpec spec = time_line_preset(false);
+    spec.list = list.get();
+    spec.subject = kSubjectDays;
+    spec.value_kind = kValueRequests;
+    spec.first_day = first;
+    spec.x_divisions = 3;
+    spec.title = "Daily Traffic";
+    auto c = chart_render(t, spec);
+    ASSERT_TRUE(c);
+    const int black = colour_index(*c, 0x000000), blue = colour_index(*c, 0x0000FF);
+    const int red = colour_index(*c, 0xFF0000), yellow = colour_index(*c, 0xFFFF00);
+    const int plot_w = 420 - 66 - 10, bottom = 300, plot_h = 250;
+    // The top of the traffic line in the middle of the third day's segment.
+    auto topmost = [&](int x, int colour) {
+        for (int y = 50; y <= bottom; ++y)
+            if (c->pixel(x, y) == colour) return y;
+        return -1;
+    };
+    const int x2 = 66 + 2 * plot_w / 3, x3 = 66 + plot_w;
+    EXPECT_NEAR(topmost(x2, black), bottom - plot_h, 2);        // 200 is the maximum
+    EXPECT_NEAR(topmost(x3 - 1, black), bottom - plot_h / 4, 3);  // 50
+    // The blue band fills beneath the line; none stands on the empty day.
+    EXPECT_NEAR(run_in_column(*c, 66 + plot_w / 6, blue), plot_h / 4, 4);
+    const int over_empty_day = topmost(66 + plot_w / 3, blue);
+    EXPECT_TRUE(over_empty_day < 0 || over_empty_day >= bottom - 3) << over_empty_day;
+    // Errors (50 of 200) and the running average (300 / 3 on the third day).
+    EXPECT_NEAR(topmost(x2, red), bottom - plot_h / 4, 3);
+    EXPECT_NEAR(topmost(x2, yellow), bottom - plot_h / 2, 3);
+    // The month changes on the axis: "Apr" below the plot, left of the third day.
+    EXPECT_GT(count_in(*c, x2 - 2, bottom + 16, x2 + 20, bottom + 28, black), 5);
+    // Legend swatches at the top right.
+    EXPECT_EQ(c->pixel(420 - 80, 10 + 13 + 6), yellow);
+}
+
+TEST(Charts, PieSlicesFollowTheShares) {
+    auto list = list_of({{"html", 60}, {"gif", 20}, {"css", 20}});
+    ChartTarget t;
+    ChartSpec spec = pie_preset(false);
+    spec.list = list.get();
+    spec.value_kind = kValueRequests;
+    auto c = chart_render(t, spec);
+    ASSERT_TRUE(c);
+    const int cx = 420 - 175, cy = 350 - 155;
+    auto top_face = [&](int degrees) {
+        const double a = degrees * M_PI / 180;
+        return canvas_get_entry(*c, c->pixel(cx + static_cast<int>(65 * std::cos(a)),
+                                             cy + static_cast<int>(32 * std::sin(a))));
+    };
+    EXPECT_EQ(top_face(108), 0xFF0033u);   // html: 0..216
+    EXPECT_EQ(top_face(252), 0xFF8C00u);   // gif: 216..288
+    EXPECT_EQ(top_face(324), 0xFFCC33u);   // css: 288..360
+    // The front wall below the rim is the first slice's darker side.
+    EXPECT_EQ(canvas_get_entry(*c, c->pixel(cx, cy + 65 + 10)), color_scale(50, 0xFF0033));
+
+    // Items of 1% or less leave the whole pie to "Other", grey with a black wall.
+    auto small = StatList::Create(nullptr, 128);
+    for (int i = 0; i < 120; ++i) small->AddHit(1, 0, "t" + std::to_string(i), 0, 0);
+    spec.list = small.get();
+    auto other = chart_render(t, spec);
+    for (int degrees : {10, 100, 200, 300})
+        EXPECT_EQ(canvas_get_entry(*other, other->pixel(cx + static_cast<int>(65 * std::cos(degrees * M_PI / 180)),
+                                                      cy + static_cast<int>(32 * std::sin(degrees * M_PI / 180)))),
+                  0x555555u)
+            << degrees;
+    EXPECT_EQ(canvas_get_entry(*other, other->pixel(cx, cy + 65 + 10)), 0x000000u);
+}
+
+TEST(Charts, BrowserAgainstSystemsDrawsABarPerFamily) {
+    auto browsers = StatList::Create(nullptr, 8);
+    browsers->SetHasTimeRecs(true);
+    for (int i = 0; i < 30; ++i) browsers->AddHit(1, 0, "Firefox", 0, engine::kAddKeyRecord, 1);
+    for (int i = 0; i < 10; ++i) browsers->AddHit(1, 0, "Firefox", 0, engine::kAddKeyRecord, 3);
+    ChartTarget t = flat_target();
+    ChartSpec spec = vertical_bars_preset(false, false);
+    spec.kind = kBrowserVsOs;
+    spec.list = browsers.get();
+    spec.value_kind = kValueRequests;
+    spec.x_divisions = 1;
+    auto c = chart_render(t, spec);
+    ASSERT_TRUE(c);
+    // Windows (family 1) and Unix (family 3) in item colours 0 and 4.
+    const int windows = colour_index(*c, 0xFF0033), unix = colour_index(*c, 0x339999);
+    int windows_h = 0, unix_h = 0;
+    for (int x = 66; x < 420 - 90; ++x) {
+        windows_h = std::max(windows_h, run_in_column(*c, x, windows));
+        unix_h = std::max(unix_h, run_in_column(*c, x, unix));
+    }
+    EXPECT_NEAR(windows_h, 250 - 2, 3);
+    EXPECT_NEAR(unix_h, 250 / 3, 3);
+    // The legend at the right: four framed swatches.
+    EXPECT_EQ(c->pixel(420 - 80 + 4, 50 + 13 + 4), windows);
+}
+
+TEST(RegionMap, StoredMapHasEveryRegionAndTheScale) {
+    auto map = gif_read_memory(region_map_gif());
+    ASSERT_TRUE(map);
+    EXPECT_EQ(map->width(), 640);
+    EXPECT_EQ(map->height(), 310);
+    for (int region = 1; region <= 7; ++region) {
+        const int group = region_map_group(region);
+        long pixels = 0;
+        for (int k = 0; k < kRegionGroupSize; ++k)
+            pixels += test::count_pixels(*map, kRegionGroupSize * group + k);
+        EXPECT_GT(pixels, 300) << engine::region_name(region);
+    }
+    for (int i = 0; i < kRegionScaleColours; ++i)
+        EXPECT_GT(test::count_pixels(*map, kRegionScaleSlot + i), 100) << i;
+}
+
+TEST(RegionMap, RegionsTakeTheScaleColourOfTheirRank) {
+    auto regions = list_of({{engine::region_name(engine::kRegionAsia), 5},
+                            {engine::region_name(engine::kRegionEurope), 20},
+                            {engine::region_name(engine::kRegionNone), 50}});
+    auto c = region_map_canvas(*regions, kValueRequests);
+    ASSERT_TRUE(c);
+    const auto slot = [&](int region, int k) {
+        return canvas_get_entry(*c, kRegionGroupSize * region_map_group(region) + k);
+    };
+    const PackedColor first = canvas_get_entry(*c, kRegionScaleSlot);
+    const PackedColor second = canvas_get_entry(*c, kRegionScaleSlot + 1);
+    EXPECT_EQ(slot(engine::kRegionEurope, 0), first);
+    EXPECT_EQ(slot(engine::kRegionAsia, 0), second);
+    EXPECT_EQ(slot(engine::kRegionAsia, 15), color_scale(40, second));
+    EXPECT_EQ(slot(engine::kRegionNorthAmerica, 0), 0xFFFFFFu);
+    // Written out, an independent decoder sees the painted map.
+    tallowick::test::TempDir dir;
+    ImageOutput out{dir.path()};
+    ASSERT_TRUE(image_save(out, std::move(c), "ReqRegion"));
+    const auto decoded = test::decode_with_pil({dir / "ReqRegion.gif"});
+    ASSERT_EQ(decoded.size(), 1u);
+    EXPECT_EQ(decoded[0].width, 640);
+    auto again = region_map_canvas(*regions, kValueRequests);
+    EXPECT_EQ(decoded[0].rgb, test::canvas_rgb(*again));
+}
+
+// ---- the driver on real logs --------------------------------------------------
+
+Settings every_graph() {
+    Settings s;
+    s.report.stat.set_all(true);
+    s.report.graph.set_all(true);
+    s.analysis.ignoreusernames = true;
+    s.report.graphsort = 2;
+    return s;
+}
+
+class Progress : public StatusSink {
+public:
+    Progress() : previous_(set_status_sink(this)) {}
+    ~Progress() override { set_status_sink(previous_); }
+    void progress(int percent, std::string_view text, std::string_view) override {
+        texts.emplace_back(text);
+        percents.push_back(percent);
+    }
+    std::vector<std::string> texts;
+    std::vector<int> percents;
+
+private:
+    StatusSink* previous_;
+};
+
+// The images the statistic pages of a report refer to, by the lists that have items.
+std::vector<std::string> referred_images(const engine::ReportStats& r) {
+    std::vector<std::string> keys;
+    auto has = [](const std::unique_ptr<StatList>& l) { return l && l->Count() > 0; };
+    auto want = [&](const std::unique_ptr<StatList>& l, const char* key) {
+        if (has(l)) keys.push_back(key);
+    };
+    want(r.date, "Daily");
+    want(r.hour, "Hourly");
+    want(r.wday, "Weekly");
+    const char* days[] = {"Sunday", "Monday", "Tueday", "Wedday", "Thuday", "Friday", "Satday"};
+    for (int d = 0; d < 7; ++d) want(r.wdays[std::size_t(d)], days[d]);
+    want(r.month, "Monthly");
+    want(r.domain, "Country");
+    want(r.region, "Region");
+    want(r.org, "Orgs");
+    want(r.second_domain, "2nddomain");
+    want(r.client, "Client");
+    want(r.dir, "Dirs");
+    want(r.topdir, "TopDirs");
+    want(r.groupdir, "GroupDirs");
+    want(r.type, "Filetype");
+    want(r.url, "Files");
+    want(r.browser, "Browser");
+    if (has(r.browser) && has(r.oper)) keys.push_back("BrowserOS");
+    want(r.oper, "OperSys");
+    want(r.err, "Errors");
+    want(r.errurl, "ErrorURL");
+    want(r.pages, "Pages");
+    want(r.searchsite, "SearchSite");
+    want(r.searchstr, "SearchStr");
+    want(r.down, "Download");
+    want(r.robot, "Robot");
+    auto history = [&](const std::unique_ptr<StatList>& l, const char* key) {
+        if (has(l) && l->HasTimeRecs()) keys.push_back(key);
+    };
+    history(r.client, "ClientHist");
+    history(r.topdir, "TopDirsHist");
+    history(r.errurl, "ErrorURLHist");
+    history(r.rsite, "ReferSiteHist");
+    history(r.pages, "PageHist");
+    history(r.down, "DownloadHist");
+    std::vector<std::string> files;
+    for (const std::string& k : keys) {
+        files.push_back("Byte" + k + ".gif");
+        files.push_back("Req" + k + ".gif");
+    }
+    return files;
+}
+
+class RealLogCharts : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(RealLogCharts, EveryChartThePagesReferToIsWrittenAndDecodes) {
+    const auto logs = tallowick::test::shared_logs_dir();
+    if (!logs || !fs::exists(*logs / GetParam())) GTEST_SKIP() << "no real logs here";
+    const Settings settings = every_graph();
+    engine::RunHooks hooks;
+    hooks.group_clients = [&](engine::ReportStats& r) {
+        engine::group_clients(*r.client,
+                              {r.user.get(), nullptr, r.org.get(), r.domain.get(), r.region.get()},
+                              settings.analysis.orgmap);
+        return 0;
+    };
+    engine::AnalysisRun run(settings, {(*logs / GetParam()).string()}, hooks);
+    ASSERT_EQ(run.Process(), 0);
+    ASSERT_EQ(run.reports().size(), 1u);
+    const engine::ReportStats& report = *run.reports()[0];
+
+    // Where the charts go: a temporary folder, or TALLOWICK_CHART_DIR to look at them.
+    tallowick::test::TempDir temp;
+    fs::path folder = temp.path();
+    if (const char* keep = std::getenv("TALLOWICK_CHART_DIR")) {
+        folder = fs::path(keep) / fs::path(GetParam()).stem();
+        fs::create_directories(folder);
+    }
+    CreatedFiles created;
+    report::ChartRequest request;
+    request.report = &report;
+    request.settings = &settings;
+    request.folder = folder;
+    request.days = static_cast<int>(report.last_time - 0.5) - static_cast<int>(report.first_time - 0.5) + 1;
+    request.created = &created;
+    Progress progress;
+    EXPECT_EQ(draw_report_charts(request), 1);
+
+    std::vector<std::string> expected = referred_images(report);
+    ASSERT_GT(expected.size(), 20u);
+    expected.push_back("rshad.gif");
+    expected.push_back("bshad.gif");
+    std::vector<fs::path> paths;
+    for (const std::string& name : expected) {
+        EXPECT_TRUE(fs::exists(folder / name)) << name;
+        EXPECT_TRUE(created.contains(folder / name)) << name;
+        paths.push_back(folder / name);
+    }
+    const auto decoded = test::decode_with_pil(paths);
+    ASSERT_EQ(decoded.size(), paths.size());
+    for (std::size_t i = 0; i < decoded.size(); ++i) {
+        EXPECT_EQ(decoded[i].error, "") << expected[i];
+        EXPECT_EQ(decoded[i].format, "GIF") << expected[i];
+    }
+    // Progress runs up to "Drawing Graphs Complete." at 100.
+    ASSERT_FALSE(progress.texts.empty());
+    EXPECT_EQ(progress.texts.front(), "Drawing Daily graph...");
+    EXPECT_EQ(progress.texts.back(), "Drawing Graphs Complete.");
+    EXPECT_EQ(progress.percents.back(), 100);
+    EXPECT_TRUE(std::is_sorted(progress.percents.begin(), progress.percents.end()));
+}
+
+INSTANTIATE_TEST_SUITE_P(Logs, RealLogCharts,
+                         ::testing::Values("combined/basjes_nl_2015-10_hackers_combined.log",
+                                           "clf/nasa_ksc_1995-07_random1000_UNSORTED.log"));
+
+TEST(ChartDriver, WiderChartsAndTheForcedFormatOfRtfReports) {
+    auto run_settings = every_graph();
+    run_settings.report.wider = true;
+    run_settings.report.reportformat = 1;   // RTF: BMP images
+    run_settings.report.imageformat = 2;
+    run_settings.report.graphsort = 1;
+    engine::ReportOptions options = engine::ReportOptions::From(run_settings);
+    auto report = engine::CreateReportStats(options, 1, "test", engine::kWebMode);
+    ASSERT_TRUE(report);
+    const double day = JulianDate(2026, 5, 4);
+    report->first_time = report->last_time = day + 0.25;
+    report->date->AddHit(500, 0, "05/04/2026", day + 0.25, 0);
+    report->client->AddHit(500, 0, "host.example.org", day + 0.25, 0);
+    tallowick::test::TempDir dir;
+    report::ChartRequest request;
+    request.report = report.get();
+    request.settings = &run_settings;
+    request.folder = dir.path();
+    Progress progress;
+    EXPECT_EQ(draw_report_charts(request), 1);
+    const auto decoded = test::decode_with_pil(
+        {dir / "ReqClient.bmp", dir / "ReqDaily.bmp", dir / "bshad.bmp"});
+    ASSERT_EQ(decoded.size(), 3u);
+    EXPECT_EQ(decoded[0].width, 630);
+    EXPECT_EQ(decoded[1].width, 630);
+    EXPECT_EQ(decoded[2].width, 630 + 14);
+    EXPECT_FALSE(fs::exists(dir / "ByteClient.bmp"));
+    EXPECT_FALSE(fs::exists(dir / "ReqHourly.bmp"));   // no hours counted
+}
+
+}  // namespace
+}  // namespace tallowick::graph
