@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <numeric>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -50,14 +52,18 @@ public:
     ReportStats& Process(const std::string& log) {
         const auto path = dir_ / "access.log";
         tallowick::test::write_file(path, log);
+        ProcessFiles({path.string()});
+        EXPECT_EQ(run_->reports().size(), 1u);
+        return *run_->reports().front();
+    }
+
+    AnalysisRun& ProcessFiles(std::vector<std::string> logs) {
         RunHooks hooks;
         const SettingsList* orgmap = &settings_.analysis.orgmap;
         hooks.group_clients = [orgmap](ReportStats& r) { return group_report_clients(r, *orgmap); };
-        run_ = std::make_unique<AnalysisRun>(settings_, std::vector<std::string>{path.string()},
-                                             hooks);
+        run_ = std::make_unique<AnalysisRun>(settings_, std::move(logs), hooks);
         EXPECT_EQ(run_->Process(), 0);
-        EXPECT_EQ(run_->reports().size(), 1u);
-        return *run_->reports().front();
+        return *run_;
     }
     Settings& settings() { return settings_; }
 
@@ -340,6 +346,56 @@ TEST(VisitorMeasures, RegroupingCountsEveryClientOnceAndKeepsDroppedOnes) {
     ASSERT_EQ(group_report_clients(r, SettingsList{}), 0);
     EXPECT_EQ(Members(r.loyalty), (std::vector<int>{1, 1, 0, 0, 0, 0, 0}));
     EXPECT_EQ(Members(r.session_depth)[1], 3);
+}
+
+// Every log of the real-log folder: each hit of a client belongs to exactly one
+// visit, each client to one range of each measure, and no path began more
+// visits than there were.
+TEST(VisitorMeasures, RealLogsAddUp) {
+    const auto dir = tallowick::test::shared_logs_dir();
+    if (!dir) GTEST_SKIP() << "no shared logs folder";
+    std::vector<std::string> logs;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(*dir))
+        if (entry.is_regular_file() && entry.path().extension() != ".md")
+            logs.push_back(entry.path().string());
+    ASSERT_FALSE(logs.empty());
+    Settings settings = SessionSettings(10);
+    settings.run.multidomains = 1;  // one report per log
+    SessionRun run(settings);
+    const AnalysisRun& analysed = run.ProcessFiles(logs);
+    ASSERT_EQ(analysed.reports().size(), logs.size());
+    std::int64_t visits_seen = 0;
+    for (const auto& r : analysed.reports()) {
+        SCOPED_TRACE(r->name);
+        ASSERT_TRUE(r->client && r->loyalty && r->timeon && r->circulation && r->session_depth);
+        const StatList& clients = *r->client;
+        auto sum = [](const std::unique_ptr<StatList>& list, auto field) {
+            std::int64_t total = 0;
+            for (const StatItem& item : list->Items()) total += field(item);
+            return total;
+        };
+        const auto members = [](const StatItem& i) { return std::int64_t{i.misc1}; };
+        const auto requests = [](const StatItem& i) { return std::int64_t{i.req}; };
+        for (const auto* measure : {&r->loyalty, &r->timeon, &r->circulation}) {
+            EXPECT_EQ(sum(*measure, members), clients.Count());
+            EXPECT_EQ(sum(*measure, requests), clients.TotalReq());
+        }
+        EXPECT_EQ(sum(r->session_depth, members), clients.TotalVisits());
+        EXPECT_EQ(sum(r->session_depth, requests), clients.TotalReq());
+        EXPECT_EQ(sum(r->session_depth, [](const StatItem& i) { return std::int64_t{i.pages}; }),
+                  clients.TotalPages());
+        EXPECT_EQ(r->session_depth_chart.visits, clients.TotalVisits());
+        std::int64_t began = 0;
+        for (const MeanPath& path : r->mean_path) {
+            EXPECT_GE(path.steps, 2);
+            EXPECT_LE(path.steps, kMeanPathSteps);
+            if (path.steps == 2) began += path.occurrences;
+            for (std::string_view page : mean_path_pages(*r, path)) EXPECT_FALSE(page.empty());
+        }
+        EXPECT_LE(began, clients.TotalVisits());
+        visits_seen += clients.TotalVisits();
+    }
+    EXPECT_GT(visits_seen, 100);
 }
 
 }  // namespace
