@@ -71,6 +71,8 @@ private:
     bool pagehistory_, downloadhistory_, topdirhistory_, errorurlhistory_, referhistory_;
 
     AgentCache agents_;
+    std::string last_agent_;
+    AgentClass last_agent_class_;
     // Reused from hit to hit, so that accounting allocates only while they grow.
     std::string errurl_key_;
     std::string phrase_;
