@@ -4,6 +4,7 @@
 
 #include "base/julian_date.h"
 #include "engine/search_engines.h"
+#include "engine/sessions.h"
 #include "engine/url_tables.h"
 #include "logs/pattern.h"
 
@@ -130,6 +131,7 @@ void HitAccounting::Account(ReportStats& r, const PreparedHit& hit, RunTotals& t
     if (url.empty() && proxy) url = rec.source;
     int page_index = -1;
     bool page = false;
+    std::uint32_t url_hash = 0;  // the file's name hash, for the session records
     if (!url.empty()) {
         // 4. Page decision.
         if (usecgi_ && url.find('?') != std::string_view::npos) page = true;
@@ -155,6 +157,7 @@ void HitAccounting::Account(ReportStats& r, const PreparedHit& hit, RunTotals& t
         // 5. The file list; the page, download and advert lists point at its names.
         const int url_index = Add(r.url, bytes, bytes_in, url, time, flags | kAddVisit);
         const std::string_view stored = url_index >= 0 ? r.url->Name(url_index) : std::string_view{};
+        if (url_index >= 0) url_hash = r.url->Hash(url_index);
 
         // 6. Pages and downloads.
         bool download = false;
@@ -204,6 +207,8 @@ void HitAccounting::Account(ReportStats& r, const PreparedHit& hit, RunTotals& t
     int client_flags = kAddVisit | (flags & (kAddError | kAddPage));
     if (r.client && r.client->HasTimeRecs()) client_flags |= kAddDayRecord;
     const int client_index = Add(r.client, bytes, bytes_in, client_key, time, client_flags);
+    if (client_index >= 0 && r.client->HasSessionRecs())
+        track_session(r, client_index, {time, bytes, bytes_in, page, url_hash});
     if (client_index >= 0 && page) {
         if (page_index >= 0 && r.client->NewVisit())
             r.pages->SetPages(page_index, r.pages->Pages(page_index) + 1);
