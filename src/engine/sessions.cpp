@@ -1,6 +1,7 @@
 #include "engine/sessions.h"
 
 #include <algorithm>
+#include <bit>
 #include <new>
 
 #include "engine/name_hash.h"
@@ -88,12 +89,14 @@ void track_session(ReportStats& r, int client_index, const SessionHit& hit) {
     if (kind == 0 || recs->Append(kind, hit.time) < 0) return;
     const int steps = recs->Steps() + 1;
     recs->SetSteps(steps);
-    // The path hash takes in the visit's second to eighth page; the first is
-    // told apart by the pages the table keeps.
-    if (steps < 2 || steps > kMeanPathSteps) return;
-    recs->SetPathHash(kNameHashTable[static_cast<std::size_t>(steps)] ^ (recs->PathHash() << 16) ^
-                      static_cast<std::uint32_t>(kind));
-    if (r.mean_path_on) record_mean_path(r, *recs);
+    if (steps > kMeanPathSteps) return;
+    // Every page of the path goes into its hash, mixed so that no page drops out
+    // of it: a hash of the last pages only would put all paths that end alike
+    // on one index slot.
+    const std::uint32_t mixed =
+        (std::rotl(recs->PathHash(), 5) ^ static_cast<std::uint32_t>(kind)) * 0x9E3779B1u;
+    recs->SetPathHash(mixed ^ kNameHashTable[static_cast<std::size_t>(steps)]);
+    if (steps >= 2 && r.mean_path_on) record_mean_path(r, *recs);
 }
 
 void add_client_measures(VisitorTally& tally, StatList& clients, int index) {
