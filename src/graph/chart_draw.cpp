@@ -116,8 +116,8 @@ std::string fit(const BitmapFont& font, std::string s, int max_width) {
     return s.empty() ? s : s + "..";
 }
 
-// Names as the tables shorten them: a file by its last path part, a host name
-// by its last three labels.
+// Names as the tables shorten them: a file by its last path part (a host name
+// is cut at its start when too wide, see fit_name).
 std::string short_name(std::string_view name, int subject) {
     if (name.substr(0, 7) == "http://") name.remove_prefix(7);
     const bool file_like = subject == kSubjectFiles || subject == kSubjectFailedUrls ||
@@ -127,14 +127,17 @@ std::string short_name(std::string_view name, int subject) {
         if (slash != std::string_view::npos && slash + 1 < name.size())
             name.remove_prefix(slash + 1);
     }
-    const bool host_like = subject == kSubjectHosts || subject == kSubjectDomains;
-    if (host_like && !name.empty() && !(name.front() >= '0' && name.front() <= '9')) {
-        std::size_t dot = name.size();
-        for (int labels = 0; labels < 3 && dot != std::string_view::npos; ++labels)
-            dot = dot == 0 ? std::string_view::npos : name.rfind('.', dot - 1);
-        if (dot != std::string_view::npos) name.remove_prefix(dot + 1);
-    }
     return std::string(name);
+}
+
+// A name cut to max_width pixels: host names lose their start (the domain at the
+// end tells most), other names their end.
+std::string fit_name(const BitmapFont& font, std::string name, int subject, int max_width) {
+    const bool host_like = (subject == kSubjectHosts || subject == kSubjectDomains) &&
+                           !name.empty() && !(name.front() >= '0' && name.front() <= '9');
+    if (!host_like || font_string_width(font, name) <= max_width) return fit(font, name, max_width);
+    while (name.size() > 1 && font_string_width(font, ".." + name) > max_width) name.erase(0, 1);
+    return ".." + name;
 }
 
 // A category name under a vertical bar: whole, up to its first space, or its
@@ -200,8 +203,14 @@ void draw_frame(Drawing& d) {
 
 void draw_plot_area(Drawing& d) {
     const ChartSpec& s = d.spec;
-    if (s.kind == kPie || s.kind == kHistory) return;
     Canvas& c = d.canvas;
+    if (s.kind == kPie) {
+        // The pie stands in a framed box; the value title goes on its bottom.
+        canvas_bar_flat(c, 16, 51, s.width - 40, 285, d.palette.white, d.palette.light,
+                        d.palette.grey);
+        return;
+    }
+    if (s.kind == kHistory) return;
     const Plot& p = d.plot;
     if (c.web_palette) {
         canvas_filled_rectangle(c, p.x, p.y, p.x + p.w, p.bottom(), d.palette.plot);
@@ -379,7 +388,7 @@ void draw_horizontal_bars(Drawing& d) {
         const int text_y = y + thickness / 2 - 6;
         if (s.show_categories) {
             const std::string name =
-                fit(label_font(), short_name(list.Name(i), s.subject), s.left - 30);
+                fit_name(label_font(), short_name(list.Name(i), s.subject), s.subject, s.left - 30);
             if (s.labels_outside)
                 text_right(c, label_font(), p.x - 4, text_y, name, d.palette.black);
             else
@@ -517,21 +526,25 @@ void draw_pie(Drawing& d) {
     const ChartSpec& s = d.spec;
     const engine::StatList& list = *s.list;
     Canvas& c = d.canvas;
-    canvas_bar_flat(c, 16, 51, s.width - 40, 285, d.palette.white, d.palette.light,
-                    d.palette.grey);
     const int cx = s.width - 175, cy = s.height - 155, radius = 130;
     double total = 0;
     for (int i = 0; i < list.Count(); ++i) total += chart_item_value(list, i, s.value_kind);
     if (total <= 0) return;
     const int name_x = 52;
-    const int name_width = std::max(10, cx - radius - 6 - name_x);
     double angle = 0;
     int k = 0;
     auto legend = [&](int face, std::string_view name) {
         const int y = 15 * k + 58;
         canvas_filled_rectangle(c, 38, y + 2, 47, y + 10, face);
         canvas_rectangle(c, 38, y + 2, 47, y + 10, d.palette.black);
-        text(c, label_font(), name_x, y, fit(label_font(), std::string(name), name_width),
+        // Entries above the pie's rim may run across the box; the others stop
+        // short of the pie, in the small font when the label font does not fit.
+        const bool above_pie = y + 12 < cy - radius / 2;
+        const int room = std::max(10, (above_pie ? s.width - 30 : cx - radius - 6) - name_x);
+        const std::string text_name(name);
+        const BitmapFont& font =
+            font_string_width(label_font(), text_name) <= room ? label_font() : small_font();
+        text(c, font, name_x, &font == &label_font() ? y : y + 1, fit(font, text_name, room),
              d.palette.black);
     };
     for (const int i : d.items) {
@@ -585,9 +598,19 @@ void draw_browser_vs_os(Drawing& d) {
                 vertical_bar(d, x0 + f * (bar + 1), p.bottom(), bar, h, colour[0], colour[1],
                              colour[2]);
         }
-        if (s.show_categories)
-            text_centred(c, label_font(), x0 + slot / 2 - 2, p.bottom() + 5,
-                         slot_name(list.Name(i), slot), d.palette.black);
+        if (s.show_categories) {
+            // The browser's name, and its version below in the small font.
+            const std::string_view name = list.Name(i);
+            const std::size_t space = name.find(' ');
+            const int centre = x0 + slot / 2 - 2;
+            text_centred(c, label_font(), centre, p.bottom() + 5,
+                         fit(label_font(), std::string(name.substr(0, space)), slot - 2),
+                         d.palette.black);
+            if (space != std::string_view::npos)
+                text_centred(c, small_font(), centre, p.bottom() + 17,
+                             fit(small_font(), std::string(name.substr(space + 1)), slot - 2),
+                             d.palette.black);
+        }
     }
     draw_category_ticks(d, 0, false);
     const int lx = s.width - 80;
@@ -596,7 +619,7 @@ void draw_browser_vs_os(Drawing& d) {
         const auto& colour = d.palette.item[std::size_t(f * 2 % 10)];
         canvas_filled_rectangle(c, lx, y, lx + 8, y + 8, colour[1]);
         canvas_rectangle(c, lx, y, lx + 8, y + 8, d.palette.black);
-        text(c, label_font(), s.width - 67, y - 2,
+        text(c, small_font(), s.width - 67, y - 2,
              chart_translate(d.target, kFamilyNames[std::size_t(f)]), d.palette.white);
     }
 }
@@ -655,8 +678,10 @@ void draw_history(Drawing& d) {
         return s.left + row * kHistoryRowX + (days > 1 ? span * day / (days - 1) : span / 2);
     };
     // Back to front, so that nearer rows cover farther ones.
+    // The largest item stands at the back, where the wall's scale is, and the
+    // smaller ones in front of it stay visible.
     for (int row = back; row >= 0; --row) {
-        const int i = d.items[std::size_t(row)];
+        const int i = d.items[std::size_t(back - row)];
         const auto& colour = d.palette.item[std::size_t(row % 10)];
         const int row_base = base - row * kHistoryRowY;
         std::vector<Point> band;
