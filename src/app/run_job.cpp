@@ -25,8 +25,9 @@ void set_chart_driver(report::ChartDriver driver) { installed_chart_driver() = s
 engine::RunHooks default_run_hooks(const Settings& settings) {
     engine::RunHooks hooks;
     const SettingsList* orgmap = &settings.analysis.orgmap;
+    // Grouping also works out the visitor measures and orders the mean paths.
     hooks.group_clients = [orgmap](engine::ReportStats& r) {
-        return engine::group_report_clients(r, *orgmap);
+        return engine::group_report_clients(r, *orgmap) != 0 || out_of_memory() ? 1 : 0;
     };
     hooks.group_dropped_client = [orgmap](engine::ReportStats& r, engine::StatList& clients,
                                           int index) {

@@ -153,8 +153,14 @@ std::vector<PageEntry> plan_pages(ReportStats& r, const Settings& s) {
             r.client.get(), StatWord::clienthistory);
     history("UserHist", kClientHistory, "User History", "User History", "User History",
             r.user.get(), StatWord::clienthistory);
-    // Government history and the visitor measures (circulation, loyalty, time
-    // online, session depth) have no counting table in the report yet.
+    // Government history has no counting table of its own in the report.
+    word("Circulation", kVisitorMeasures, statistics_of("Circulation regularity"),
+         "Circulation regularity", "Circulation regularity", "Circulation", r.circulation.get(),
+         StatWord::circulation);
+    word("Loyalty", kVisitorMeasures, statistics_of("Visits"), "Visits", "Visits", "Loyalty",
+         r.loyalty.get(), StatWord::loyalty);
+    word("Timeon", kVisitorMeasures, statistics_of("Time Online"), "Time Online", "Time Online",
+         "Timeon", r.timeon.get(), StatWord::timeon);
     if (proxy) {
         add("SourceAddr", kSourceAddresses, "Source address Statistics", "Source Address",
             "Source Address", "srcaddr", r.src.get(), flag(gr, StatWord::client), true);
@@ -218,6 +224,8 @@ std::vector<PageEntry> plan_pages(ReportStats& r, const Settings& s) {
                                 "Advert file", "Advert", r.addhit.get(), StatWord::advert))
             e->second = r.addclick.get();
     }
+    word("PageVSessions", kSessionDepth, "Session Depth", "Sessions", "Session", "Sessions",
+         r.session_depth.get(), StatWord::sessiondist);
     if (!r.mean_path.empty() && flag(st, StatWord::meanpath))
         pages.push_back({"MeanPath", kMeanPaths, "MeanPath List", "Mean Paths", "Mean Path", "",
                          r.pages.get(), nullptr, false, true});
@@ -633,8 +641,8 @@ void sortReportTables(ReportStats& r, const Settings& s) {
         if (list) list->Sort(file_order, depth);
     if (r.addhit) r.addhit->Sort(kSortReqs, depth);
     if (r.addclick) r.addclick->Sort(kSortReqs, depth);
-    std::stable_sort(r.mean_path.begin(), r.mean_path.end(),
-                     [](const auto& a, const auto& b) { return a.occurrences > b.occurrences; });
+    // The visitor-measure lists stay in range order; client grouping has put the
+    // mean paths in order of occurrences.
     ShowStatus("Sorting...Done");
 }
 

@@ -5,6 +5,7 @@
 
 #include "base/julian_date.h"
 #include "engine/clients.h"
+#include "engine/sessions.h"
 #include "engine/stat_list.h"
 #include "report/number_format.h"
 
@@ -498,32 +499,20 @@ int writeMeanPathTable(OutputWriter& out, const engine::ReportStats& report,
         out.beginRow(scaled(colours[kItemsColour], i % 2 == 0 ? 100 : 95), columns);
         out.countPercentCells(path.occurrences, path.occurrences / visits * 100);
         if (cost) out.costCell(0);
-        // The pages of the path: the page hashes that the visitor's records hold
-        // from the path's start on.
         std::string cell;
-        const int client = report.client ? report.client->FindByHash(path.client_hash) : -1;
-        const engine::StatItem* item = client >= 0 ? report.client->Item(client) : nullptr;
         int step = 0;
-        if (item && item->sessionRec && report.pages) {
-            const auto records = item->sessionRec->Records();
-            for (std::size_t r = static_cast<std::size_t>(std::max(path.start, 0));
-                 r < records.size() && step < path.steps; ++r) {
-                if (records[r].kind == 1) break;
-                if (records[r].kind <= 10) continue;
-                const int page = report.pages->FindByHash(static_cast<std::uint32_t>(records[r].kind));
-                const std::string_view name = page >= 0 ? report.pages->Name(page) : "?";
-                ++step;
-                cell += formatText("%d.  ", step);
-                const std::string link = siteLink(options.siteurl, name);
-                if (out.format() == Html)
-                    cell += "<A HREF=\"" + std::string(out.dataLink(link)) + "\">" +
-                            std::string(out.data(name)) + "</A><BR>";
-                else if (out.format() == Rtf)
-                    cell += "{\\uldb " + std::string(out.data(name)) + " {\\v !ExecFile(" +
-                            std::string(out.dataLink(link)) + ")}}";
-                else
-                    cell += std::string(name) + "\n";
-            }
+        for (const std::string_view name : engine::mean_path_pages(report, path)) {
+            ++step;
+            cell += formatText("%d.  ", step);
+            const std::string link = siteLink(options.siteurl, name);
+            if (out.format() == Html)
+                cell += "<A HREF=\"" + std::string(out.dataLink(link)) + "\">" +
+                        std::string(out.data(name)) + "</A><BR>";
+            else if (out.format() == Rtf)
+                cell += "{\\uldb " + std::string(out.data(name)) + " {\\v !ExecFile(" +
+                        std::string(out.dataLink(link)) + ")}}";
+            else
+                cell += std::string(name) + "\n";
         }
         out.rightCell(1, cell);
         out.endRow();

@@ -70,13 +70,9 @@ RunResult AnalyseAndReport(const Settings& settings, std::vector<std::string> lo
         result.written = writeReports(reports, options);
         return result.written;
     };
-    // Countries and regions come from client grouping.
+    // Countries, regions and the visitor measures come from client grouping.
     hooks.group_clients = [&settings](engine::ReportStats& r) {
-        if (r.client)
-            engine::group_clients(*r.client,
-                                  {r.user.get(), nullptr, r.org.get(), r.domain.get(), r.region.get()},
-                                  settings.analysis.orgmap);
-        return 0;
+        return engine::group_report_clients(r, settings.analysis.orgmap);
     };
     engine::AnalysisRun run(settings, std::move(logs), std::move(hooks));
     run.Process();
@@ -177,6 +173,7 @@ std::optional<fs::path> RealLog() {
 const std::vector<std::string> kCorePages = {
     "Daily", "Hourly", "Weekly", "Monthly", "Country", "Client", "Files", "Browser",
     "OperSys", "Refer", "Errors", "ErrorURL", "Pages", "Directory", "freport", "findex",
+    "Loyalty", "Circulation", "Timeon", "PageVSessions", "MeanPath",
 };
 
 TEST(ReportAssembly, RealLogHtmlPagesAndTheirLinks) {
