@@ -7,14 +7,16 @@
 #include "app/settings_store.h"
 #include "base/status.h"
 #include "engine/clients.h"
+#include "graph/charts.h"
 #include "report/report_assembly.h"
 
 namespace tallowick::app {
 
 namespace {
 
+// The graph layer's charts, unless the program entry installs another driver.
 report::ChartDriver& installed_chart_driver() {
-    static report::ChartDriver driver;
+    static report::ChartDriver driver = graph::draw_report_charts;
     return driver;
 }
 

@@ -9,8 +9,8 @@
 
 namespace tallowick::app {
 
-// The chart layer's driver, installed by the program entry; report assembly
-// calls it after each report's pages. None installed: no images are drawn.
+// The chart driver report assembly calls after each report's pages: the graph
+// layer's charts unless another is installed; an empty one draws no images.
 void set_chart_driver(report::ChartDriver driver);
 
 // The hooks the program fills today: client grouping (countries, regions,
