@@ -9,6 +9,7 @@
 
 #include "base/julian_date.h"
 #include "engine/stat_list.h"
+#include "engine/visitor_measures.h"
 #include "graph/chart_spec.h"
 #include "graph/font.h"
 #include "report/translate.h"
@@ -718,6 +719,53 @@ void draw_history(Drawing& d) {
     text_right(c, small_font(), s.left + span, base + 8, day_text(last), d.palette.white);
 }
 
+
+// Session depth: per minute of duration, a bar of the visits' mean pages and a
+// mark at the deepest visit; minutes labelled every 1, 10 or 60.
+void draw_session_depth(Drawing& d) {
+    const ChartSpec& s = d.spec;
+    if (!s.depth_chart || s.depth_chart->minutes.empty()) return;
+    const auto& minutes = s.depth_chart->minutes;
+    Canvas& c = d.canvas;
+    const Plot& p = d.plot;
+    const int slots = std::max(1, s.depth_chart->longest + 1);
+    const double slot = static_cast<double>(p.w) / slots;
+    for (int m = 0; m < slots && m < static_cast<int>(minutes.size()); ++m) {
+        const auto& minute = minutes[std::size_t(m)];
+        if (minute.visits <= 0) continue;
+        const double mean = static_cast<double>(minute.pages) / static_cast<double>(minute.visits);
+        const int x0 = p.x + static_cast<int>(m * slot) + 1;
+        const int x1 = std::max(x0, p.x + static_cast<int>((m + 1) * slot) - 1);
+        const int h = static_cast<int>(p.h * mean / d.maximum);
+        if (h > 0) {
+            canvas_filled_rectangle(c, x0, p.bottom() - h, x1, p.bottom() - 1, d.palette.c1);
+            if (x1 - x0 >= 3) canvas_rectangle(c, x0, p.bottom() - h, x1, p.bottom() - 1, d.palette.c3);
+        }
+        const int deepest =
+            p.bottom() - static_cast<int>(p.h * static_cast<double>(minute.max_pages) / d.maximum);
+        canvas_line(c, x0, deepest, x1, deepest, d.palette.yellow);
+    }
+    const std::array<std::pair<std::string_view, int>, 2> legend = {
+        {{"Mean pages", d.palette.c1}, {"Deepest", d.palette.yellow}}};
+    for (std::size_t k = 0; k < legend.size(); ++k) {
+        // Inside the plot's top right, clear of the title.
+        const int y = p.y + 4 + 13 * static_cast<int>(k);
+        canvas_filled_rectangle(c, s.width - 104, y + 4, s.width - 92, y + 8, legend[k].second);
+        text(c, label_font(), s.width - 88, y, chart_translate(d.target, legend[k].first),
+             d.palette.white);
+    }
+    int step = 1;
+    for (const int candidate : {1, 10, 60}) {
+        step = candidate;
+        if (slot * candidate >= 8 + font_string_width(small_font(), "120")) break;
+    }
+    for (int m = 0; m < slots; m += step) {
+        const int x = p.x + static_cast<int>((m + 0.5) * slot);
+        canvas_line(c, x, p.bottom(), x, p.bottom() + 3, d.palette.black);
+        text_centred(c, small_font(), x, p.bottom() + 5, std::to_string(m), d.palette.black);
+    }
+}
+
 // The value that ranks an item: for browser against system, its value over all
 // families.
 double ranking_value(const ChartSpec& s, int index) {
@@ -748,8 +796,9 @@ void choose_items(Drawing& d) {
     const int count = s.list->Count();
     std::vector<int> order(static_cast<std::size_t>(count));
     for (int i = 0; i < count; ++i) order[std::size_t(i)] = i;
-    const bool ranked = s.kind == kHorizontalBars || s.kind == kPie || s.kind == kBrowserVsOs ||
-                        s.kind == kHistory;
+    const bool ranked = (s.kind == kHorizontalBars || s.kind == kPie || s.kind == kBrowserVsOs ||
+                         s.kind == kHistory) &&
+                        s.subject != kSubjectRanges;
     if (ranked) {
         std::vector<double> value(order.size());
         for (int i = 0; i < count; ++i) value[std::size_t(i)] = ranking_value(s, i);
@@ -782,7 +831,11 @@ void choose_items(Drawing& d) {
         d.slots.push_back(slot);
     }
     double m = 0;
-    if (s.kind == kTimeLine) {
+    if (s.kind == kSessionDepth) {
+        if (s.depth_chart)
+            for (const auto& minute : s.depth_chart->minutes)
+                m = std::max(m, static_cast<double>(minute.max_pages));
+    } else if (s.kind == kTimeLine) {
         for (int i = 0; i < count; ++i) m = std::max(m, chart_item_value(*s.list, i, s.value_kind));
     } else if (s.kind == kBrowserVsOs) {
         for (const int i : d.items)
@@ -902,8 +955,8 @@ double chart_item_value(const engine::StatList& list, int index, int value_kind)
     switch (value_kind) {
     case kValueBytes: return list.Bytes(index);
     case kValuePages: return list.TotalPages() > 0 ? list.Pages(index) : list.Req(index);
-    case kValueSessions:
-    case kValueVisitors: return list.Visits(index);
+    case kValueSessions: return list.Visits(index);
+    case kValueVisitors: return list.Misc1(index);   // the clients of a measure's range
     case kValueErrors: return list.Errors(index);
     default: return list.Req(index);
     }
@@ -983,6 +1036,7 @@ std::unique_ptr<Canvas> chart_render(const ChartTarget& target, const ChartSpec&
     case kPie: draw_pie(d); break;
     case kBrowserVsOs: draw_browser_vs_os(d); break;
     case kHistory: draw_history(d); break;
+    case kSessionDepth: draw_session_depth(d); break;
     default: break;
     }
     return canvas;

@@ -11,7 +11,10 @@
 #include "graph/canvas.h"
 #include "graph/image_file.h"
 
-namespace tallowick::engine { class StatList; }
+namespace tallowick::engine {
+class StatList;
+struct SessionDepthChart;
+}  // namespace tallowick::engine
 namespace tallowick::report { class LanguageTable; }
 
 namespace tallowick::graph {
@@ -35,6 +38,7 @@ enum ChartKind : int {
     kPie = 3,
     kHistory = 5,          // one 3D series per item over the days of the report
     kBrowserVsOs = 6,
+    kSessionDepth = 8,     // mean and deepest pages of the visits by duration
 };
 
 // What the categories are (`subject`).
@@ -55,12 +59,15 @@ enum ChartSubject : int {
     kSubjectNames = 13,     // pages, downloads, search engines, robots, ...
     kSubjectRegions = 14,
     kSubjectMonths = 15,
+    kSubjectRanges = 16,    // ranges of a visitor measure, kept in range order
 };
 
 struct ChartSpec {
     // The data charted. For browser against operating system, the browser list:
     // its records keyed by system family give the bars.
     const engine::StatList* list = nullptr;
+    // Session depth: the visits by minutes of duration.
+    const engine::SessionDepthChart* depth_chart = nullptr;
     std::string title;
     std::string category_title;   // empty: none
     std::string base_name;        // image base name, e.g. "ByteDaily"

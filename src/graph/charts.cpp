@@ -118,6 +118,7 @@ struct ChartEntry {
     bool enabled;
     std::string_view key;          // the image name without value prefix and extension
     std::function<int(int value_kind)> draw;
+    int fixed_kind = -1;           // a chart of one measure: drawn once, under its key
 };
 
 // A requested image name taken apart: value prefix, chart key, extension.
@@ -169,6 +170,16 @@ public:
         std::vector<std::vector<ImageName>> work(charts.size());
         for (std::size_t c = 0; c < charts.size(); ++c) {
             if (!charts[c].enabled) continue;
+            if (charts[c].fixed_kind >= 0) {
+                const bool asked = images_.empty() ||
+                                   std::any_of(images_.begin(), images_.end(), [&](const std::string& n) {
+                                       return parse_image_name(n).base == charts[c].key;
+                                   });
+                if (asked)
+                    work[c].push_back({charts[c].fixed_kind, std::string(charts[c].key),
+                                       std::string(charts[c].key)});
+                continue;
+            }
             if (images_.empty()) {
                 for (const int kind : kinds_)
                     work[c].push_back({kind, std::string(charts[c].key), {}});
@@ -251,6 +262,25 @@ private:
                     spec.left = left;
                     return chart_draw(target_, spec);
                 }};
+    }
+
+    // A visitor measure: its ranges in order, valued by the visitors in each.
+    ChartEntry measure(std::string_view message, bool on, const std::unique_ptr<StatList>& list,
+                       std::string_view key, std::string_view title, std::string_view category,
+                       bool vertical, Colours colours) {
+        const StatList* l = list.get();
+        return {message, on && has_items(list), key,
+                [=, this](int vk) {
+                    ChartSpec spec = vertical
+                                         ? vertical_bars_preset(target_.wider, target_.three_d)
+                                         : top_list_preset(target_.wider);
+                    spec = with(spec, *l, key, title, category, kSubjectRanges, vk);
+                    colour(spec, colours);
+                    if (vertical) spec.x_divisions = std::max(1, l->Count());
+                    else spec.y_divisions = std::max(15, l->Count());
+                    return chart_draw(target_, spec);
+                },
+                kValueVisitors};
     }
 
     // A history chart of a list that keeps day records.
@@ -400,6 +430,26 @@ private:
         }
         t.push_back(top_list("Drawing Organization graph...", clients, r_.org, "Orgs",
                              "Organizations", "Organizations", kSubjectDomains));
+        t.push_back(measure("Drawing Circulation graph...", graph(W::circulation), r_.circulation,
+                            "Circulation", "Circulation Index", "Circulation", false,
+                            {0xFF9966, 0xCC6633, 0x993300, 0x006699}));
+        t.push_back(measure("Drawing Loyalty graph...", graph(W::loyalty), r_.loyalty, "Loyalty",
+                            "Loyalty Index", "Visits", true, {0x66CC66, 0x009966, 0x006633, 0x006699}));
+        t.push_back(measure("Drawing Time Online graph...", graph(W::timeon), r_.timeon, "Timeon",
+                            "Total Time Online", "Time online (min)", true,
+                            {0xFFFF99, 0xFFCC33, 0xCC9900, 0x999933}));
+        t.push_back({"Drawing SessionDepth graph...",
+                     graph(W::sessiondist) && r_.session_depth_chart.visits > 0, "Sessions",
+                     [=, this](int vk) {
+                         ChartSpec spec = with(vertical_bars_preset(wider, three_d), *r_.date,
+                                               "Sessions", "Session Depth vs. Duration",
+                                               "Duration (min)", kSubjectRanges, vk);
+                         spec.kind = kSessionDepth;
+                         spec.depth_chart = &r_.session_depth_chart;
+                         colour(spec, {0x00FF99, 0x000066, 0x008E51, 0x00005F});
+                         return chart_draw(target_, spec);
+                     },
+                     kValuePages});
         t.push_back(top_list("Drawing Domains graph...", graph(W::seconddomain), r_.second_domain,
                              "2nddomain", "Domains", "Domain", kSubjectDomains));
         t.push_back(pie("Drawing Error graph...", graph(W::errors), r_.err, "Errors", "Server Errors",

@@ -364,6 +364,11 @@ std::vector<std::string> referred_images(const engine::ReportStats& r) {
         files.push_back("Byte" + k + ".gif");
         files.push_back("Req" + k + ".gif");
     }
+    // Charts of one measure keep the plain name.
+    if (has(r.circulation)) files.push_back("Circulation.gif");
+    if (has(r.loyalty)) files.push_back("Loyalty.gif");
+    if (has(r.timeon)) files.push_back("Timeon.gif");
+    if (r.session_depth_chart.visits > 0) files.push_back("Sessions.gif");
     return files;
 }
 
@@ -375,10 +380,7 @@ TEST_P(RealLogCharts, EveryChartThePagesReferToIsWrittenAndDecodes) {
     const Settings settings = every_graph();
     engine::RunHooks hooks;
     hooks.group_clients = [&](engine::ReportStats& r) {
-        engine::group_clients(*r.client,
-                              {r.user.get(), nullptr, r.org.get(), r.domain.get(), r.region.get()},
-                              settings.analysis.orgmap);
-        return 0;
+        return engine::group_report_clients(r, settings.analysis.orgmap);
     };
     engine::AnalysisRun run(settings, {(*logs / GetParam()).string()}, hooks);
     ASSERT_EQ(run.Process(), 0);
@@ -429,6 +431,37 @@ TEST_P(RealLogCharts, EveryChartThePagesReferToIsWrittenAndDecodes) {
 INSTANTIATE_TEST_SUITE_P(Logs, RealLogCharts,
                          ::testing::Values("combined/basjes_nl_2015-10_hackers_combined.log",
                                            "clf/nasa_ksc_1995-07_random1000_UNSORTED.log"));
+
+TEST(ChartDriver, DrawsExactlyTheImagesThePagesName) {
+    auto run_settings = every_graph();
+    engine::ReportOptions options = engine::ReportOptions::From(run_settings);
+    auto report = engine::CreateReportStats(options, 1, "test", engine::kWebMode);
+    ASSERT_TRUE(report);
+    const double day = JulianDate(2026, 5, 4);
+    report->first_time = report->last_time = day + 0.25;
+    report->date->AddHit(500, 0, "05/04/2026", day + 0.25, 0);
+    report->client->AddHit(500, 0, "host.example.org", day + 0.25, 0);
+    report->hour->AddHit(500, 0, "06", day + 0.25, 0);
+    tallowick::test::TempDir dir;
+    const std::vector<std::string> images = {"ReqClient.gif", "ByteDaily.gif", "Hourly.gif",
+                                             "rshad.gif", "bshad.gif", "Circulation.gif"};
+    report::ChartRequest request;
+    request.report = report.get();
+    request.settings = &run_settings;
+    request.folder = dir.path();
+    request.images = images;
+    Progress progress;
+    EXPECT_EQ(draw_report_charts(request), 1);
+    std::set<std::string> written;
+    for (const auto& entry : fs::directory_iterator(dir.path()))
+        written.insert(entry.path().filename().string());
+    // No circulation was counted, so its chart is not drawn.
+    EXPECT_EQ(written, (std::set<std::string>{"ReqClient.gif", "ByteDaily.gif", "Hourly.gif",
+                                              "rshad.gif", "bshad.gif"}));
+    const auto decoded = test::decode_with_pil({dir / "Hourly.gif"});
+    ASSERT_EQ(decoded.size(), 1u);
+    EXPECT_EQ(decoded[0].width, 420);
+}
 
 TEST(ChartDriver, WiderChartsAndTheForcedFormatOfRtfReports) {
     auto run_settings = every_graph();
