@@ -17,6 +17,7 @@
 #include "graph/encoders.h"
 #include "graph/region_map.h"
 #include "graph_test_support.h"
+#include "report/report_assembly.h"
 #include "support/test_support.h"
 
 namespace tallowick::graph {
@@ -426,6 +427,51 @@ TEST_P(RealLogCharts, EveryChartThePagesReferToIsWrittenAndDecodes) {
     EXPECT_EQ(progress.texts.back(), "Drawing Graphs Complete.");
     EXPECT_EQ(progress.percents.back(), 100);
     EXPECT_TRUE(std::is_sorted(progress.percents.begin(), progress.percents.end()));
+}
+
+// The whole road: pages written by report assembly, charts by the driver; every
+// image any page refers to must be there and decode.
+TEST_P(RealLogCharts, EveryImageTheWrittenPagesReferToExists) {
+    const auto logs = tallowick::test::shared_logs_dir();
+    if (!logs || !fs::exists(*logs / GetParam())) GTEST_SKIP() << "no real logs here";
+    tallowick::test::TempDir dir;
+    Settings settings = every_graph();
+    settings.run.out = (dir / "index.html").string();
+    engine::RunHooks hooks;
+    hooks.group_clients = [&](engine::ReportStats& r) {
+        return engine::group_report_clients(r, settings.analysis.orgmap);
+    };
+    engine::AnalysisRun run(settings, {(*logs / GetParam()).string()}, hooks);
+    ASSERT_EQ(run.Process(), 0);
+    report::AssemblyOptions options;
+    options.settings = &settings;
+    options.charts = draw_report_charts;
+    Progress progress;
+    EXPECT_EQ(report::writeReports(run.reports(), options), 0);
+
+    std::set<std::string> referred;
+    for (const auto& entry : fs::directory_iterator(dir.path())) {
+        if (entry.path().extension() != ".html") continue;
+        const std::string page = tallowick::test::read_file(entry.path());
+        for (std::size_t at = page.find("SRC=\""); at != std::string::npos;
+             at = page.find("SRC=\"", at + 1)) {
+            const std::size_t end = page.find('"', at + 5);
+            if (end == std::string::npos) continue;
+            const std::string name = page.substr(at + 5, end - at - 5);
+            if (fs::path(name).extension() == ".gif") referred.insert(name);   // not the frames
+        }
+    }
+    referred.erase("Tallowick.gif");   // the logo, only with a head text naming it
+    EXPECT_GT(referred.size(), 40u);
+    std::vector<fs::path> paths;
+    for (const std::string& name : referred) {
+        EXPECT_TRUE(fs::exists(dir / name)) << name;
+        if (fs::exists(dir / name)) paths.push_back(dir / name);
+    }
+    const auto decoded = test::decode_with_pil(paths);
+    ASSERT_EQ(decoded.size(), paths.size());
+    for (std::size_t i = 0; i < decoded.size(); ++i)
+        EXPECT_EQ(decoded[i].error, "") << paths[i];
 }
 
 INSTANTIATE_TEST_SUITE_P(Logs, RealLogCharts,
