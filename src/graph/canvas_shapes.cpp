@@ -126,9 +126,11 @@ void canvas_pie_slice_3d(Canvas& canvas, int cx, int cy, int radius, int start, 
     canvas_line(canvas, cx, cy, a.x, a.y, face);
     canvas_line(canvas, cx, cy, b.x, b.y, face);
 
-    // Only the front half (angles below 180, y below the centre) shows a wall.
+    // Only the front half (angles below 180, y below the centre) shows a wall. A
+    // slice that ends at 180 exactly keeps its wall too (up to 179), or the front
+    // of a half-and-half pie would be missing.
     bool wall = true;
-    if (end > 180) {
+    if (end >= 180) {
         if (start >= 180)
             wall = false;
         else

@@ -178,6 +178,12 @@ TEST(PieSlice3d, FrontSliceWallFillsBetweenTheArcs) {
     EXPECT_EQ(c->pixel(cx, cy + r / 2 + 10), 3);
     EXPECT_EQ(c->pixel(cx, cy + r / 2 + 25), 0);
     EXPECT_EQ(c->pixel(5, 5), 0);
+
+    // A slice ending at exactly 180 degrees (half a pie) has its wall as well.
+    auto half = bar_canvas(300, 220);
+    canvas_pie_slice_3d(*half, cx, cy, r, 0, 180, 2, 3);
+    EXPECT_EQ(half->pixel(cx, cy + r / 2 + 10), 3);
+    EXPECT_EQ(half->pixel(cx - r / 2, cy + r / 2 + 5), 3);
 }
 
 }  // namespace
