@@ -213,7 +213,7 @@ int weekday_of_name(std::string_view name) {
     return -1;
 }
 
-void write_item_cell(OutputWriter& out, const StatItem& item, const StatTable& table,
+void write_item_cell(OutputWriter& out, const StatItem& item, int row, const StatTable& table,
                      const TableOptions& options, long shade) {
     const std::string_view name = item.name;
     switch (table.kind) {
@@ -248,6 +248,10 @@ void write_item_cell(OutputWriter& out, const StatItem& item, const StatTable& t
             break;
         case kFiles: case kPages: case kEntryPages: case kPageHistory: case kDownloads:
             out.linkCell(1, out.dataLink(siteLink(options.siteurl, name)), out.data(name));
+            return;
+        case kSearchEngines:
+            // The engine's phrase table follows on the same page under anchor `row`.
+            out.linkCell(1, formatText("#%d", row), out.data(name));
             return;
         case kProtocols:
             if (options.protocol_page && !name.empty() && name[0] != 'U') {
@@ -426,7 +430,7 @@ int writeStatTable(OutputWriter& out, const engine::ReportStats& report, const S
         if (i < 15 && !options.graph_colours.empty())
             shade = static_cast<long>(
                 options.graph_colours[static_cast<std::size_t>(i) % options.graph_colours.size()]);
-        write_item_cell(out, item, table, options, shade);
+        write_item_cell(out, item, i, table, options, shade);
         out.endRow();
         shown.add(v);
     }

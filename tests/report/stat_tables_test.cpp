@@ -148,6 +148,46 @@ TEST(StatTables, DelimitedLinesBeginWithAComma) {
     EXPECT_EQ(page.substr(page.size() - 2), "\n\n");
 }
 
+TEST(StatTables, SearchEnginesLinkTheirPhraseTables) {
+    engine::ReportStats report;
+    report.searchstr = engine::StatList::Create(&report, 10);
+    report.searchsite = engine::StatList::Create(&report, 10);
+    report.searchsite->SetHasTimeRecs(true);
+    auto hit = [&](std::string_view engine, std::string_view phrase, int bytes) {
+        report.searchstr->AddHit(bytes, 0, phrase, 2461000.5, 0);
+        report.searchsite->AddHit(bytes, 0, engine, 2461000.5, engine::kAddKeyRecord,
+                                  static_cast<int>(report.searchstr->HashOf(phrase)));
+        report.accepted_hits += 1;
+        report.bytes += bytes;
+    };
+    hit("www.google.com", "tallow candles", 100);
+    hit("www.google.com", "tallow candles", 100);
+    hit("www.google.com", "wick", 50);
+    hit("duckduckgo.com", "wick", 10);
+    report.searchsite->SortBy(kSortReqs);
+    WriterStyle style;
+    ReportFile file;
+    file.openInMemory();
+    OutputWriter out(style, &file);
+    TableOptions options;
+    options.statdepth = 2;
+    writeStatTable(out, report, *report.searchsite, {kSearchEngines, "Search Engines", "Engine"},
+                   options);
+    const std::string& page = file.contents();
+    EXPECT_NE(page.find("<A HREF=\"#0\">www.google.com</A>"), std::string::npos);
+    EXPECT_NE(page.find("<A HREF=\"#1\">duckduckgo.com</A>"), std::string::npos);
+    const std::size_t anchor = page.find("<A NAME=0><BR></A>");
+    ASSERT_NE(anchor, std::string::npos);
+    const std::string google = page.substr(anchor, page.find("<A NAME=1>") - anchor);
+    EXPECT_NE(google.find("<H3>(2) www.google.com</H3>"), std::string::npos);
+    EXPECT_NE(google.find("<TH>% Requests</TH>"), std::string::npos);
+    // The most frequent phrase first, its share of the engine's requests.
+    EXPECT_LT(google.find(">tallow candles<"), google.find(">wick<"));
+    EXPECT_NE(google.find("<TD align=right>2</TD><TD align=right colspan=1>  66.7%</TD>"),
+              std::string::npos);
+    EXPECT_EQ(google.find("Others"), std::string::npos);
+}
+
 TEST(StatTables, RowLimits) {
     EXPECT_EQ(rowLimit(2), 0);
     EXPECT_EQ(rowLimit(3), 10);
