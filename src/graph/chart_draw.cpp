@@ -997,9 +997,19 @@ std::string chart_axis_title(int value_kind, int kind, double scale_max) {
 
 std::string chart_translate(const ChartTarget& target, std::string_view source) {
     std::string translated;
-    if (target.language && target.language_index > 0 &&
-        target.language->translate(target.language_index, source, translated))
-        source = translated;
+    if (target.language && target.language_index > 0) {
+        bool replaced = target.language->translate(target.language_index, source, translated);
+        // A title is often a whole phrase of the file, which the word-wise
+        // translation leaves alone (it replaces only inside longer texts).
+        for (const report::LanguagePair& pair : target.language->pairs()) {
+            if (pair.from == source && !pair.to.empty()) {
+                translated = pair.to;
+                replaced = true;
+                break;
+            }
+        }
+        if (replaced) source = translated;
+    }
     // Numeric character entities become the character; the fonts draw 32..127.
     std::string out;
     out.reserve(source.size());

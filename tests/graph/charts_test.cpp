@@ -15,9 +15,11 @@
 #include "engine/stat_list.h"
 #include "graph/chart_spec.h"
 #include "graph/encoders.h"
+#include "graph/font.h"
 #include "graph/region_map.h"
 #include "graph_test_support.h"
 #include "report/report_assembly.h"
+#include "report/translate.h"
 #include "support/test_support.h"
 
 namespace tallowick::graph {
@@ -123,6 +125,35 @@ TEST(Charts, TopListBarsAreProportionalAndNamed) {
     auto ranked = chart_render(t, spec);
     EXPECT_NEAR(length(*ranked, 0), plot_w, 2);
     EXPECT_NEAR(length(*ranked, 1), plot_w / 250, 2);
+}
+
+TEST(Charts, TitlesAreTranslatedWithTheirEntities) {
+    tallowick::test::TempDir dir;
+    fs::create_directories(dir / "lang");
+    tallowick::test::write_file(dir / "lang" / std::string(report::languageFileName(1)),
+                                "heading\nClients,W&#105;de Kunden\n");
+    report::LanguageTable languages(dir.path());
+    auto list = list_of({{"alpha", 4}});
+    ChartTarget t = flat_target();
+    ChartSpec spec = top_list_preset(false);
+    spec.list = list.get();
+    spec.title = "Clients";
+    auto ink_width = [&](const ChartTarget& target) {
+        auto c = chart_render(target, spec);
+        const int black = colour_index(*c, 0x000000);
+        int left = c->width(), right = -1;
+        for (int y = 8; y < 8 + 15; ++y)
+            for (int x = 3; x < c->width() - 3; ++x)
+                if (c->pixel(x, y) == black) left = std::min(left, x), right = std::max(right, x);
+        return right - left + 1;
+    };
+    const int english = ink_width(t);
+    t.language = &languages;
+    t.language_index = 1;
+    EXPECT_EQ(chart_translate(t, "Clients"), "Wide Kunden");
+    // The title drawn is the translation: its ink spans the translated text.
+    EXPECT_NEAR(ink_width(t), font_string_width(title_font(), "Wide Kunden") - 1, 3);
+    EXPECT_GT(ink_width(t), english + 20);
 }
 
 TEST(Charts, VerticalBarsStandInTheirWeekdaySlots) {
