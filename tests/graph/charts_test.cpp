@@ -156,6 +156,29 @@ TEST(Charts, TitlesAreTranslatedWithTheirEntities) {
     EXPECT_GT(ink_width(t), english + 20);
 }
 
+TEST(Charts, WebPaletteChartsKeepToTheFixedColours) {
+    auto list = list_of({{"alpha", 40}, {"beta", 20}});
+    ChartTarget t;
+    t.web_palette = true;
+    for (ChartSpec spec : {top_list_preset(false), vertical_bars_preset(false, true),
+                           time_line_preset(false), pie_preset(false)}) {
+        spec.list = list.get();
+        spec.value_kind = kValueRequests;
+        spec.subject = spec.kind == kVerticalBars ? kSubjectNames : spec.subject;
+        auto c = chart_render(t, spec);
+        ASSERT_TRUE(c);
+        std::set<int> used;
+        for (int y = 0; y < c->height(); ++y)
+            for (std::uint8_t p : c->row(y)) used.insert(p);
+        for (int p : used) {
+            EXPECT_LT(p, kWebPaletteColors) << "kind " << spec.kind;
+            const PackedColor rgb = canvas_get_entry(*c, p);
+            EXPECT_EQ((rgb >> 16 & 0xFF) % 51 + (rgb >> 8 & 0xFF) % 51 + (rgb & 0xFF) % 51, 0u);
+        }
+        EXPECT_GT(used.size(), 4u) << "kind " << spec.kind;
+    }
+}
+
 TEST(Charts, VerticalBarsStandInTheirWeekdaySlots) {
     auto list = list_of({{"Monday", 30}, {"Sunday", 10}, {"Saturday", 15}});
     ChartTarget t = flat_target();
