@@ -41,6 +41,10 @@ constexpr std::string_view kRtfPrologue =
     "\\red192\\green192\\blue192;\\red128\\green128\\blue128;}\\paperw12240\\paperh15840"
     "\\margl1880\\margr1880\\margt1440\\margb1440\n {\\plain\\f0\\fs20\\cf0\n\n";
 
+// The title paragraph closes the prologue's plain-text group, so one brace is
+// left to close the document; a second would stand outside it.
+constexpr std::string_view kRtfEnd = "}\n\n\n";
+
 // The value a chart reference shows, and so its image prefix and heading.
 enum class ChartValue { none, bytes, requests };
 
@@ -301,7 +305,7 @@ void write_foot(OutputWriter& out, const Settings& settings) {
     if (out.format() == Html)
         out.writeText(settings.report.htmlfoot);
     else if (out.format() == Rtf)
-        out.writeText("}\n}\n\n\n");
+        out.writeText(kRtfEnd);
 }
 
 void write_logo(ReportContext& ctx) {
@@ -374,7 +378,7 @@ void write_frame_pages(ReportContext& ctx) {
                 out.writeText(kRtfPrologue);
                 out.writeText("\n\\par \\qc\\widctlpar\\adjustright \\cbpat0 \\f4\\cgrid"
                               "{\\b\\cf12\\fs24 Tallowick Report\\par} }\\pard\n");
-                out.writeText("}\n}\n\n\n");
+                out.writeText(kRtfEnd);
             } else {
                 out.writeText("Tallowick Report\n");
             }

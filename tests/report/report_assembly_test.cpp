@@ -308,6 +308,22 @@ TEST(ReportAssembly, RealLogRtfIsReadByAnRtfReader) {
     for (const std::string& name : files) {
         const std::string text = test::read_file(dir / name);
         EXPECT_EQ(text.rfind("{\\rtf1\\ansi", 0), 0u) << name;
+        // Groups balance, and nothing stands after the document's closing brace.
+        int depth = 0, lowest = 0;
+        std::size_t end = 0;
+        for (std::size_t i = 0; i < text.size(); ++i) {
+            if (text[i] == '\\') {
+                ++i;
+            } else if (text[i] == '{') {
+                ++depth;
+            } else if (text[i] == '}') {
+                lowest = std::min(lowest, --depth);
+                if (depth == 0) end = i;
+            }
+        }
+        EXPECT_EQ(depth, 0) << name;
+        EXPECT_EQ(lowest, 0) << name;
+        EXPECT_EQ(text.find_first_not_of("\n", end + 1), std::string::npos) << name;
         const auto result = test::run_process("/usr/bin/unrtf", {"--text", (dir / name).string()});
         EXPECT_EQ(result.exit_code, 0) << name << ": " << result.err;
         EXPECT_EQ(result.err.find("rror"), std::string::npos) << name << ": " << result.err;
