@@ -406,6 +406,37 @@ TEST(AnalysisRun, DaemonSleepsItsIntervalAndReadsWhatWasAppended) {
     }
 }
 
+TEST(AnalysisRun, DaemonRehashRestartsWithFreshReportsOrEndsTheDaemon) {
+    // daemonrehash 2460350 x 1.000011574074074 is Julian day 2460378.48, early on
+    // 8 March 2024; the log's hits are of 1 March 2024.
+    for (const bool later : {true, false}) {
+        SCOPED_TRACE(later);
+        RecordingSink sink;
+        RunOnText t;
+        t.settings().run.daemontime = 16;
+        t.settings().run.daemonrehash = 2460350;
+        t.hooks().now = [later] { return later ? 2460380.0 : 2460375.0; };
+        t.hooks().sleep_second = [] {};
+        t.AddLog("d.log", ManyLines(3, 1));
+        int written = 0;
+        t.hooks().write_all = [&](auto) {
+            if (++written == 3) t.run().Cancel();
+            return 0;
+        };
+        t.Process();
+        if (later) {
+            // Each restart reads the log again into new reports.
+            EXPECT_EQ(written, 3);
+            ASSERT_EQ(t.report_count(), 1u);
+            EXPECT_EQ(t.report().accepted_hits, 3);
+        } else {
+            EXPECT_EQ(written, 1);
+            EXPECT_EQ(t.result(), 0);
+            EXPECT_EQ(t.run().daemon_cycles(), 1);
+        }
+    }
+}
+
 TEST(AnalysisRun, CancelDuringTheDaemonSleepEndsTheRun) {
     RecordingSink sink;
     RunOnText t;
