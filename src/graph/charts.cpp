@@ -34,6 +34,11 @@ constexpr Colours kDirectoryColours = {0x33FF99, 0x00CC66, 0x338E51, 0x006633};
 constexpr Colours kBrowserColours = {0xCCCCFF, 0x9999FF, 0x333366, 0x000077};
 constexpr Colours kProtocolColours = {0xAAC8E6, 0x3C5FBE, 0x141E3C, 0x1E3C5A};
 
+// The longest daily axis: the Julian days 2440000..3000000 a daily chart draws.
+constexpr int kDailyAxisDays = 560000;
+// The days a history chart covers at most.
+constexpr int kHistoryDays = 366;
+
 bool has_items(const std::unique_ptr<StatList>& list) { return list && list->Count() > 0; }
 
 // The page background: the hexadecimal colour after "bgcolor", "=" and an
@@ -288,9 +293,11 @@ private:
                        std::string_view key, std::string_view title, int subject) {
         const StatList* l = list.get();
         return {message, on && has_items(list) && list->HasTimeRecs(), key, [=, this](int vk) {
-                    ChartSpec spec = with(history_preset(target_.wider, days_), *l, key, title, "",
+                    // At most the last year: each day is looked up in every band.
+                    const int days = std::min(days_, kHistoryDays);
+                    ChartSpec spec = with(history_preset(target_.wider, days), *l, key, title, "",
                                           subject, vk);
-                    spec.first_day = JulianMidnight(r_.first_time);
+                    spec.first_day = JulianMidnight(r_.first_time) + (days_ - days);
                     return chart_draw(target_, spec);
                 }};
     }
@@ -299,8 +306,11 @@ private:
     int daily(const StatList& list, std::string_view key, std::string_view title, double first_day,
               int days, int vk) {
         ChartSpec spec = with(time_line_preset(target_.wider), list, key, title, "", kSubjectDays, vk);
-        spec.first_day = first_day;
-        spec.x_divisions = std::max(1, days - 1);
+        // A period beyond the days a daily axis draws (dates of a broken log) is
+        // cut to its last days rather than drawn slot by slot.
+        const int shown = std::min(days, kDailyAxisDays);
+        spec.first_day = first_day + (days - shown);
+        spec.x_divisions = std::max(1, shown - 1);
         return chart_draw(target_, spec);
     }
 

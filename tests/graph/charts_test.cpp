@@ -563,6 +563,34 @@ TEST(ChartDriver, DrawsExactlyTheImagesThePagesName) {
     EXPECT_EQ(decoded[0].width, 420);
 }
 
+TEST(ChartDriver, AbsurdPeriodsAreDrawnInBoundedTime) {
+    auto run_settings = every_graph();
+    run_settings.report.graphsort = 1;
+    engine::ReportOptions options = engine::ReportOptions::From(run_settings);
+    auto report = engine::CreateReportStats(options, 1, "test", engine::kWebMode);
+    ASSERT_TRUE(report);
+    ASSERT_TRUE(report->client->HasTimeRecs());
+    const double first = JulianDate(1901, 1, 1) + 0.25, last = JulianDate(9990, 12, 31) + 0.25;
+    report->first_time = first;
+    report->last_time = last;
+    report->date->AddHit(500, 0, "01/01/1901", first, 0);
+    report->date->AddHit(500, 0, "12/31/9990", last, 0);
+    report->client->AddHit(500, 0, "a.example.org", first, engine::kAddDayRecord);
+    report->client->AddHit(500, 0, "a.example.org", last, engine::kAddDayRecord);
+    tallowick::test::TempDir dir;
+    report::ChartRequest request;
+    request.report = report.get();
+    request.settings = &run_settings;
+    request.folder = dir.path();
+    request.days = static_cast<int>(last - first) + 1;
+    Progress progress;
+    const double start = now_seconds();
+    EXPECT_EQ(draw_report_charts(request), 1);
+    EXPECT_LT(now_seconds() - start, 60);
+    EXPECT_TRUE(fs::exists(dir / "ReqDaily.gif"));
+    EXPECT_TRUE(fs::exists(dir / "ReqClientHist.gif"));
+}
+
 TEST(ChartDriver, WiderChartsAndTheForcedFormatOfRtfReports) {
     auto run_settings = every_graph();
     run_settings.report.wider = true;
