@@ -588,6 +588,7 @@ TEST(ChartDriver, AbsurdPeriodsAreDrawnInBoundedTime) {
     EXPECT_EQ(draw_report_charts(request), 1);
     EXPECT_LT(now_seconds() - start, 60);
     EXPECT_TRUE(fs::exists(dir / "ReqDaily.gif"));
+    EXPECT_TRUE(fs::exists(dir / "ReqRecentDays.gif"));   // the last 30 days of many
     EXPECT_TRUE(fs::exists(dir / "ReqClientHist.gif"));
 }
 
