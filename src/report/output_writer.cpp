@@ -115,7 +115,7 @@ std::string_view WriterStyle::pageExtension() const {
 int OutputWriter::emit(std::string_view fragment) {
     if (!isOpen()) return 0;
     std::string_view text = fragment;
-    if (style_.languages && style_.language >= 1 && style_.language <= kLanguageCount &&
+    if (translating_ && style_.languages && style_.language >= 1 && style_.language <= kLanguageCount &&
         style_.languages->translate(style_.language, fragment, translated_))
         text = translated_;
     if (style_.format == Rtf && rtf_needs_escape(text)) {

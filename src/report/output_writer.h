@@ -90,6 +90,10 @@ public:
     // The width of statistic tables: 420, or 630 with "wider".
     int tableWidth() const { return style_.wider ? 630 : 420; }
 
+    // While off, fragments are written as they are: log data (paths, host
+    // names, phrases) is not the report's own wording and must not change.
+    void setTranslating(bool on) { translating_ = on; }
+
     // Log data (names, URLs, phrases) made safe for the format: HTML entities,
     // RTF escapes, and a comma-delimited field quoted when it holds a comma, a
     // quote or a line end. The result stays valid until the next call.
@@ -107,6 +111,7 @@ private:
     std::string scratch_;      // formatted fragment
     std::string translated_;
     std::string data_, link_;
+    bool translating_ = true;
 };
 
 }  // namespace tallowick::report

@@ -213,8 +213,27 @@ int weekday_of_name(std::string_view name) {
     return -1;
 }
 
+// Whether a kind's item names are the program's own words (dates, hours, day
+// and country names, statuses, ranges), which the report language translates,
+// rather than log data such as paths, hosts and phrases, which stays as it is.
+bool names_are_own_words(int kind) {
+    switch (kind) {
+        case kSessionDepth: case kDays: case kHours: case kWeekdays: case kCountries:
+        case kBrowsers: case kSystems: case kServerErrors: case kWeekdayHours: case kRobots:
+        case kVisitorMeasures: case kProtocols: case kRecentDays:
+            return true;
+        default:
+            return false;
+    }
+}
+
 void write_item_cell(OutputWriter& out, const StatItem& item, int row, const StatTable& table,
                      const TableOptions& options, long shade) {
+    struct Translation {
+        OutputWriter& out;
+        ~Translation() { out.setTranslating(true); }
+    } restore{out};
+    out.setTranslating(names_are_own_words(table.kind));
     const std::string_view name = item.name;
     switch (table.kind) {
         case kDays: case kRecentDays:
@@ -335,10 +354,13 @@ void write_sub_table(OutputWriter& out, const engine::ReportStats& report, const
         out.countBytesCells(whole(requests), requests / request_base * 100, bytes,
                             bytes / byte_base * 100);
         if (cost) out.costCell(bytes);
-        if (header)
+        if (header) {
             out.headerCell(name);
-        else
+        } else {
+            out.setTranslating(false);   // a search phrase is log data
             out.rightCell(1, out.data(name));
+            out.setTranslating(true);
+        }
         out.endRow();
     };
     for (int i = 0; i < n; ++i) {
@@ -518,7 +540,9 @@ int writeMeanPathTable(OutputWriter& out, const engine::ReportStats& report,
             else
                 cell += std::string(name) + "\n";
         }
+        out.setTranslating(false);   // page paths are log data
         out.rightCell(1, cell);
+        out.setTranslating(true);
         out.endRow();
     }
     out.beginRow(colours[kAverageColour], columns);

@@ -4,6 +4,8 @@
 
 #include "engine/report_stats.h"
 #include "report/stat_tables.h"
+#include "report/translate.h"
+#include "support/test_support.h"
 
 namespace tallowick::report {
 namespace {
@@ -186,6 +188,35 @@ TEST(StatTables, SearchEnginesLinkTheirPhraseTables) {
     EXPECT_NE(google.find("<TD align=right>2</TD><TD align=right colspan=1>  66.7%</TD>"),
               std::string::npos);
     EXPECT_EQ(google.find("Others"), std::string::npos);
+}
+
+TEST(StatTables, LogDataIsNotTranslated) {
+    test::TempDir dir;
+    std::filesystem::create_directories(dir / "lang");
+    test::write_file(dir / "lang/German.lang", "German\nDaily,Täglich\nTuesday,Dienstag\n");
+    LanguageTable languages(dir.path());
+    engine::ReportStats report;
+    report.url = engine::StatList::Create(&report, 8);
+    report.url->AddHit(10, 0, "/reports/Daily", 2461000.5, 0);
+    report.wday = engine::StatList::Create(&report, 8);
+    report.wday->AddHit(10, 0, "Tuesday", 2461000.5, 0);
+    report.accepted_hits = 1;
+    WriterStyle style;
+    style.language = 1;
+    style.languages = &languages;
+    ReportFile file;
+    file.openInMemory();
+    OutputWriter out(style, &file);
+    TableOptions options;
+    options.siteurl = "http://example.org";
+    writeStatTable(out, report, *report.url, {kFiles, "Daily files", "File"}, options);
+    writeStatTable(out, report, *report.wday, {kWeekdays, "Weekly", "Day"}, options);
+    const std::string& page = file.contents();
+    // The path and its link stay as the log has them; the title and day names change.
+    EXPECT_NE(page.find("<A HREF=\"http://example.org/reports/Daily\">/reports/Daily</A>"),
+              std::string::npos);
+    EXPECT_NE(page.find("(1) Täglich files"), std::string::npos);
+    EXPECT_NE(page.find(">Dienstag</TD>"), std::string::npos);
 }
 
 TEST(StatTables, RowLimits) {
