@@ -477,6 +477,8 @@ void draw_time_line(Drawing& d) {
     auto y_for = [&](double v, double max) {
         return p.bottom() - static_cast<int>(p.h * std::min(1.0, v / max));
     };
+    // The blue band fills under the traffic line; the average runs over the days
+    // (or hours) so far, empty ones included.
     double sum = 0;
     int counted = 0;
     int previous_x = 0, previous_y = 0, previous_avg = 0, previous_err = 0;

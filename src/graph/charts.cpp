@@ -163,6 +163,8 @@ public:
         target_.wider = s_.report.wider;
         target_.language = request.language;
         target_.language_index = request.language ? s_.run.language : 0;
+        // A run that ran out of memory is abandoned; the charts stop with it.
+        target_.stop_requested = [] { return out_of_memory(); };
         kinds_ = value_kinds(s_.report);
         mode_ = request.mode;
         images_.assign(request.images.begin(), request.images.end());
