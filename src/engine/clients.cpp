@@ -65,6 +65,22 @@ int add_client_totals(StatList& to, std::string_view name, const StatItem& clien
     return i;
 }
 
+// A government client stays a client as well: its totals are added up and its
+// day records copied rather than moved, so the client history still draws it.
+void add_government_client(StatList& government, StatList& clients, int index) {
+    const StatItem& client = *clients.Item(index);
+    const int i = add_client_totals(government, client.name, client);
+    if (i < 0) return;
+    TimeRecList* to = government.TimeRecs(i);
+    const TimeRecList* from = clients.TimeRecs(index);
+    if (!to || !from) return;
+    for (const TimeRecord& day : from->Records()) {
+        const int at = to->Add(day.key, day.sum);
+        if (at < 0) return;   // reported by the record list
+        to->SetCountAt(at, to->CountAt(at) - 1 + day.count);
+    }
+}
+
 }  // namespace
 
 std::string_view region_name(int region) {
@@ -117,7 +133,7 @@ void group_client(StatList& clients, int index, const ClientLists& lists,
     const std::string_view name = client->name;
 
     if (lists.users && is_user_name(name)) lists.users->Merge(clients, index);
-    if (lists.government && is_government(name)) lists.government->Merge(clients, index);
+    if (lists.government && is_government(name)) add_government_client(*lists.government, clients, index);
     if (lists.organisations && !orgmap.empty()) {
         if (const auto org = organisation_of(name, orgmap))
             add_client_totals(*lists.organisations, *org, *client);
@@ -149,7 +165,8 @@ void group_clients(StatList& clients, const ClientLists& lists, const SettingsLi
 namespace {
 
 ClientLists lists_of(ReportStats& r) {
-    return ClientLists{r.user.get(), nullptr, r.org.get(), r.domain.get(), r.region.get()};
+    return ClientLists{r.user.get(), r.government.get(), r.org.get(), r.domain.get(),
+                       r.region.get()};
 }
 
 }  // namespace

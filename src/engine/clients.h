@@ -90,10 +90,12 @@ struct ClientLists {
 };
 
 // group_client: rolls client item `index` of `clients` into the derived lists.
-// Users and government clients are merged under their own names (their day and
-// session records move along, see StatList::Merge); organisations, countries and
+// Users are merged under their own names (their day and session records move
+// along, see StatList::Merge). Government clients, organisations, countries and
 // regions add up the client's requests, bytes, bytes in, visits, pages, time
-// online and errors. A country item keeps its region number in misc2.
+// online and errors; a government item also adds up the client's day records,
+// which stay with the client for its own history. A country item keeps its
+// region number in misc2.
 // A bad index does nothing.
 void group_client(StatList& clients, int index, const ClientLists& lists,
                   const SettingsList& orgmap);
@@ -106,10 +108,10 @@ void group_clients(StatList& clients, const ClientLists& lists, const SettingsLi
                    const std::function<void(int index)>& per_client = {});
 
 // group_report_clients: the end-of-run client grouping of one report: its
-// client list into its users, organisation, country and region lists, the
-// visitor measures of every client (with what pruning dropped before) into its
-// loyalty, circulation, time online and session-depth results, and the mean
-// path table sorted. Non-zero when memory ran out (reported).
+// client list into its users, government, organisation, country and region
+// lists, the visitor measures of every client (with what pruning dropped before)
+// into its loyalty, circulation, time online and session-depth results, and the
+// mean path table sorted. Non-zero when memory ran out (reported).
 int group_report_clients(ReportStats& report, const SettingsList& orgmap);
 
 // group_dropped_client: one client that pruning is about to drop, grouped for

@@ -44,6 +44,7 @@ ListCapacities CapacitiesFor(int number) {
     ListCapacities c;
     if (number >= 8) {
         c.date = 10, c.domain = 20, c.client = 30, c.second_domain = 2, c.org = 2;
+        c.government = 5;
         c.url = 50, c.refer = 50, c.rsite = 50;
         c.dir = 50, c.groupdir = 50, c.topdir = 50;
         c.type = 1, c.err = 10, c.pages = 50;
@@ -53,6 +54,7 @@ ListCapacities CapacitiesFor(int number) {
     }
     if (number >= 16) {
         c.errurl = 2, c.date = 1, c.domain = 2, c.client = 1, c.second_domain = 2, c.org = 2;
+        c.government = 1;
         c.url = 3, c.refer = 3, c.rsite = 3;
         c.dir = 1, c.groupdir = 1, c.topdir = 1;
         c.type = 1, c.err = 1, c.pages = 2;
@@ -101,6 +103,7 @@ std::unique_ptr<ReportStats> CreateReportStats(const ReportOptions& options, int
     r->client = m.make(c.client, kOwnedNames,
                        client_history || want(W::loyalty) || want(W::govthistory) ||
                            want(W::timeon));
+    if (want(W::govthistory)) r->government = m.make(c.government, kOwnedNames, true);
     // Session records: a visit's start and pages, for the session history, the
     // mean paths and session depth; not while streaming.
     const bool sessions = !options.streaming &&

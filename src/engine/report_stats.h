@@ -81,6 +81,9 @@ struct ReportStats {
     std::unique_ptr<StatList> date;       // "date", always
     std::unique_ptr<StatList> user;       // "user", left empty by the run
     std::unique_ptr<StatList> client;     // "client", always
+    // Government and military clients ("*.gov", "*.mil", ...), filled by client
+    // grouping with the clients' day records; with stat or graph govthistory.
+    std::unique_ptr<StatList> government;
     std::unique_ptr<StatList> src;        // "src", proxy mode
     std::unique_ptr<StatList> second_domain;  // "2dom"
     std::unique_ptr<StatList> domain;     // "domain", always
@@ -147,6 +150,7 @@ struct ListCapacities {
     int second_domain = 40, domain = 100, org = 40, region = 8, url = 500;
     int browser = 45, oper = 45, robot = 30, refer = 100, rsite = 100;
     int dir = 100, groupdir = 100, topdir = 100, type = 30, err = 45, errurl = 100;
+    int government = 50;
     int pages = 150, searchstr = 40, searchsite = 40, down = 100, addhit = 100, addclick = 100;
     int prot = 10, protocol_clients = 500;
     int mean_path_step = 3000;

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "base/julian_date.h"
+#include "engine/report_stats.h"
 #include "engine/stat_list.h"
 #include "engine/visitor_measures.h"
 #include "graph/chart_spec.h"
@@ -176,6 +177,9 @@ double day_of(std::string_view name) {
     return JulianDate(y, m, d);
 }
 
+// The 3D day charts draw their own stage instead of the plot area and scale.
+bool on_stage(int kind) { return kind == kStackedHistory || kind == kHistory || kind == kComparison; }
+
 // ---- frame, plot area, titles, scale ------------------------------------------
 
 void draw_frame(Drawing& d) {
@@ -183,7 +187,7 @@ void draw_frame(Drawing& d) {
     const int w = c.width(), h = c.height();
     if (d.spec.kind == kHorizontalBars) {
         canvas_filled_rectangle(c, 0, 0, w - 1, h - 1, canvas_color_closest(c, 0xDD, 0xDD, 0xDD));
-    } else if (d.spec.kind == kHistory) {
+    } else if (on_stage(d.spec.kind)) {
         canvas_filled_rectangle(c, 0, 0, w - 1, h - 1, d.palette.plot_background);
     } else {
         for (int k = 0; k < 32; ++k) {
@@ -211,7 +215,7 @@ void draw_plot_area(Drawing& d) {
                         d.palette.grey);
         return;
     }
-    if (s.kind == kHistory) return;
+    if (on_stage(s.kind)) return;
     const Plot& p = d.plot;
     if (c.web_palette) {
         canvas_filled_rectangle(c, p.x, p.y, p.x + p.w, p.bottom(), d.palette.plot);
@@ -234,7 +238,7 @@ void draw_titles(Drawing& d) {
     const std::string category = chart_translate(d.target, s.category_title);
     if (s.kind == kPie) {
         text_centred(c, label_font(), 16 + (s.width - 40) / 2, 51 + 285 - 16, value_title, black);
-    } else if (s.kind == kHistory) {
+    } else if (on_stage(s.kind)) {
         // The wall carries the scale; the axes need no titles.
     } else {
         const std::string& under = s.kind == kHorizontalBars ? value_title : category;
@@ -247,7 +251,7 @@ void draw_titles(Drawing& d) {
     const std::string title = chart_translate(d.target, s.title);
     const int tx = s.title_x ? s.title_x : (s.width - font_string_width(title_font(), title)) / 2;
     const int ty = s.title_y ? s.title_y : s.top / 4;
-    text(c, title_font(), tx, ty, title, s.kind == kHistory ? d.palette.white : black);
+    text(c, title_font(), tx, ty, title, on_stage(s.kind) ? d.palette.white : black);
 }
 
 void set_dotted(Canvas& c, int colour) {
@@ -257,7 +261,7 @@ void set_dotted(Canvas& c, int colour) {
 
 void draw_scale(Drawing& d) {
     const ChartSpec& s = d.spec;
-    if (s.kind == kPie || s.kind == kHistory) return;
+    if (s.kind == kPie || on_stage(s.kind)) return;
     Canvas& c = d.canvas;
     const Plot& p = d.plot;
     const Palette& pal = d.palette;
@@ -722,6 +726,243 @@ void draw_history(Drawing& d) {
 }
 
 
+// ---- the 3D day charts: stacked history (kind 4) and report comparison (kind 7)
+//
+// Both stand on one stage in oblique projection: a floor `depth` pixels deep
+// whose far edge lies `depth` pixels up and a quarter of that to the right, a
+// back wall and a left wall 130 pixels high carrying the value scale, and the
+// first and last day along the front edge. Series are bands standing on the
+// floor at their depth, a darker copy behind each giving it its thickness.
+
+constexpr int kStageHeight = 130;      // the wall, and the tallest band
+constexpr int kStageRowDepth = 14;     // comparison: the floor depth of one report
+constexpr int kStageNameRoom = 110;    // names or legend at the right
+constexpr int kStackDepth = 40;        // stacked history: the floor depth
+constexpr int kStackThickness = 24;    // ...and the thickness of the stack
+
+struct Stage {
+    int left = 0, base = 0, span = 1, depth = 0, days = 1;
+
+    int skew(int z) const { return z / 4; }
+    // The point of day slot `day` (0..days-1) at depth z, h pixels above the floor.
+    // A single day spans the floor: slot 0 at its left, "slot 1" at its right.
+    Point at(int day, int z, int h) const {
+        const int along = days > 1 ? static_cast<int>(static_cast<long long>(span) * day / (days - 1))
+                                   : (day > 0 ? span : 0);
+        return {left + skew(z) + along, base - z - h};
+    }
+    int height_of(double value, double maximum) const {
+        return static_cast<int>(kStageHeight * std::clamp(value / maximum, 0.0, 1.0));
+    }
+};
+
+std::string day_text(double julian_midnight) {
+    const CalendarTime t = CalendarFromJulian(julian_midnight + 0.5);
+    if (t.month < 1 || t.month > 12) return {};
+    return std::string(kMonthNames.substr(std::size_t(t.month - 1) * 3, 3)) + " " +
+           std::to_string(t.day) + " " + std::to_string(t.year);
+}
+
+void draw_stage(Drawing& d, const Stage& st, double maximum) {
+    Canvas& c = d.canvas;
+    const ChartSpec& s = d.spec;
+    const Palette& p = d.palette;
+    const int back = st.depth;
+    const std::array<Point, 4> floor = {st.at(0, 0, 0), Point{st.left + st.span, st.base},
+                                        Point{st.left + st.skew(back) + st.span, st.base - back},
+                                        st.at(0, back, 0)};
+    canvas_filled_polygon(c, floor, p.plot);
+    canvas_polygon(c, floor, p.c1);
+    const Point wall = st.at(0, back, 0);
+    canvas_filled_rectangle(c, wall.x, wall.y - kStageHeight, wall.x + st.span, wall.y, p.c1);
+    const std::array<Point, 4> side = {st.at(0, 0, 0), st.at(0, 0, kStageHeight),
+                                       st.at(0, back, kStageHeight), st.at(0, back, 0)};
+    canvas_filled_polygon(c, side, canvas_color_allocate_packed(c, color_scale(80, s.color1)));
+    canvas_polygon(c, side, p.grey);
+    canvas_line(c, wall.x, wall.y - kStageHeight, wall.x + st.span, wall.y - kStageHeight, p.grey);
+    canvas_line(c, wall.x + st.span, wall.y - kStageHeight, wall.x + st.span, wall.y, p.grey);
+    set_dotted(c, p.c2);
+    for (int k = 1; k <= 4; ++k) {
+        const int h = kStageHeight * k / 4;
+        const Point front = st.at(0, 0, h), corner = st.at(0, back, h);
+        canvas_dotted_line(c, front.x, front.y, corner.x, corner.y, STYLED);
+        canvas_dotted_line(c, corner.x, corner.y, corner.x + st.span, corner.y, STYLED);
+        text_right(c, small_font(), front.x - 3, front.y - 4,
+                   chart_value_text(s.value_kind, maximum, maximum * k / 4), p.white);
+    }
+    text(c, small_font(), st.left, st.base + 8, day_text(s.first_day), p.white);
+    if (st.days > 1)
+        text_right(c, small_font(), st.left + st.span, st.base + 8,
+                   day_text(s.first_day + st.days - 1), p.white);
+}
+
+// One band at depth z: the values of the days as its top edge.
+void draw_band(Drawing& d, const Stage& st, int z, int thickness, std::span<const int> heights,
+               int light, int face, int dark) {
+    Canvas& c = d.canvas;
+    std::vector<Point> band;
+    band.reserve(heights.size() + 3);
+    for (std::size_t day = 0; day < heights.size(); ++day)
+        band.push_back(st.at(static_cast<int>(day), z, heights[day]));
+    if (st.days == 1) band.push_back(st.at(1, z, heights.empty() ? 0 : heights[0]));
+    band.push_back({band.back().x, st.base - z});
+    band.push_back({band.front().x, st.base - z});
+    std::vector<Point> behind = band;
+    for (Point& pt : behind) {
+        pt.x += st.skew(thickness);
+        pt.y -= thickness;
+    }
+    canvas_filled_polygon(c, behind, dark);
+    canvas_filled_polygon(c, band, face);
+    for (std::size_t k = 0; k + 3 < band.size(); ++k)
+        canvas_line(c, band[k].x, band[k].y, band[k + 1].x, band[k + 1].y, light);
+}
+
+// A layer of the stack: the part of the band between the cumulative heights
+// below and above it, front face and top.
+void draw_layer(Drawing& d, const Stage& st, std::span<const int> below, std::span<const int> above,
+                int light, int face, int dark) {
+    Canvas& c = d.canvas;
+    const int z = 6;
+    auto edge = [&](std::span<const int> heights, int depth, std::vector<Point>& out, bool reverse) {
+        const int n = static_cast<int>(heights.size());
+        const int slots = st.days == 1 ? 2 : n;
+        for (int k = 0; k < slots; ++k) {
+            const int day = reverse ? slots - 1 - k : k;
+            out.push_back(st.at(day, depth, heights[std::size_t(std::min(day, n - 1))]));
+        }
+    };
+    // The top: the upper edge at the front and at the back of the stack.
+    std::vector<Point> top;
+    edge(above, z, top, false);
+    edge(above, z + kStackThickness, top, true);
+    canvas_filled_polygon(c, top, dark);
+    std::vector<Point> front;
+    edge(above, z, front, false);
+    edge(below, z, front, true);
+    canvas_filled_polygon(c, front, face);
+    const std::size_t n = front.size() / 2;
+    for (std::size_t k = 0; k + 1 < n; ++k)
+        canvas_line(c, front[k].x, front[k].y, front[k + 1].x, front[k + 1].y, light);
+}
+
+// Kind 4: the items' day values stacked one on the other, the largest item at
+// the bottom, with a legend at the right.
+void draw_stacked_history(Drawing& d) {
+    const ChartSpec& s = d.spec;
+    const engine::StatList& list = *s.list;
+    const int days = std::max(1, s.x_divisions + 1);
+    const int key0 = first_day_key(s.first_day);
+    Stage st;
+    st.left = s.left;
+    st.base = s.height - 40;
+    st.depth = kStackDepth;
+    st.days = days;
+    st.span = std::max(20, s.width - s.left - 20 - st.skew(st.depth) - kStageNameRoom);
+    std::vector<double> totals(std::size_t(days), 0.0);
+    std::vector<std::vector<double>> values;
+    values.reserve(d.items.size());
+    for (const int i : d.items) {
+        std::vector<double>& v = values.emplace_back(std::size_t(days));
+        for (int day = 0; day < days; ++day) {
+            v[std::size_t(day)] = day_value(list, i, key0 + day, s.value_kind);
+            totals[std::size_t(day)] += v[std::size_t(day)];
+        }
+    }
+    double maximum = 1;
+    for (const double t : totals) maximum = std::max(maximum, t);
+    draw_stage(d, st, maximum);
+    std::vector<double> running(std::size_t(days), 0.0);
+    std::vector<int> below(std::size_t(days), 0), above(std::size_t(days), 0);
+    for (std::size_t n = 0; n < values.size(); ++n) {
+        for (int day = 0; day < days; ++day) {
+            running[std::size_t(day)] += values[n][std::size_t(day)];
+            above[std::size_t(day)] = st.height_of(running[std::size_t(day)], maximum);
+        }
+        const auto& colour = d.palette.item[n % 10];
+        draw_layer(d, st, below, above, colour[0], colour[1], colour[2]);
+        below = above;
+        // Legend, the bottom layer first.
+        const int y = st.base - kStackDepth - kStageHeight + 13 * static_cast<int>(n);
+        const int x = s.width - kStageNameRoom + 4;
+        canvas_filled_rectangle(d.canvas, x, y + 2, x + 8, y + 10, colour[1]);
+        canvas_rectangle(d.canvas, x, y + 2, x + 8, y + 10, d.palette.black);
+        text(d.canvas, small_font(), x + 13, y + 2,
+             fit(small_font(), short_name(list.Name(d.items[n]), s.subject), kStageNameRoom - 20),
+             d.palette.white);
+    }
+}
+
+// The daily value of each report on the comparison's days, from its date list.
+std::vector<double> report_days(const engine::ReportStats& r, double first_day, int days,
+                                int value_kind) {
+    std::vector<double> v(std::size_t(days), 0.0);
+    if (!r.date) return v;
+    const engine::StatList& dates = *r.date;
+    for (int i = 0; i < dates.Count(); ++i) {
+        const double day = day_of(dates.Name(i));
+        if (day <= 0) continue;
+        const double at = std::round(day - first_day);
+        if (at < 0 || at >= days) continue;
+        v[std::size_t(at)] += chart_item_value(dates, i, value_kind);
+    }
+    return v;
+}
+
+// Kind 7: one band per report (the largest max_items by their total over the
+// days, the largest at the back), named at its right end.
+void draw_comparison(Drawing& d) {
+    const ChartSpec& s = d.spec;
+    const int days = std::max(1, s.x_divisions + 1);
+    struct Series {
+        const engine::ReportStats* report;
+        std::vector<double> values;
+        double total = 0;
+    };
+    std::vector<Series> series;
+    for (const engine::ReportStats* r : s.reports) {
+        if (!r) continue;
+        Series one{r, report_days(*r, s.first_day, days, s.value_kind), 0};
+        for (const double v : one.values) one.total += v;
+        series.push_back(std::move(one));
+    }
+    // Largest first; equal totals keep the reports' order.
+    std::stable_sort(series.begin(), series.end(),
+                     [](const Series& a, const Series& b) { return a.total > b.total; });
+    const std::size_t rows =
+        std::min(series.size(), s.max_items > 0 ? std::size_t(s.max_items) : series.size());
+    series.resize(rows);
+    double maximum = 1;
+    for (const Series& one : series)
+        for (const double v : one.values) maximum = std::max(maximum, v);
+    Stage st;
+    st.left = s.left;
+    st.base = s.height - 40;
+    st.depth = std::max(1, static_cast<int>(rows)) * kStageRowDepth;
+    st.days = days;
+    st.span = std::max(20, s.width - s.left - 20 - st.skew(st.depth) - kStageNameRoom);
+    draw_stage(d, st, maximum);
+    const int thickness = kStageRowDepth * 3 / 5;
+    std::vector<int> heights(static_cast<std::size_t>(days));
+    // Back to front, so that nearer bands cover farther ones.
+    for (std::size_t row = rows; row-- > 0;) {
+        const Series& one = series[row];
+        for (int day = 0; day < days; ++day)
+            heights[std::size_t(day)] = st.height_of(one.values[std::size_t(day)], maximum);
+        // The front row is the smallest; row 0 (the largest) stands at the back.
+        const int place = static_cast<int>(rows - 1 - row);
+        const int z = 2 + place * kStageRowDepth;
+        const PackedColor face = kSeriesColours[row % 8][0];
+        const int light = d.palette.series[row % 8][1];
+        draw_band(d, st, z, thickness, heights, light, d.palette.series[row % 8][0],
+                  canvas_color_allocate_packed(d.canvas, color_scale(55, face)));
+        const Point end = st.at(days > 1 ? days - 1 : 1, z, 0);
+        text(d.canvas, small_font(), end.x + 8, end.y - 10,
+             fit(small_font(), one.report->name, kStageNameRoom - 12), d.palette.white);
+    }
+}
+
+
 // Session depth: per minute of duration, a bar of the visits' mean pages and a
 // mark at the deepest visit; minutes labelled every 1, 10 or 60.
 void draw_session_depth(Drawing& d) {
@@ -799,7 +1040,7 @@ void choose_items(Drawing& d) {
     std::vector<int> order(static_cast<std::size_t>(count));
     for (int i = 0; i < count; ++i) order[std::size_t(i)] = i;
     const bool ranked = (s.kind == kHorizontalBars || s.kind == kPie || s.kind == kBrowserVsOs ||
-                         s.kind == kHistory) &&
+                         s.kind == kHistory || s.kind == kStackedHistory) &&
                         s.subject != kSubjectRanges;
     if (ranked) {
         std::vector<double> value(order.size());
@@ -953,6 +1194,13 @@ ChartSpec history_preset(bool wider, int days) {
     return s;
 }
 
+ChartSpec stage_preset(bool wider, int days, int kind) {
+    ChartSpec s = history_preset(wider, days);
+    s.kind = kind;
+    s.left = 52;
+    return s;
+}
+
 double chart_item_value(const engine::StatList& list, int index, int value_kind) {
     switch (value_kind) {
     case kValueBytes: return list.Bytes(index);
@@ -1034,9 +1282,10 @@ std::string chart_translate(const ChartTarget& target, std::string_view source) 
 
 std::unique_ptr<Canvas> chart_render(const ChartTarget& target, const ChartSpec& spec) {
     auto canvas = canvas_create(spec.width, spec.height, target.web_palette);
-    if (!canvas || !spec.list) return nullptr;
+    // The comparison charts reports, not a list.
+    if (!canvas || (!spec.list && spec.kind != kComparison)) return nullptr;
     Drawing d{target, spec, *canvas, allocate_palette(*canvas, spec), plot_of(spec), {}, {}, 1};
-    choose_items(d);
+    if (spec.list) choose_items(d);
     draw_frame(d);
     draw_plot_area(d);
     draw_titles(d);
@@ -1048,6 +1297,8 @@ std::unique_ptr<Canvas> chart_render(const ChartTarget& target, const ChartSpec&
     case kPie: draw_pie(d); break;
     case kBrowserVsOs: draw_browser_vs_os(d); break;
     case kHistory: draw_history(d); break;
+    case kStackedHistory: draw_stacked_history(d); break;
+    case kComparison: draw_comparison(d); break;
     case kSessionDepth: draw_session_depth(d); break;
     default: break;
     }

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <functional>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -13,6 +14,7 @@
 
 namespace tallowick::engine {
 class StatList;
+struct ReportStats;
 struct SessionDepthChart;
 }  // namespace tallowick::engine
 namespace tallowick::report { class LanguageTable; }
@@ -36,8 +38,10 @@ enum ChartKind : int {
     kHorizontalBars = 1,   // top lists
     kTimeLine = 2,
     kPie = 3,
+    kStackedHistory = 4,   // the items' 3D day values stacked, one layer per item
     kHistory = 5,          // one 3D series per item over the days of the report
     kBrowserVsOs = 6,
+    kComparison = 7,       // one 3D series per report over the days (`reports`)
     kSessionDepth = 8,     // mean and deepest pages of the visits by duration
 };
 
@@ -68,6 +72,9 @@ struct ChartSpec {
     const engine::StatList* list = nullptr;
     // Session depth: the visits by minutes of duration.
     const engine::SessionDepthChart* depth_chart = nullptr;
+    // Comparison: the reports, one series each from its date list (the list
+    // may then be null).
+    std::span<const engine::ReportStats* const> reports;
     std::string title;
     std::string category_title;   // empty: none
     std::string base_name;        // image base name, e.g. "ByteDaily"
@@ -112,6 +119,9 @@ ChartSpec top_list_preset(bool wider);
 ChartSpec pie_preset(bool wider);
 // One series per item over `days` days, from the items' day records.
 ChartSpec history_preset(bool wider, int days);
+// The 3D day charts on a stage with a left wall: stacked history (kind 4) or
+// the comparison of reports (kind 7); history_preset with room for the scale.
+ChartSpec stage_preset(bool wider, int days, int kind);
 
 // The value of item `index` of the list for a value kind (pages fall back to
 // requests in a list that counts no pages).

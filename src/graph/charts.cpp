@@ -422,6 +422,8 @@ private:
                             "ClientHist", "Top Client History", kSubjectHosts));
         t.push_back(history("Drawing Client graph...", graph(W::clienthistory), r_.user,
                             "UserHist", "Top User History", kSubjectNames));
+        t.push_back(history("Drawing Client graph...", graph(W::govthistory), r_.government,
+                            "GovtHist", "Government Access History", kSubjectHosts));
         if (mode_ == 2) {
             t.push_back(top_list("Drawing Client graph...", clients, r_.src, "srcaddr", "Sources",
                                  "Source", kSubjectNames));
@@ -508,7 +510,43 @@ private:
     std::string name_override_;         // the name of the image being drawn
 };
 
+// The Julian days a comparison's axis may take.
+constexpr double kFirstChartDay = 2440000, kLastChartDay = 3000000;
+
+bool chartable_day(double julian) {
+    return std::isfinite(julian) && julian >= kFirstChartDay && julian <= kLastChartDay;
+}
+
 }  // namespace
+
+std::string comparison_image_name(int value_kind) {
+    return std::string(value_prefix(value_kind)) + "Compare";
+}
+
+bool draw_comparison_chart(std::span<const engine::ReportStats* const> reports, int value_kind,
+                           ChartTarget& target, std::string_view base_name) {
+    if (target.stop_requested && target.stop_requested()) return false;
+    double first = 0, last = 0;
+    for (const ReportStats* r : reports) {
+        if (!r || !chartable_day(r->first_time) || !chartable_day(r->last_time)) continue;
+        const double a = JulianMidnight(std::min(r->first_time, r->last_time));
+        const double b = JulianMidnight(std::max(r->first_time, r->last_time));
+        first = first == 0 ? a : std::min(first, a);
+        last = last == 0 ? b : std::max(last, b);
+    }
+    if (first == 0) first = last = JulianMidnight(JulianToday());
+    // At most the last year, as the history charts.
+    const int days =
+        std::clamp(static_cast<int>(std::lround(last - first)) + 1, 1, kHistoryDays);
+    ChartSpec spec = stage_preset(target.wider, days, kComparison);
+    spec.reports = reports;
+    spec.first_day = last - (days - 1);
+    spec.value_kind = value_kind;
+    spec.title = "Report Comparison";
+    spec.base_name = std::string(base_name);
+    auto canvas = chart_render(target, spec);
+    return canvas && image_save(target.output, std::move(canvas), spec.base_name);
+}
 
 int draw_report_charts(const report::ChartRequest& request) {
     if (!request.report || !request.settings) return 1;

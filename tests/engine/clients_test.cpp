@@ -7,6 +7,7 @@
 #include <string>
 
 #include "base/status.h"
+#include "engine/report_stats.h"
 #include "engine/stat_list.h"
 
 namespace tallowick::engine {
@@ -273,6 +274,56 @@ TEST(ClientGrouping, ListsThatAreOffAreLeftAlone) {
     for (StatList* list : {l.users.get(), l.government.get(), l.orgs.get(), l.regions.get(),
                            empty.countries.get()})
         EXPECT_EQ(list->Count(), 0);
+}
+
+TEST(ClientGrouping, GovernmentClientsKeepTheirDaysInBothLists) {
+    Settings settings;
+    settings.report.stat.set(StatWord::govthistory, true);
+    auto r = CreateReportStats(ReportOptions::From(settings), 1, "report", kWebMode);
+    ASSERT_TRUE(r);
+    ASSERT_TRUE(r->government);
+    ASSERT_TRUE(r->government->HasTimeRecs());
+    ASSERT_TRUE(r->client->HasTimeRecs());
+    const double day = 2461000.0;
+    auto hit = [&](std::string_view name, int bytes, double when) {
+        r->client->AddHit(bytes, 0, name, when, kAddDayRecord | kAddVisit | kAddPage);
+    };
+    hit("www.nasa.gov", 100, day);
+    hit("www.nasa.gov", 50, day);
+    hit("www.nasa.gov", 7, day + 2);
+    hit("ARMY.MIL", 30, day + 1);
+    hit("www.example.com", 1000, day);
+    hit("ministry.gov.uk", 5, day + 2);
+    ASSERT_EQ(group_report_clients(*r, SettingsList{}), 0);
+
+    const StatList& g = *r->government;
+    ASSERT_EQ(g.Count(), 3);
+    auto find = [&](const StatList& l, std::string_view name) { return l.FindByHash(l.HashOf(name)); };
+    const int nasa = find(g, "www.nasa.gov");
+    ASSERT_GE(nasa, 0);
+    EXPECT_EQ(g.Req(nasa), 3);
+    EXPECT_DOUBLE_EQ(g.Bytes(nasa), 157);
+    EXPECT_EQ(g.Pages(nasa), 3);
+    const int key = static_cast<int>(day + 0.5);
+    EXPECT_EQ(g.TimeRecSumFor(nasa, key), 150);
+    EXPECT_EQ(g.TimeRecCountFor(nasa, key), 2);
+    EXPECT_EQ(g.TimeRecSumFor(nasa, key + 2), 7);
+    EXPECT_EQ(g.TimeRecSumFor(find(g, "ARMY.MIL"), key + 1), 30);
+    EXPECT_EQ(find(g, "www.example.com"), -1);
+    EXPECT_EQ(g.TotalReq(), 5);
+    EXPECT_DOUBLE_EQ(g.TotalBytes(), 192);
+    // The clients keep their own records for the client history.
+    const int client = find(*r->client, "www.nasa.gov");
+    EXPECT_EQ(r->client->TimeRecSumFor(client, key), 150);
+    EXPECT_EQ(r->client->TimeRecSumFor(client, key + 2), 7);
+
+    // Off: no list, and grouping runs without one.
+    Settings off;
+    auto plain = CreateReportStats(ReportOptions::From(off), 1, "report", kWebMode);
+    ASSERT_TRUE(plain);
+    EXPECT_FALSE(plain->government);
+    plain->client->AddHit(10, 0, "www.nasa.gov", day, kAddVisit);
+    EXPECT_EQ(group_report_clients(*plain, SettingsList{}), 0);
 }
 
 }  // namespace
