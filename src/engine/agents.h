@@ -169,7 +169,7 @@ public:
 
 private:
     struct Slot {
-        std::uint32_t hash = 0;
+        std::size_t hash = 0;
         std::uint32_t offset = 0;
         std::uint32_t length = 0;
         bool used = false;

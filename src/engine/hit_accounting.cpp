@@ -29,6 +29,20 @@ int Add(const std::unique_ptr<StatList>& list, std::int64_t bytes, std::int64_t 
     return i;
 }
 
+// Add of a name that another list of the report has just hashed (`from`, which
+// holds it under that hash): the hash is passed on when both lists fold case
+// alike, as the lists of one report do.
+int AddHashed(const std::unique_ptr<StatList>& list, const StatList& from, std::uint32_t hash,
+              std::int64_t bytes, std::int64_t bytes_in, std::string_view name, double time,
+              int flags) {
+    if (!list) return -1;
+    const int i = list->Options().ignorecase == from.Options().ignorecase
+                      ? list->AddHashedHit(hash, bytes, bytes_in, name, time, flags)
+                      : list->AddHit(bytes, bytes_in, name, time, flags);
+    if (i >= 0 && (flags & kAddError)) list->AddTotalErrors(1);
+    return i;
+}
+
 bool StartsWithNoCase(std::string_view text, std::string_view word) {
     if (text.size() < word.size()) return false;
     for (std::size_t i = 0; i < word.size(); ++i) {
@@ -166,17 +180,23 @@ void HitAccounting::Account(ReportStats& r, const PreparedHit& hit, RunTotals& t
             if (is_page_extension(ext)) page = true;
         }
         if (!stored.empty()) {
-            if (page)
-                page_index = Add(r.pages, bytes, bytes_in, stored, time,
-                                 flags | (pagehistory_ ? kAddDayRecord : 0));
-            if (download)
-                Add(r.down, bytes, bytes_in, stored, time, downloadhistory_ ? kAddDayRecord : 0);
+            // The file's hash is that of its key; a name that reports renamed
+            // (Substitute, between interim reports) is hashed afresh.
+            const StatItem& file = *r.url->Item(url_index);
+            const bool same_text = file.key.data() == stored.data() && file.key.size() == stored.size();
+            auto add_file = [&](const std::unique_ptr<StatList>& list, int file_flags) {
+                return same_text ? AddHashed(list, *r.url, url_hash, bytes, bytes_in, stored, time,
+                                             file_flags)
+                                 : Add(list, bytes, bytes_in, stored, time, file_flags);
+            };
+            if (page) page_index = add_file(r.pages, flags | (pagehistory_ ? kAddDayRecord : 0));
+            if (download) add_file(r.down, downloadhistory_ ? kAddDayRecord : 0);
             // 7. Adverts.
             if (r.addhit && !hitpattern_.empty() && logs::MatchPattern(url, hitpattern_, false))
-                Add(r.addhit, bytes, bytes_in, stored, time, kAddDayRecord);
+                add_file(r.addhit, kAddDayRecord);
             if (r.addclick && !clickpattern_.empty() &&
                 logs::MatchPattern(url, clickpattern_, false))
-                Add(r.addclick, bytes, bytes_in, stored, time, kAddDayRecord);
+                add_file(r.addclick, kAddDayRecord);
         }
         if (page) flags |= kAddPage;
 
@@ -221,8 +241,14 @@ void HitAccounting::Account(ReportStats& r, const PreparedHit& hit, RunTotals& t
         const int protocol = proxy_protocol(rec.extra.empty() ? rec.method : rec.extra);
         if (r.prot) r.prot->AddHit(bytes, bytes_in, protocol_name(protocol), time, flags);
         if (page_index >= 0) r.pages->SetMisc2(page_index, protocol);
-        if (StatList* list = ProtocolClients(r, options_, protocol))
-            list->AddHit(bytes, bytes_in, client_key, time, 0);
+        if (StatList* list = ProtocolClients(r, options_, protocol)) {
+            if (client_index >= 0 &&
+                list->Options().ignorecase == r.client->Options().ignorecase)
+                list->AddHashedHit(r.client->Hash(client_index), bytes, bytes_in, client_key,
+                                   time, 0);
+            else
+                list->AddHit(bytes, bytes_in, client_key, time, 0);
+        }
     }
 
     // 14. Time buckets.
@@ -307,11 +333,14 @@ void HitAccounting::AccountReferrer(ReportStats& r, const PreparedHit& hit, std:
 
     // 16. Search phrase and engine.
     if (!ref.empty() && (r.searchstr || r.searchsite) && search_phrase(ref, phrase_)) {
-        Add(r.searchstr, bytes, bytes_in, phrase_, hit.time, flags);
+        const int phrase_index = Add(r.searchstr, bytes, bytes_in, phrase_, hit.time, flags);
         const std::string_view site = url_host(ref);
         if (r.searchsite && !IsNumericHost(site)) {
-            const std::uint32_t phrase_hash =
-                r.searchstr ? r.searchstr->HashOf(phrase_) : r.searchsite->HashOf(phrase_);
+            // The phrase list has just hashed the phrase: its item holds that hash.
+            const std::uint32_t phrase_hash = phrase_index >= 0
+                                                  ? r.searchstr->Hash(phrase_index)
+                                                  : r.searchstr ? r.searchstr->HashOf(phrase_)
+                                                                : r.searchsite->HashOf(phrase_);
             Add(r.searchsite, bytes, bytes_in, site, hit.time, flags | kAddKeyRecord,
                 static_cast<int>(phrase_hash));
         }

@@ -127,14 +127,28 @@ bool StatList::Grow() {
     return true;
 }
 
+bool StatList::IsLastKey(std::string_view name) const {
+    // The same bytes are the same item under either case rule. Static names
+    // (hours, weekdays, systems) are the very same text: no comparison then.
+    return name.size() == last_key_.size() &&
+           (name.data() == last_key_.data() ||
+            std::memcmp(name.data(), last_key_.data(), name.size()) == 0);
+}
+
 int StatList::FindOrInsert(std::string_view name) {
     if (name.empty()) return -1;
-    // The same bytes are the same item under either case rule.
-    if (name.size() == last_key_.size() &&
-        std::memcmp(name.data(), last_key_.data(), name.size()) == 0)
-        return last_index_;
+    if (IsLastKey(name)) return last_index_;
+    return Lookup(name, NameHash(name, options_.ignorecase));
+}
+
+int StatList::FindOrInsert(std::string_view name, std::uint32_t hash) {
+    if (name.empty()) return -1;
+    if (IsLastKey(name)) return last_index_;
+    return Lookup(name, hash);
+}
+
+int StatList::Lookup(std::string_view name, std::uint32_t hash) {
     const bool fold = options_.ignorecase;
-    const std::uint32_t hash = NameHash(name, fold);
     const int found = index_.Find(hash, [&](std::int32_t at, const char* key) {
         return items_[static_cast<std::size_t>(at)].key.size() == name.size() &&
                SameName({key, name.size()}, name, fold);
@@ -184,9 +198,10 @@ int StatList::FindOrInsert(std::string_view name) {
 
 int StatList::Add(std::string_view name) { return FindOrInsert(name); }
 
-int StatList::AddHit(std::int64_t bytes, std::int64_t bytesIn, std::string_view name, double time,
-                     int flags, int key) {
-    const int i = FindOrInsert(name);
+// Inlined into both adds: a call per hit and table costs more than the copy.
+[[gnu::always_inline]] inline int StatList::CountHit(int i, std::int64_t bytes,
+                                                    std::int64_t bytesIn, double time, int flags,
+                                                    int key) {
     if (i < 0) return -1;
     StatItem& item = items_[static_cast<std::size_t>(i)];
     const auto sent = static_cast<double>(bytes);
@@ -214,6 +229,16 @@ int StatList::AddHit(std::int64_t bytes, std::int64_t bytesIn, std::string_view 
     }
     if (flags & kAddVisit) VisitTracking(item, time);
     return i;
+}
+
+int StatList::AddHit(std::int64_t bytes, std::int64_t bytesIn, std::string_view name, double time,
+                     int flags, int key) {
+    return CountHit(FindOrInsert(name), bytes, bytesIn, time, flags, key);
+}
+
+int StatList::AddHashedHit(std::uint32_t hash, std::int64_t bytes, std::int64_t bytesIn,
+                           std::string_view name, double time, int flags, int key) {
+    return CountHit(FindOrInsert(name, hash), bytes, bytesIn, time, flags, key);
 }
 
 void StatList::VisitTracking(StatItem& item, double time) {

@@ -112,6 +112,12 @@ public:
     int AddHit(std::int64_t bytes, std::int64_t bytesIn, std::string_view name, double time,
                int flags, int key = 0);
 
+    // AddHit for a name whose hash the caller has already (one text going into
+    // several lists of a report): hash must be HashOf(name) of this list, and the
+    // name is not hashed again.
+    int AddHashedHit(std::uint32_t hash, std::int64_t bytes, std::int64_t bytesIn,
+                     std::string_view name, double time, int flags, int key = 0);
+
     // AddValues (history database reader): AddHit without flags that sets timelast.
     int AddValues(std::string_view name, double bytes, double bytesIn, double timelast);
 
@@ -227,6 +233,12 @@ private:
     StatList(ReportStats* owner, const CountingOptions& options) : owner_(owner), options_(options) {}
 
     int FindOrInsert(std::string_view name);
+    int FindOrInsert(std::string_view name, std::uint32_t hash);
+    bool IsLastKey(std::string_view name) const;
+    // Find or insert past the last-key check, with the name's hash.
+    int Lookup(std::string_view name, std::uint32_t hash);
+    int CountHit(int index, std::int64_t bytes, std::int64_t bytesIn, double time, int flags,
+                 int key);
     bool Grow();
     void RebuildIndex();
     StatItem* At(int index);

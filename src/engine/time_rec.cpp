@@ -14,7 +14,7 @@ int TimeRecList::IndexOf(int key) const {
     return -1;
 }
 
-int TimeRecList::Add(int key, std::int64_t value) {
+int TimeRecList::AddSearched(int key, std::int64_t value) {
     if (int i = IndexOf(key); i >= 0) {
         records_[i].sum += value;
         records_[i].count += 1;

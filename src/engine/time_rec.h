@@ -24,7 +24,19 @@ public:
     // Adds value under key: an existing record gets sum += value and count += 1,
     // otherwise {key, value, 1} is appended. Returns the record's index, or -1
     // when the list cannot grow ("TimeRec Failed to Add" is reported).
-    int Add(int key, std::int64_t value);
+    int Add(int key, std::int64_t value) {
+        // Hits come in time order: most adds fall on the newest record's day,
+        // which is then found without a search or a call.
+        if (count_ > 0) {
+            TimeRecord& newest = records_[static_cast<std::size_t>(count_ - 1)];
+            if (newest.key == key) {
+                newest.sum += value;
+                newest.count += 1;
+                return count_ - 1;
+            }
+        }
+        return AddSearched(key, value);
+    }
 
     int Count() const { return count_; }
     int Capacity() const { return static_cast<int>(records_.size()); }
@@ -46,6 +58,7 @@ public:
     void Sort(int selector);
 
 private:
+    int AddSearched(int key, std::int64_t value);
     int IndexOf(int key) const;
     bool InRange(int index) const { return index >= 0 && index < Capacity(); }
 

@@ -1,5 +1,6 @@
 #include "logs/common_line.h"
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -128,6 +129,36 @@ LogDate make_date(int year, int month, int day) {
 // The remembered day-first order of field dates; the run reads on one thread.
 thread_local bool t_day_first = false;
 
+// Lines come in time order, so nearly every line repeats the day of the line
+// before it. The day part of the last date parsed (before the first ':') is
+// kept with its result, and an equal day part is not parsed again.
+struct DayCache {
+    static constexpr std::size_t kMaxDayText = 32;
+    std::array<char, kMaxDayText> text{};
+    std::size_t size = 0;
+    bool valid = false;
+    LogDate date;
+};
+thread_local DayCache t_day_cache;
+
+LogDate common_line_date(std::string_view date, std::size_t colon) {
+    if (colon == npos || colon > DayCache::kMaxDayText) return NormaliseLogDate(date);
+    const std::string_view day = date.substr(0, colon);
+    DayCache& cache = t_day_cache;
+    if (cache.valid && day == std::string_view(cache.text.data(), cache.size)) return cache.date;
+    const LogDate parsed = NormaliseLogDate(date);
+    // The result may stand for the next line only when all three parts of the
+    // date lie before the colon; otherwise the time would take part in it.
+    const auto parts = split_date(date);
+    cache.valid = parts && parts->third.data() < date.data() + colon;
+    if (cache.valid) {
+        std::copy(day.begin(), day.end(), cache.text.begin());
+        cache.size = day.size();
+        cache.date = parsed;
+    }
+    return parsed;
+}
+
 }  // namespace
 
 LineResult ParseCommonLine(std::string_view line, HitRecord& hit) {
@@ -201,9 +232,10 @@ LineResult ParseCommonLine(std::string_view line, HitRecord& hit) {
     std::string_view date = tokens[3 + off];
     if (user != "-" && date.data() - user.data() <= kMaxUserToDate) hit.user = user;
 
-    hit.date = NormaliseLogDate(date);
+    const std::size_t colon = date.find(':');
+    hit.date = common_line_date(date, colon);
     if (hit.date.empty()) return LineResult::malformed;
-    if (auto colon = date.find(':'); colon != npos) hit.time = date.substr(colon + 1);
+    if (colon != npos) hit.time = date.substr(colon + 1);
 
     // The request: method, url and protocol, separated by single spaces.
     std::string_view request = tokens[4 + off];

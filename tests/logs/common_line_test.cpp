@@ -141,6 +141,31 @@ TEST(ParseCommonLine, DropsAUserFarBeforeTheDate) {
     EXPECT_EQ(hit.user, user);
 }
 
+TEST(ParseCommonLine, ADayRepeatedFromTheLineBeforeReadsAsParsedAfresh) {
+    // Lines in the order a log gives them: runs of one day, a day left and come
+    // back to, and dates whose text after the colon takes part in the result.
+    const char* dates[] = {
+        "10/Oct/2000:13:55:36 -0700", "10/Oct/2000:23:59:59 -0700", "11/Oct/2000:00:00:00 -0700",
+        "10/Oct/2000:08:00:00 -0700", "10/Oct/2000:xx",             "Tue, 10 Oct 2000 13:55:36",
+        "Tue, 10 Oct 2000 13:56:00",  "Tue, 10 Oct 2000 14:00:00",  "10/Oct:2000 -0700",
+        "10/Oct:2001 -0700",          "10/Oct/2000:13:00:00 -0700", "10/Oct/2000",
+        "10/Oct/2001",                "0/Oct/2000:13:55:36 -0700",  "0/Oct/2000:13:55:37 -0700",
+        "10/Oct/2000:13:55:36 -0700",
+    };
+    for (const char* date : dates) {
+        const std::string line = std::string("1.2.3.4 - - [") + date + "] \"GET / HTTP/1.0\" 200 1";
+        const LogDate fresh = NormaliseLogDate(date);
+        HitRecord hit;
+        const LineResult result = ParseCommonLine(line, hit);
+        if (fresh.empty()) {
+            EXPECT_EQ(result, LineResult::malformed) << date;
+        } else {
+            ASSERT_EQ(result, LineResult::hit) << date;
+            EXPECT_EQ(hit.date.view(), fresh.view()) << date;
+        }
+    }
+}
+
 TEST(NormaliseLogDate, ReadsEveryLayout) {
     const std::pair<const char*, const char*> cases[] = {
         {"10/Oct/2000:13:55:36 -0700", "10/10/2000"},
