@@ -737,8 +737,9 @@ void draw_history(Drawing& d) {
 constexpr int kStageHeight = 130;      // the wall, and the tallest band
 constexpr int kStageRowDepth = 14;     // comparison: the floor depth of one report
 constexpr int kStageNameRoom = 110;    // names or legend at the right
-constexpr int kStackDepth = 40;        // stacked history: the floor depth
-constexpr int kStackThickness = 24;    // ...and the thickness of the stack
+constexpr int kStageMinDepth = 48;     // so that the left wall stays visible
+constexpr int kStackDepth = 48;        // stacked history: the floor depth
+constexpr int kStackThickness = 14;    // ...and the thickness of the stack
 
 struct Stage {
     int left = 0, base = 0, span = 1, depth = 0, days = 1;
@@ -755,6 +756,14 @@ struct Stage {
         return static_cast<int>(kStageHeight * std::clamp(value / maximum, 0.0, 1.0));
     }
 };
+
+// The wall's top value: counts are rounded up to a multiple of the four scale
+// steps so that every step is a whole number.
+double stage_maximum(double largest, int value_kind) {
+    largest = std::max(1.0, largest);
+    if (value_kind == kValueBytes) return largest;
+    return std::ceil(largest / 4) * 4;
+}
 
 std::string day_text(double julian_midnight) {
     const CalendarTime t = CalendarFromJulian(julian_midnight + 0.5);
@@ -823,7 +832,7 @@ void draw_band(Drawing& d, const Stage& st, int z, int thickness, std::span<cons
 void draw_layer(Drawing& d, const Stage& st, std::span<const int> below, std::span<const int> above,
                 int light, int face, int dark) {
     Canvas& c = d.canvas;
-    const int z = 6;
+    const int z = 10;
     auto edge = [&](std::span<const int> heights, int depth, std::vector<Point>& out, bool reverse) {
         const int n = static_cast<int>(heights.size());
         const int slots = st.days == 1 ? 2 : n;
@@ -832,18 +841,25 @@ void draw_layer(Drawing& d, const Stage& st, std::span<const int> below, std::sp
             out.push_back(st.at(day, depth, heights[std::size_t(std::min(day, n - 1))]));
         }
     };
-    // The top: the upper edge at the front and at the back of the stack.
+    // The right end, then the top (lit from above): the upper edge at the front
+    // and at the back of the stack.
+    const int last = st.days == 1 ? 1 : st.days - 1;
+    const int low = below.back(), high = above.back();
+    const std::array<Point, 4> side = {st.at(last, z, low), st.at(last, z, high),
+                                       st.at(last, z + kStackThickness, high),
+                                       st.at(last, z + kStackThickness, low)};
+    canvas_filled_polygon(c, side, dark);
     std::vector<Point> top;
     edge(above, z, top, false);
     edge(above, z + kStackThickness, top, true);
-    canvas_filled_polygon(c, top, dark);
+    canvas_filled_polygon(c, top, light);
     std::vector<Point> front;
     edge(above, z, front, false);
     edge(below, z, front, true);
     canvas_filled_polygon(c, front, face);
     const std::size_t n = front.size() / 2;
     for (std::size_t k = 0; k + 1 < n; ++k)
-        canvas_line(c, front[k].x, front[k].y, front[k + 1].x, front[k + 1].y, light);
+        canvas_line(c, front[k].x, front[k].y, front[k + 1].x, front[k + 1].y, dark);
 }
 
 // Kind 4: the items' day values stacked one on the other, the largest item at
@@ -869,8 +885,9 @@ void draw_stacked_history(Drawing& d) {
             totals[std::size_t(day)] += v[std::size_t(day)];
         }
     }
-    double maximum = 1;
-    for (const double t : totals) maximum = std::max(maximum, t);
+    double largest = 0;
+    for (const double t : totals) largest = std::max(largest, t);
+    const double maximum = stage_maximum(largest, s.value_kind);
     draw_stage(d, st, maximum);
     std::vector<double> running(std::size_t(days), 0.0);
     std::vector<int> below(std::size_t(days), 0), above(std::size_t(days), 0);
@@ -932,13 +949,14 @@ void draw_comparison(Drawing& d) {
     const std::size_t rows =
         std::min(series.size(), s.max_items > 0 ? std::size_t(s.max_items) : series.size());
     series.resize(rows);
-    double maximum = 1;
+    double largest = 0;
     for (const Series& one : series)
-        for (const double v : one.values) maximum = std::max(maximum, v);
+        for (const double v : one.values) largest = std::max(largest, v);
+    const double maximum = stage_maximum(largest, s.value_kind);
     Stage st;
     st.left = s.left;
     st.base = s.height - 40;
-    st.depth = std::max(1, static_cast<int>(rows)) * kStageRowDepth;
+    st.depth = std::max(kStageMinDepth, static_cast<int>(rows) * kStageRowDepth);
     st.days = days;
     st.span = std::max(20, s.width - s.left - 20 - st.skew(st.depth) - kStageNameRoom);
     draw_stage(d, st, maximum);

@@ -414,6 +414,7 @@ std::vector<std::string> referred_images(const engine::ReportStats& r) {
     history(r.rsite, "ReferSiteHist");
     history(r.pages, "PageHist");
     history(r.down, "DownloadHist");
+    history(r.government, "GovtHist");
     std::vector<std::string> files;
     for (const std::string& k : keys) {
         files.push_back("Byte" + k + ".gif");
