@@ -347,5 +347,30 @@ TEST(HitAccounting, IgnorecaseMakesOneFileOfTwoSpellings) {
     EXPECT_EQ(t.report().url->Count(), 2);
 }
 
+TEST(HitAccounting, ListsFedOneTextKeepItsHashUnderEitherCaseRule) {
+    // The file's hash is passed on to the page and download lists: each of them
+    // must still find the item under its own case rule and hold the name's hash.
+    for (const bool ignorecase : {false, true}) {
+        RecordingSink sink;
+        RunOnText t;
+        t.settings().analysis.ignorecase = ignorecase;
+        t.AddLog("case.log", Get("/Index.html") + Get("/index.html") + Get("/Index.html") +
+                                 Get("/Pack.zip") + Get("/pack.zip") + Get("/other.html"));
+        t.Process();
+        const ReportStats& r = t.report();
+        const int spellings = ignorecase ? 1 : 2;
+        EXPECT_EQ(r.pages->Count(), spellings + 1) << ignorecase;
+        EXPECT_EQ(ReqOf(r.pages, "/Index.html"), ignorecase ? 3 : 2) << ignorecase;
+        EXPECT_EQ(r.down->Count(), spellings) << ignorecase;
+        EXPECT_EQ(ReqOf(r.down, "/Pack.zip"), ignorecase ? 2 : 1) << ignorecase;
+        t.report().ForEachList([&](std::string_view section, StatList& list) {
+            for (const StatItem& item : list.Items()) {
+                EXPECT_EQ(item.hash, list.HashOf(item.key)) << section << " " << item.key;
+                EXPECT_GE(list.FindByHash(item.hash), 0) << section << " " << item.key;
+            }
+        });
+    }
+}
+
 }  // namespace
 }  // namespace tallowick::engine
