@@ -56,12 +56,15 @@ struct RunResult {
     int chart_calls = 0;
 };
 
-RunResult AnalyseAndReport(const Settings& settings, std::vector<std::string> logs) {
+// report_settings, when given, is what report assembly reads instead (a daemon
+// interval there only sets the refresh of the pages, with no daemon run).
+RunResult AnalyseAndReport(const Settings& settings, std::vector<std::string> logs,
+                           const Settings* report_settings = nullptr) {
     RunResult result;
     engine::RunHooks hooks;
     hooks.write_all = [&](std::span<const std::unique_ptr<engine::ReportStats>> reports) {
         AssemblyOptions options;
-        options.settings = &settings;
+        options.settings = report_settings ? report_settings : &settings;
         options.charts = [&](const ChartRequest& request) {
             ++result.chart_calls;
             result.images.assign(request.images.begin(), request.images.end());
@@ -444,6 +447,35 @@ TEST(ReportAssembly, HtmExtensionReachesEveryPage) {
     EXPECT_TRUE(files.count("freport.htm"));
     EXPECT_NE(test::read_file(dir / "out" / "freport.htm").find("SRC=\"findex.htm\""),
               std::string::npos);
+}
+
+TEST(ReportAssembly, RefreshAndBothChartOrders) {
+    QuietSink quiet;
+    test::TempDir dir;
+    const std::string log = SmallLog(dir);
+    Settings settings = ReportSettingsFor(dir / "index.html", Html);
+    settings.report.graphsort = 2;
+    Settings refreshing = settings;
+    refreshing.run.daemontime = 2;   // 300 seconds
+    const RunResult run = AnalyseAndReport(settings, {log}, &refreshing);
+    ASSERT_EQ(run.written, 0);
+    EXPECT_NE(test::read_file(dir / "index.html").find("CONTENT=\"300; URL=index.html\""),
+              std::string::npos);
+    EXPECT_NE(test::read_file(dir / "findex.html").find("CONTENT=\"300; URL=findex.html\""),
+              std::string::npos);
+    EXPECT_EQ(test::read_file(dir / "Daily.html").find("refresh"), std::string::npos);
+    // Files: requests first, then the table again by bytes; days only once.
+    const std::string files = test::read_file(dir / "Files.html");
+    const std::size_t requests = files.find("<H4>Top Requests for URLs</H4>");
+    const std::size_t traffic = files.find("<H4>Top Traffic for URLs</H4>");
+    ASSERT_NE(requests, std::string::npos);
+    ASSERT_NE(traffic, std::string::npos);
+    EXPECT_LT(requests, traffic);
+    EXPECT_NE(files.find("SRC=\"ReqFiles.gif\""), std::string::npos);
+    EXPECT_NE(files.find("SRC=\"ByteFiles.gif\""), std::string::npos);
+    const std::string daily = test::read_file(dir / "Daily.html");
+    EXPECT_EQ(daily.find("Top Traffic"), std::string::npos);
+    EXPECT_NE(std::find(run.images.begin(), run.images.end(), "ByteFiles.gif"), run.images.end());
 }
 
 TEST(ReportAssembly, FolderAsReportPath) {
