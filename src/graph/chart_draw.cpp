@@ -638,6 +638,18 @@ constexpr int kHistoryHeight = 130;   // the tallest band
 constexpr int kHistoryRowX = 10;      // each row further back moves right...
 constexpr int kHistoryRowY = 14;      // ...and up
 
+// The top value of a 3D chart's wall and the steps of its scale: counts are
+// rounded up so that every step is a whole number (up to four steps).
+double wall_maximum(double largest, int value_kind) {
+    largest = std::max(1.0, largest);
+    if (value_kind == kValueBytes) return largest;
+    return largest < 4 ? std::ceil(largest) : std::ceil(largest / 4) * 4;
+}
+int wall_steps(double maximum, int value_kind) {
+    if (value_kind == kValueBytes || maximum >= 4) return 4;
+    return std::max(1, static_cast<int>(maximum));
+}
+
 double day_value(const engine::StatList& list, int index, int key, int value_kind) {
     if (value_kind == kValueBytes)
         return static_cast<double>(std::max<std::int64_t>(0, list.TimeRecSumFor(index, key)));
@@ -675,11 +687,13 @@ void draw_history(Drawing& d) {
     canvas_filled_rectangle(c, wall_x, floor_top - kHistoryHeight, wall_x + span, floor_top,
                             d.palette.c1);
     set_dotted(c, d.palette.c2);
-    for (int k = 1; k <= 4; ++k) {
-        const int y = floor_top - kHistoryHeight * k / 4;
+    maximum = wall_maximum(maximum, s.value_kind);
+    const int steps = wall_steps(maximum, s.value_kind);
+    for (int k = 1; k <= steps; ++k) {
+        const int y = floor_top - kHistoryHeight * k / steps;
         canvas_dotted_line(c, wall_x, y, wall_x + span, y, STYLED);
         text_right(c, small_font(), wall_x - 2, y - 6,
-                   chart_value_text(s.value_kind, maximum, maximum * k / 4), d.palette.white);
+                   chart_value_text(s.value_kind, maximum, maximum * k / steps), d.palette.white);
     }
     auto x_at = [&](int row, int day) {
         return s.left + row * kHistoryRowX + (days > 1 ? span * day / (days - 1) : span / 2);
@@ -734,7 +748,8 @@ void draw_history(Drawing& d) {
 // first and last day along the front edge. Series are bands standing on the
 // floor at their depth, a darker copy behind each giving it its thickness.
 
-constexpr int kStageHeight = 130;      // the wall, and the tallest band
+constexpr int kStageHeight = 130;      // the wall, and the tallest band (1.5 times on
+                                       // the taller canvas of wider charts)
 constexpr int kStageRowDepth = 14;     // comparison: the floor depth of one report
 constexpr int kStageNameRoom = 110;    // names or legend at the right
 constexpr int kStageMinDepth = 48;     // so that the left wall stays visible
@@ -743,6 +758,7 @@ constexpr int kStackThickness = 14;    // ...and the thickness of the stack
 
 struct Stage {
     int left = 0, base = 0, span = 1, depth = 0, days = 1;
+    int height = kStageHeight;
 
     int skew(int z) const { return z / 4; }
     // The point of day slot `day` (0..days-1) at depth z, h pixels above the floor.
@@ -753,17 +769,9 @@ struct Stage {
         return {left + skew(z) + along, base - z - h};
     }
     int height_of(double value, double maximum) const {
-        return static_cast<int>(kStageHeight * std::clamp(value / maximum, 0.0, 1.0));
+        return static_cast<int>(height * std::clamp(value / maximum, 0.0, 1.0));
     }
 };
-
-// The wall's top value: counts are rounded up to a multiple of the four scale
-// steps so that every step is a whole number.
-double stage_maximum(double largest, int value_kind) {
-    largest = std::max(1.0, largest);
-    if (value_kind == kValueBytes) return largest;
-    return std::ceil(largest / 4) * 4;
-}
 
 std::string day_text(double julian_midnight) {
     const CalendarTime t = CalendarFromJulian(julian_midnight + 0.5);
@@ -783,21 +791,22 @@ void draw_stage(Drawing& d, const Stage& st, double maximum) {
     canvas_filled_polygon(c, floor, p.plot);
     canvas_polygon(c, floor, p.c1);
     const Point wall = st.at(0, back, 0);
-    canvas_filled_rectangle(c, wall.x, wall.y - kStageHeight, wall.x + st.span, wall.y, p.c1);
-    const std::array<Point, 4> side = {st.at(0, 0, 0), st.at(0, 0, kStageHeight),
-                                       st.at(0, back, kStageHeight), st.at(0, back, 0)};
+    canvas_filled_rectangle(c, wall.x, wall.y - st.height, wall.x + st.span, wall.y, p.c1);
+    const std::array<Point, 4> side = {st.at(0, 0, 0), st.at(0, 0, st.height),
+                                       st.at(0, back, st.height), st.at(0, back, 0)};
     canvas_filled_polygon(c, side, canvas_color_allocate_packed(c, color_scale(80, s.color1)));
     canvas_polygon(c, side, p.grey);
-    canvas_line(c, wall.x, wall.y - kStageHeight, wall.x + st.span, wall.y - kStageHeight, p.grey);
-    canvas_line(c, wall.x + st.span, wall.y - kStageHeight, wall.x + st.span, wall.y, p.grey);
+    canvas_line(c, wall.x, wall.y - st.height, wall.x + st.span, wall.y - st.height, p.grey);
+    canvas_line(c, wall.x + st.span, wall.y - st.height, wall.x + st.span, wall.y, p.grey);
     set_dotted(c, p.c2);
-    for (int k = 1; k <= 4; ++k) {
-        const int h = kStageHeight * k / 4;
+    const int steps = wall_steps(maximum, s.value_kind);
+    for (int k = 1; k <= steps; ++k) {
+        const int h = st.height * k / steps;
         const Point front = st.at(0, 0, h), corner = st.at(0, back, h);
         canvas_dotted_line(c, front.x, front.y, corner.x, corner.y, STYLED);
         canvas_dotted_line(c, corner.x, corner.y, corner.x + st.span, corner.y, STYLED);
         text_right(c, small_font(), front.x - 3, front.y - 4,
-                   chart_value_text(s.value_kind, maximum, maximum * k / 4), p.white);
+                   chart_value_text(s.value_kind, maximum, maximum * k / steps), p.white);
     }
     text(c, small_font(), st.left, st.base + 8, day_text(s.first_day), p.white);
     if (st.days > 1)
@@ -872,6 +881,7 @@ void draw_stacked_history(Drawing& d) {
     Stage st;
     st.left = s.left;
     st.base = s.height - 40;
+    st.height = kStageHeight * std::max(350, s.height) / 350;
     st.depth = kStackDepth;
     st.days = days;
     st.span = std::max(20, s.width - s.left - 20 - st.skew(st.depth) - kStageNameRoom);
@@ -887,7 +897,7 @@ void draw_stacked_history(Drawing& d) {
     }
     double largest = 0;
     for (const double t : totals) largest = std::max(largest, t);
-    const double maximum = stage_maximum(largest, s.value_kind);
+    const double maximum = wall_maximum(largest, s.value_kind);
     draw_stage(d, st, maximum);
     std::vector<double> running(std::size_t(days), 0.0);
     std::vector<int> below(std::size_t(days), 0), above(std::size_t(days), 0);
@@ -900,7 +910,7 @@ void draw_stacked_history(Drawing& d) {
         draw_layer(d, st, below, above, colour[0], colour[1], colour[2]);
         below = above;
         // Legend, the bottom layer first.
-        const int y = st.base - kStackDepth - kStageHeight + 13 * static_cast<int>(n);
+        const int y = st.base - kStackDepth - st.height + 13 * static_cast<int>(n);
         const int x = s.width - kStageNameRoom + 4;
         canvas_filled_rectangle(d.canvas, x, y + 2, x + 8, y + 10, colour[1]);
         canvas_rectangle(d.canvas, x, y + 2, x + 8, y + 10, d.palette.black);
@@ -952,10 +962,11 @@ void draw_comparison(Drawing& d) {
     double largest = 0;
     for (const Series& one : series)
         for (const double v : one.values) largest = std::max(largest, v);
-    const double maximum = stage_maximum(largest, s.value_kind);
+    const double maximum = wall_maximum(largest, s.value_kind);
     Stage st;
     st.left = s.left;
     st.base = s.height - 40;
+    st.height = kStageHeight * std::max(350, s.height) / 350;
     st.depth = std::max(kStageMinDepth, static_cast<int>(rows) * kStageRowDepth);
     st.days = days;
     st.span = std::max(20, s.width - s.left - 20 - st.skew(st.depth) - kStageNameRoom);

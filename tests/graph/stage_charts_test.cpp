@@ -192,6 +192,22 @@ TEST(ComparisonChart, TheValueKindChoosesTheMeasureAndTheName) {
     const int big_top_bytes = bytes->picture.min_y(kSeriesFaces[0]);
     const int big_top_requests = requests->picture.min_y(kSeriesFaces[1]);
     EXPECT_LT(big_top_bytes, big_top_requests);
+
+    // Wider charts are 630 x 525.
+    tallowick::test::TempDir dir;
+    ChartTarget wide;
+    wide.wider = true;
+    wide.output.out_dir = dir.path();
+    const std::vector<const ReportStats*> both = {many.get(), big.get()};
+    ASSERT_TRUE(draw_comparison_chart(both, kValuePages, wide, comparison_image_name(kValuePages)));
+    const Picture p = decode(dir / "Compare.gif");
+    EXPECT_EQ(p.image.width, 630);
+    EXPECT_EQ(p.image.height, 525);
+    EXPECT_GT(p.count(kSeriesFaces[0]), 100);
+    // A stop request draws nothing.
+    wide.stop_requested = [] { return true; };
+    EXPECT_FALSE(draw_comparison_chart(both, kValuePages, wide, "Stopped"));
+    EXPECT_FALSE(fs::exists(dir / "Stopped.gif"));
 }
 
 TEST(ComparisonChart, NoneOneOrThousandsOfReportsAndHostileDates) {
