@@ -11,6 +11,7 @@
 
 #include "base/julian_date.h"
 #include "base/status.h"
+#include "engine/analysis_run.h"
 #include "engine/clients.h"
 #include "engine/report_stats.h"
 #include "engine/stat_list.h"
@@ -253,6 +254,34 @@ TEST(ComparisonChart, NoneOneOrThousandsOfReportsAndHostileDates) {
     EXPECT_LT(now_seconds() - start, 30);
     ASSERT_TRUE(many->written);
     for (const PackedColor face : kSeriesFaces) EXPECT_GT(many->picture.count(face), 20);
+}
+
+// Two real logs twenty years apart: the axis is the last year, in which only the
+// later log has days; both reports still get their band.
+TEST(ComparisonChart, RealLogsOfDifferentYears) {
+    const auto logs = tallowick::test::shared_logs_dir();
+    const char* names[] = {"clf/nasa_ksc_1995-07_random1000_UNSORTED.log",
+                           "combined/basjes_nl_2015-10_hackers_combined.log"};
+    if (!logs || !fs::exists(*logs / names[0]) || !fs::exists(*logs / names[1]))
+        GTEST_SKIP() << "no real logs here";
+    Settings settings;
+    std::vector<std::unique_ptr<engine::AnalysisRun>> runs;
+    std::vector<const ReportStats*> reports;
+    for (const char* name : names) {
+        runs.push_back(std::make_unique<engine::AnalysisRun>(
+            settings, std::vector<std::string>{(*logs / name).string()}));
+        ASSERT_EQ(runs.back()->Process(), 0);
+        ASSERT_EQ(runs.back()->reports().size(), 1u);
+        reports.push_back(runs.back()->reports()[0].get());
+    }
+    auto drawn = compare(reports);
+    ASSERT_TRUE(drawn->written);
+    const Picture& p = drawn->picture;
+    // The later log ranks first; the earlier one lies flat in front, its top
+    // edge (the light colour of the second series) a line across the floor.
+    EXPECT_GT(p.count(kSeriesFaces[0]), 200);
+    EXPECT_LT(p.count(kSeriesFaces[1]), 50);
+    EXPECT_GT(p.max_x(0xFFCC99) - p.min_x(0xFFCC99), 200);
 }
 
 // ---- stacked history ------------------------------------------------------------
