@@ -755,6 +755,10 @@ constexpr int kStageNameRoom = 110;    // names or legend at the right
 constexpr int kStageMinDepth = 48;     // so that the left wall stays visible
 constexpr int kStackDepth = 48;        // stacked history: the floor depth
 constexpr int kStackThickness = 14;    // ...and the thickness of the stack
+// The most days a stage draws: every report or item keeps a value per day.
+constexpr int kStageMaxDays = 366;
+
+int stage_days(const ChartSpec& s) { return std::clamp(s.x_divisions, 0, kStageMaxDays - 1) + 1; }
 
 struct Stage {
     int left = 0, base = 0, span = 1, depth = 0, days = 1;
@@ -817,6 +821,7 @@ void draw_stage(Drawing& d, const Stage& st, double maximum) {
 // One band at depth z: the values of the days as its top edge.
 void draw_band(Drawing& d, const Stage& st, int z, int thickness, std::span<const int> heights,
                int light, int face, int dark) {
+    if (heights.empty()) return;
     Canvas& c = d.canvas;
     std::vector<Point> band;
     band.reserve(heights.size() + 3);
@@ -876,7 +881,7 @@ void draw_layer(Drawing& d, const Stage& st, std::span<const int> below, std::sp
 void draw_stacked_history(Drawing& d) {
     const ChartSpec& s = d.spec;
     const engine::StatList& list = *s.list;
-    const int days = std::max(1, s.x_divisions + 1);
+    const int days = stage_days(s);
     const int key0 = first_day_key(s.first_day);
     Stage st;
     st.left = s.left;
@@ -940,7 +945,7 @@ std::vector<double> report_days(const engine::ReportStats& r, double first_day, 
 // days, the largest at the back), named at its right end.
 void draw_comparison(Drawing& d) {
     const ChartSpec& s = d.spec;
-    const int days = std::max(1, s.x_divisions + 1);
+    const int days = stage_days(s);
     struct Series {
         const engine::ReportStats* report;
         std::vector<double> values;

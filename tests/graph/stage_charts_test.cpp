@@ -242,6 +242,20 @@ TEST(ComparisonChart, NoneOneOrThousandsOfReportsAndHostileDates) {
     EXPECT_TRUE(compare(views)->written);
     EXPECT_LT(now_seconds() - start, 20);
 
+    // A spec asking for any number of days draws at most a year of them.
+    for (const int divisions : {std::numeric_limits<int>::max(), -7}) {
+        ChartSpec spec = stage_preset(false, 1, kComparison);
+        spec.reports = views;
+        spec.x_divisions = divisions;
+        start = now_seconds();
+        EXPECT_TRUE(chart_render(ChartTarget{}, spec));
+        spec.kind = kStackedHistory;
+        auto empty = StatList::Create(nullptr, 4);
+        spec.list = empty.get();
+        EXPECT_TRUE(chart_render(ChartTarget{}, spec));
+        EXPECT_LT(now_seconds() - start, 10);
+    }
+
     // 2000 reports: the eight largest are drawn.
     std::vector<std::unique_ptr<ReportStats>> reports;
     std::vector<const ReportStats*> all;
