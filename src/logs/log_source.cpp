@@ -8,8 +8,10 @@
 #include <array>
 #include <cerrno>
 #include <cstdio>
+#include <condition_variable>
 #include <cstring>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 #include "base/status.h"
@@ -276,6 +278,117 @@ private:
     std::string inflate_error_;
 };
 
+// The reason zlib gives for a failed read, without the file name it puts first
+// (the caller's message names the file already).
+std::string gz_error_text(gzFile_s* gz, const std::string& name) {
+    int err = Z_OK;
+    const char* text = gzerror(gz, &err);
+    if (err == Z_ERRNO) return std::strerror(errno);
+    std::string_view message = text ? text : "read error";
+    if (message.starts_with(name) && message.substr(name.size()).starts_with(": "))
+        message.remove_prefix(name.size() + 2);
+    return std::string(message);
+}
+
+// Unpacking a gzip log costs about as much as analysing it, so a thread of its
+// own inflates the next blocks while the run counts the lines of the current
+// one. It owns every zlib call on the file from its start until it finishes.
+class InflateAhead {
+public:
+    InflateAhead(gzFile_s* gz, std::string name, std::size_t block)
+        : gz_(gz), name_(std::move(name)) {
+        for (Block& b : blocks_) b.data.resize(block);
+        thread_ = std::thread([this] { run(); });
+    }
+    ~InflateAhead() {
+        {
+            std::lock_guard lock(mutex_);
+            stop_ = true;
+        }
+        changed_.notify_all();
+        thread_.join();
+    }
+    InflateAhead(const InflateAhead&) = delete;
+    InflateAhead& operator=(const InflateAhead&) = delete;
+
+    // Up to `room` bytes of the unpacked log into dst: the count, 0 at the end,
+    // -1 on failure (then error() tells why).
+    long read(char* dst, std::size_t room) {
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [this] { return ready_ > 0 || finished_; });
+        if (ready_ == 0) return end_result_;
+        Block& b = blocks_[head_];
+        const std::size_t n = std::min(room, b.size - taken_);
+        std::memcpy(dst, b.data.data() + taken_, n);
+        taken_ += n;
+        if (taken_ == b.size) {
+            taken_ = 0;
+            head_ = (head_ + 1) % blocks_.size();
+            --ready_;
+            lock.unlock();
+            changed_.notify_all();
+        }
+        return static_cast<long>(n);
+    }
+
+    // Why the read failed; valid once read() returned -1.
+    std::string error() const {
+        std::lock_guard lock(mutex_);
+        return error_;
+    }
+
+private:
+    struct Block {
+        std::vector<char> data;
+        std::size_t size = 0;
+    };
+
+    void run() {
+        for (;;) {
+            std::size_t slot;
+            {
+                std::unique_lock lock(mutex_);
+                changed_.wait(lock, [this] { return stop_ || ready_ < blocks_.size(); });
+                if (stop_) return;
+                // Blocks head_ .. head_ + ready_ - 1 are the reader's; this one is free.
+                slot = (head_ + ready_) % blocks_.size();
+            }
+            Block& b = blocks_[slot];
+            const int got = gzread(gz_, b.data.data(), static_cast<unsigned>(b.data.size()));
+            std::lock_guard lock(mutex_);
+            if (got > 0) {
+                b.size = static_cast<std::size_t>(got);
+                ++ready_;
+            } else {
+                int err = Z_OK;
+                gzerror(gz_, &err);
+                // A gzip stream cut short reads as a quiet end; zlib flags it only here.
+                if (got < 0 || (err != Z_OK && err != Z_STREAM_END)) {
+                    end_result_ = -1;
+                    error_ = gz_error_text(gz_, name_);  // errno is this thread's
+                }
+                finished_ = true;
+            }
+            changed_.notify_all();
+            if (finished_) return;
+        }
+    }
+
+    gzFile_s* gz_;  // owned by the log source, which ends this thread first
+    const std::string name_;
+    std::array<Block, 3> blocks_;
+    mutable std::mutex mutex_;
+    std::condition_variable changed_;
+    std::size_t head_ = 0;   // the block the reader takes from
+    std::size_t ready_ = 0;  // blocks filled and not yet taken
+    std::size_t taken_ = 0;  // bytes of the head block already taken
+    bool stop_ = false;
+    bool finished_ = false;
+    long end_result_ = 0;
+    std::string error_;
+    std::thread thread_;  // last: started when everything above is ready
+};
+
 // The uncompressed size that a gzip file records in its last four bytes (modulo
 // 4 GiB): close enough for the progress report.
 std::uint64_t content_size(const std::string& path, std::uint64_t file_size) {
@@ -295,6 +408,8 @@ std::uint64_t content_size(const std::string& path, std::uint64_t file_size) {
 struct LogSource::Impl {
     std::string name;
     GzFile gz;
+    // Declared after gz, so that the thread has ended before the file closes.
+    std::unique_ptr<InflateAhead> ahead;
     std::unique_ptr<RemoteStream> net;
     std::vector<char> buffer;
     std::size_t block = 0;
@@ -310,6 +425,7 @@ struct LogSource::Impl {
     long read_block(std::size_t want) {
         char* dst = buffer.data() + fill;
         if (net) return net->read(dst, want);
+        if (ahead) return ahead->read(dst, want);
         int got = gzread(gz.get(), dst, static_cast<unsigned>(want));
         if (got > 0) return got;
         int err = Z_OK;
@@ -320,14 +436,8 @@ struct LogSource::Impl {
 
     std::string read_error() const {
         if (net) return net->error();
-        int err = Z_OK;
-        const char* text = gzerror(gz.get(), &err);
-        if (err == Z_ERRNO) return std::strerror(errno);
-        std::string_view message = text ? text : "read error";
-        // zlib puts the file name first; the caller's message names it already.
-        if (message.starts_with(name) && message.substr(name.size()).starts_with(": "))
-            message.remove_prefix(name.size() + 2);
-        return std::string(message);
+        if (ahead) return ahead->error();
+        return gz_error_text(gz.get(), name);
     }
 };
 
@@ -412,6 +522,14 @@ std::optional<LogSource> OpenLog(std::string_view name, std::uint64_t* size,
         gzbuffer(s.gz.get(), LogSource::kLocalBlock / 2);
         s.block = LogSource::kLocalBlock;
         if (size) *size = content_size(s.name, static_cast<std::uint64_t>(st.st_size));
+        // Plain files are read as they are: only compressed ones are worth a thread.
+        if (gzdirect(s.gz.get()) == 0) {
+            try {
+                s.ahead = std::make_unique<InflateAhead>(s.gz.get(), s.name, s.block);
+            } catch (const std::exception&) {
+                // No thread to be had: the file is unpacked as it is read.
+            }
+        }
     }
     // Room for one block after the unfinished line that a block ends with.
     s.buffer.resize(s.block + LogSource::kMaxLine);
@@ -483,6 +601,7 @@ bool ReadLogLine(LogSource& source, std::string_view& line) {
 void CloseLog(LogSource& source) {
     if (!source.impl_) return;
     source.impl_->net.reset();
+    source.impl_->ahead.reset();
     source.impl_->gz.reset();
     source.impl_->buffer = {};
 }

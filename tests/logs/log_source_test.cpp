@@ -174,6 +174,31 @@ TEST(LogSource, OpensTheLogThatTheMacrosName) {
     EXPECT_EQ(source->name(), (dir / "access-20000301.log").string());
 }
 
+TEST(LogSource, GzipLogClosedPartReadOrUnreadStopsItsReader) {
+    // A gzip log is unpacked ahead of the reader: closing it, or dropping it
+    // unread, must end that work at once and leave nothing behind.
+    TempDir dir;
+    const std::string text = varied_text(4000, 11);
+    write_gzip(dir / "a.log.gz", text);
+    const std::string name = (dir / "a.log.gz").string();
+    const std::vector<std::string> all = expected_lines(text);
+    {
+        auto unread = OpenLog(name);
+        ASSERT_TRUE(unread);
+    }
+    auto source = OpenLog(name);
+    ASSERT_TRUE(source);
+    std::string_view line;
+    for (std::size_t i = 0; i < 3; ++i) {
+        ASSERT_TRUE(ReadLogLine(*source, line));
+        EXPECT_EQ(line, all[i]);
+    }
+    CloseLog(*source);
+    EXPECT_FALSE(source->is_open());
+    EXPECT_FALSE(ReadLogLine(*source, line));
+    EXPECT_FALSE(source->failed());
+}
+
 TEST(SplitFtpUrl, TakesTheUrlApart) {
     struct Case {
         const char* url;
