@@ -157,7 +157,8 @@ std::vector<PageEntry> plan_pages(ReportStats& r, const Settings& s) {
             r.client.get(), StatWord::clienthistory);
     history("UserHist", kClientHistory, "User History", "User History", "User History",
             r.user.get(), StatWord::clienthistory);
-    // Government history has no counting table of its own in the report.
+    history("GovtHist", kClientHistory, "Government Access History", "Government Access History",
+            "Government Access History", r.government.get(), StatWord::govthistory);
     word("Circulation", kVisitorMeasures, statistics_of("Circulation regularity"),
          "Circulation regularity", "Circulation regularity", "Circulation", r.circulation.get(),
          StatWord::circulation);
@@ -633,9 +634,10 @@ void sortReportTables(ReportStats& r, const Settings& s) {
         });
     for (auto& list : r.wdays)
         if (list) list->SortBy(kSortName);
-    for (StatList* list : {r.client.get(), r.user.get(), r.domain.get(), r.region.get(),
-                           r.org.get(), r.second_domain.get(), r.browser.get(), r.oper.get(),
-                           r.dir.get(), r.topdir.get(), r.groupdir.get(), r.err.get()})
+    for (StatList* list : {r.client.get(), r.user.get(), r.government.get(), r.domain.get(),
+                           r.region.get(), r.org.get(), r.second_domain.get(), r.browser.get(),
+                           r.oper.get(), r.dir.get(), r.topdir.get(), r.groupdir.get(),
+                           r.err.get()})
         if (list) list->Sort(main_order, depth);
     for (StatList* list : {r.url.get(), r.pages.get(), r.type.get(), r.refer.get(), r.rsite.get(),
                            r.errurl.get(), r.searchstr.get(), r.searchsite.get(), r.down.get(),
