@@ -29,14 +29,13 @@ int Add(const std::unique_ptr<StatList>& list, std::int64_t bytes, std::int64_t 
     return i;
 }
 
-// Add of a name that another list of the report has just hashed (`from`, which
-// holds it under that hash): the hash is passed on when both lists fold case
-// alike, as the lists of one report do.
-int AddHashed(const std::unique_ptr<StatList>& list, const StatList& from, std::uint32_t hash,
-              std::int64_t bytes, std::int64_t bytes_in, std::string_view name, double time,
-              int flags) {
+// Add of a name whose hash the caller has, made with case folding `folded`: the
+// hash is passed on when the list folds alike (the lists of one report do).
+int AddWithHash(const std::unique_ptr<StatList>& list, bool folded, std::uint32_t hash,
+                std::int64_t bytes, std::int64_t bytes_in, std::string_view name, double time,
+                int flags) {
     if (!list) return -1;
-    const int i = list->Options().ignorecase == from.Options().ignorecase
+    const int i = list->Options().ignorecase == folded
                       ? list->AddHashedHit(hash, bytes, bytes_in, name, time, flags)
                       : list->AddHit(bytes, bytes_in, name, time, flags);
     if (i >= 0 && (flags & kAddError)) list->AddTotalErrors(1);
@@ -168,8 +167,17 @@ void HitAccounting::Account(ReportStats& r, const PreparedHit& hit, RunTotals& t
             if (url.find('@') != std::string_view::npos) page = true;
         }
 
+        // The file, its folder and its top folder begin alike: one pass hashes all three.
+        const std::string_view directory = url_directory(url);
+        const std::string_view top = directory.empty() ? directory : top_directory(directory);
+        const bool fold = options_.counting.ignorecase;
+        const std::uint32_t top_hash = NameHash(top, fold);
+        const std::uint32_t dir_hash = NameHashFrom(top_hash, directory.substr(top.size()), fold);
+        const std::uint32_t file_hash = NameHashFrom(dir_hash, url.substr(directory.size()), fold);
+
         // 5. The file list; the page, download and advert lists point at its names.
-        const int url_index = Add(r.url, bytes, bytes_in, url, time, flags | kAddVisit);
+        const int url_index =
+            AddWithHash(r.url, fold, file_hash, bytes, bytes_in, url, time, flags | kAddVisit);
         const std::string_view stored = url_index >= 0 ? r.url->Name(url_index) : std::string_view{};
         if (url_index >= 0) url_hash = r.url->Hash(url_index);
 
@@ -185,8 +193,8 @@ void HitAccounting::Account(ReportStats& r, const PreparedHit& hit, RunTotals& t
             const StatItem& file = *r.url->Item(url_index);
             const bool same_text = file.key.data() == stored.data() && file.key.size() == stored.size();
             auto add_file = [&](const std::unique_ptr<StatList>& list, int file_flags) {
-                return same_text ? AddHashed(list, *r.url, url_hash, bytes, bytes_in, stored, time,
-                                             file_flags)
+                return same_text ? AddWithHash(list, r.url->Options().ignorecase, url_hash, bytes,
+                                               bytes_in, stored, time, file_flags)
                                  : Add(list, bytes, bytes_in, stored, time, file_flags);
             };
             if (page) page_index = add_file(r.pages, flags | (pagehistory_ ? kAddDayRecord : 0));
@@ -201,17 +209,15 @@ void HitAccounting::Account(ReportStats& r, const PreparedHit& hit, RunTotals& t
         if (page) flags |= kAddPage;
 
         // 8. Directories, 9. groups, 10. the top directory.
-        const std::string_view directory = url_directory(url);
         if (!directory.empty()) {
-            Add(r.dir, bytes, bytes_in, directory, time, flags);
+            AddWithHash(r.dir, fold, dir_hash, bytes, bytes_in, directory, time, flags);
             if (r.groupdir)
                 for (const Group& g : groups_)
                     if (logs::MatchPattern(directory, g.pattern, true))
                         Add(r.groupdir, bytes, bytes_in, g.name, time, flags);
-            const std::string_view top = top_directory(directory);
             if (!top.empty())
-                Add(r.topdir, bytes, bytes_in, top, time,
-                    flags | (topdirhistory_ ? kAddDayRecord : 0));
+                AddWithHash(r.topdir, fold, top_hash, bytes, bytes_in, top, time,
+                            flags | (topdirhistory_ ? kAddDayRecord : 0));
         }
 
         // 11. File type.
@@ -357,9 +363,14 @@ void HitAccounting::AccountReferrer(ReportStats& r, const PreparedHit& hit, std:
         const std::string_view own = multidomains_ ? hit.record->server : site_host_;
         if (!own.empty() && ref.find(own) != std::string_view::npos) return;
     }
-    Add(r.refer, bytes, bytes_in, ref, hit.time, flags);
-    Add(r.rsite, bytes, bytes_in, referrer_site(ref), hit.time,
-        flags | (referhistory_ ? kAddDayRecord : 0));
+    // The site begins the referrer: hashing it first, the referrer goes on from there.
+    const std::string_view site = referrer_site(ref);
+    const bool fold = options_.counting.ignorecase;
+    const std::uint32_t site_hash = NameHash(site, fold);
+    const std::uint32_t ref_hash = NameHashFrom(site_hash, ref.substr(site.size()), fold);
+    AddWithHash(r.refer, fold, ref_hash, bytes, bytes_in, ref, hit.time, flags);
+    AddWithHash(r.rsite, fold, site_hash, bytes, bytes_in, site, hit.time,
+                flags | (referhistory_ ? kAddDayRecord : 0));
 }
 
 }  // namespace tallowick::engine

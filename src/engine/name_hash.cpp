@@ -44,11 +44,10 @@ constexpr WideTables kWide = MakeWideTables();
 
 namespace detail {
 
-std::uint32_t NameHashWide(std::string_view name, bool fold_case) {
+std::uint32_t NameHashWide(std::string_view name, bool fold_case, std::uint32_t h) {
     const auto* p = reinterpret_cast<const unsigned char*>(name.data());
     std::size_t n = name.size();
     const auto& bytes = kWide.byte[fold_case ? 1 : 0];
-    std::uint32_t h = 0;
     for (; n >= 8; n -= 8, p += 8) {
         h = kWide.word[0][h & 0xFF] ^ kWide.word[1][(h >> 8) & 0xFF] ^
             kWide.word[2][(h >> 16) & 0xFF] ^ kWide.word[3][h >> 24] ^

@@ -30,8 +30,9 @@ constexpr unsigned char FoldByte(unsigned char c) {
 }
 
 namespace detail {
-// The same hash eight bytes at a time (it is called once per hit and table).
-std::uint32_t NameHashWide(std::string_view name, bool fold_case);
+// The same hash eight bytes at a time (it is called once per hit and table),
+// going on from the hash h of the text before name.
+std::uint32_t NameHashWide(std::string_view name, bool fold_case, std::uint32_t h = 0);
 }  // namespace detail
 
 // NameHash: h starts at 0; per byte h = rotl(h, 8) XOR T[byte XOR (h >> 24)], with
@@ -45,6 +46,14 @@ constexpr std::uint32_t NameHash(std::string_view name, bool fold_case = false) 
         h = ((h << 8) | (h >> 24)) ^ kNameHashTable[c ^ (h >> 24)];
     }
     return h;
+}
+
+// The hash of a text that goes on from one whose hash is prefix_hash:
+// NameHashFrom(NameHash(a), b) == NameHash(a + b). A name and its leading part
+// (a file and its folder, a referrer and its site) are so hashed in one pass.
+inline std::uint32_t NameHashFrom(std::uint32_t prefix_hash, std::string_view more,
+                                  bool fold_case = false) {
+    return detail::NameHashWide(more, fold_case, prefix_hash);
 }
 
 // Whether two names are the same name under the folding that NameHash uses.

@@ -15,9 +15,17 @@ public:
     static constexpr std::size_t kCapacity = 34;
 
     // Forgets the previous line's tokens (only the entries it used are cleared).
-    void clear();
+    // Inline, as push: both run for every token of every line.
+    void clear() {
+        for (std::size_t i = 0; i < count_; ++i) items_[i] = {};
+        count_ = 0;
+    }
     // Appends a token; false when the table is full (the token is not kept).
-    bool push(std::string_view token);
+    bool push(std::string_view token) {
+        if (count_ == kCapacity) return false;
+        items_[count_++] = token;
+        return true;
+    }
 
     std::size_t size() const { return count_; }
     bool full() const { return count_ == kCapacity; }

@@ -77,5 +77,21 @@ TEST(NameHash, CaseFoldingReducesEveryByteAboveX60) {
     EXPECT_FALSE(SameName("abc", "abcd", true));
 }
 
+TEST(NameHash, GoesOnFromTheHashOfALeadingPart) {
+    // Every split of texts of every length around the eight-byte steps.
+    std::mt19937 rng(5);
+    for (std::size_t size = 0; size <= 40; ++size) {
+        std::string text(size, ' ');
+        for (char& c : text) c = static_cast<char>(rng());
+        for (std::size_t cut = 0; cut <= size; ++cut) {
+            const std::string_view head = std::string_view(text).substr(0, cut);
+            const std::string_view tail = std::string_view(text).substr(cut);
+            for (bool fold : {false, true})
+                ASSERT_EQ(NameHashFrom(NameHash(head, fold), tail, fold), NameHash(text, fold))
+                    << size << " " << cut << " " << fold;
+        }
+    }
+}
+
 }  // namespace
 }  // namespace tallowick::engine
