@@ -60,11 +60,7 @@ std::uint32_t NameHashWide(std::string_view name, bool fold_case, std::uint32_t 
 
 }  // namespace detail
 
-bool SameName(std::string_view a, std::string_view b, bool fold_case) {
-    if (a.size() != b.size()) return false;
-    // Most matches are spelled alike: try the plain comparison first.
-    if (a.empty() || std::memcmp(a.data(), b.data(), a.size()) == 0) return true;
-    if (!fold_case) return false;
+bool detail::SameFoldedName(std::string_view a, std::string_view b) {
     for (std::size_t i = 0; i < a.size(); ++i) {
         if (FoldByte(static_cast<unsigned char>(a[i])) !=
             FoldByte(static_cast<unsigned char>(b[i])))

@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cstdint>
+#include <cstring>
 #include <string_view>
 #include <type_traits>
 
@@ -56,7 +57,18 @@ inline std::uint32_t NameHashFrom(std::uint32_t prefix_hash, std::string_view mo
     return detail::NameHashWide(more, fold_case, prefix_hash);
 }
 
+namespace detail {
+// SameName of two names of one length that differ byte for byte.
+bool SameFoldedName(std::string_view a, std::string_view b);
+}  // namespace detail
+
 // Whether two names are the same name under the folding that NameHash uses.
-bool SameName(std::string_view a, std::string_view b, bool fold_case);
+// Inline: every table lookup that finds its item ends here.
+inline bool SameName(std::string_view a, std::string_view b, bool fold_case) {
+    if (a.size() != b.size()) return false;
+    // Most matches are spelled alike: try the plain comparison first.
+    if (a.empty() || std::memcmp(a.data(), b.data(), a.size()) == 0) return true;
+    return fold_case && detail::SameFoldedName(a, b);
+}
 
 }  // namespace tallowick::engine
