@@ -191,7 +191,8 @@ void HitAccounting::Account(ReportStats& r, const PreparedHit& hit, RunTotals& t
             // The file's hash is that of its key; a name that reports renamed
             // (Substitute, between interim reports) is hashed afresh.
             const StatItem& file = *r.url->Item(url_index);
-            const bool same_text = file.key.data() == stored.data() && file.key.size() == stored.size();
+            const bool same_text =
+                file.key.data() == stored.data() && file.key.size() == stored.size();
             auto add_file = [&](const std::unique_ptr<StatList>& list, int file_flags) {
                 return same_text ? AddWithHash(list, r.url->Options().ignorecase, url_hash, bytes,
                                                bytes_in, stored, time, file_flags)
