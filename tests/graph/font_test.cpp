@@ -108,7 +108,9 @@ TEST(Fonts, UpwardTextIsTheCellRotatedCounterClockwise) {
     EXPECT_EQ(test::count_pixels(*two, 1), 2 * inked);
     for (int y = 0; y < 80; ++y)
         for (int x = 0; x < 40; ++x)
-            if (second->pixel(x, y) == 1) ASSERT_EQ(two->pixel(x, y), 1) << x << "," << y;
+            if (second->pixel(x, y) == 1) {
+                ASSERT_EQ(two->pixel(x, y), 1) << x << "," << y;
+            }
 }
 
 TEST(Fonts, TextClipsAtTheCanvasEdges) {
