@@ -3,6 +3,7 @@
 #include <array>
 
 #include "base/julian_date.h"
+#include "engine/text_memo.h"
 #include "engine/search_engines.h"
 #include "engine/sessions.h"
 #include "engine/url_tables.h"
@@ -25,19 +26,6 @@ int Add(const std::unique_ptr<StatList>& list, std::int64_t bytes, std::int64_t 
         std::string_view name, double time, int flags, int key = 0) {
     if (!list) return -1;
     const int i = list->AddHit(bytes, bytes_in, name, time, flags, key);
-    if (i >= 0 && (flags & kAddError)) list->AddTotalErrors(1);
-    return i;
-}
-
-// Add of a name whose hash the caller has, made with case folding `folded`: the
-// hash is passed on when the list folds alike (the lists of one report do).
-int AddWithHash(const std::unique_ptr<StatList>& list, bool folded, std::uint32_t hash,
-                std::int64_t bytes, std::int64_t bytes_in, std::string_view name, double time,
-                int flags) {
-    if (!list) return -1;
-    const int i = list->Options().ignorecase == folded
-                      ? list->AddHashedHit(hash, bytes, bytes_in, name, time, flags)
-                      : list->AddHit(bytes, bytes_in, name, time, flags);
     if (i >= 0 && (flags & kAddError)) list->AddTotalErrors(1);
     return i;
 }
@@ -65,6 +53,50 @@ int HourOf(std::string_view time) {
         return -1;
     const int h = (time[0] - '0') * 10 + (time[1] - '0');
     return h < 24 ? h : -1;
+}
+
+// Where an earlier hit counted a text in one list: a position that holds while
+// the list keeps its layout. layout 0 stands for a list the report does not
+// keep; index -1 for nothing to count there.
+struct ListPlace {
+    std::uint64_t layout = 0;
+    std::int32_t index = -1;
+};
+
+ListPlace PlaceIn(const std::unique_ptr<StatList>& list, int index) {
+    return list ? ListPlace{list->Layout(), index} : ListPlace{};
+}
+
+bool Holds(const ListPlace& place, const std::unique_ptr<StatList>& list) {
+    return place.layout == (list ? list->Layout() : 0);
+}
+
+// Add at a place found before; the failed-request total as in Add.
+int CountAt(const std::unique_ptr<StatList>& list, const ListPlace& place, std::int64_t bytes,
+            std::int64_t bytes_in, double time, int flags, int key = 0) {
+    if (place.index < 0) return -1;
+    const int i = list->AddHitAt(place.index, bytes, bytes_in, time, flags, key);
+    if (i >= 0 && (flags & kAddError)) list->AddTotalErrors(1);
+    return i;
+}
+
+// Finds or inserts name in list (nothing is counted) and records where. False
+// when a list that should take the name could not (out of memory): what was
+// worked out is then not remembered.
+bool Place(const std::unique_ptr<StatList>& list, std::string_view name, ListPlace& place) {
+    place = PlaceIn(list, -1);
+    if (!list || name.empty()) return true;
+    place.index = list->Add(name);
+    return place.index >= 0;
+}
+
+bool PlaceHashed(const std::unique_ptr<StatList>& list, bool folded, std::uint32_t hash,
+                 std::string_view name, ListPlace& place) {
+    place = PlaceIn(list, -1);
+    if (!list || name.empty()) return true;
+    place.index = list->Options().ignorecase == folded ? list->AddHashed(hash, name)
+                                                       : list->Add(name);
+    return place.index >= 0;
 }
 
 // misc2 and misc3 of a client hold its last browser and system as index + 1, so
@@ -98,6 +130,85 @@ HitAccounting::HitAccounting(const Settings& settings, const ReportOptions& opti
         groups_.push_back({entry.substr(0, eq), entry.substr(eq + 1)});
     }
 }
+
+// ---- what earlier hits worked out ------------------------------------------
+
+// The lists a URL is counted in besides the file list, and whether it is a page.
+struct HitAccounting::UrlFacts {
+    ListPlace file, pages, down, addhit, addclick, dir, topdir, type;
+    bool page = false;
+
+    bool HoldFor(const ReportStats& r) const {
+        return Holds(file, r.url) && Holds(pages, r.pages) && Holds(down, r.down) &&
+               Holds(addhit, r.addhit) && Holds(addclick, r.addclick) && Holds(dir, r.dir) &&
+               Holds(topdir, r.topdir) && Holds(type, r.type);
+    }
+};
+
+// What AccountUrl hands on to the later steps.
+struct HitAccounting::UrlCount {
+    int flags = 0;         // in: the hit's flags; out: with kAddPage for a page
+    std::int64_t bytes = 0, bytes_in = 0;
+    double time = 0;
+    bool page = false;
+    int page_index = -1;
+    std::uint32_t url_hash = 0;
+    std::string_view folder;  // the URL's folder, when WorkOutUrl ran for this hit
+};
+
+// Search phrase and referrer lists of one referrer text.
+struct HitAccounting::ReferrerFacts {
+    bool bookmark = false;  // ignorebookmark and a file: referrer: nothing is counted
+    ListPlace searchstr, searchsite;
+    int phrase_key = 0;     // the searchsite record key
+    // The referrer lists; worked out only for the logs that count referrers.
+    bool listed = false;
+    bool own_site = false;  // ignoreself found the site's own host in it
+    std::size_t kept = 0;   // length of the referrer as counted
+    ListPlace refer, rsite;
+
+    bool HoldFor(const ReportStats& r) const {
+        return Holds(searchstr, r.searchstr) && Holds(searchsite, r.searchsite) &&
+               (!listed || (Holds(refer, r.refer) && Holds(rsite, r.rsite)));
+    }
+};
+
+// The agent's system and browser items, and its robot.
+struct HitAccounting::AgentFacts {
+    int family = 0;
+    ListPlace oper, browser, robot;
+
+    bool HoldFor(const ReportStats& r) const {
+        return Holds(oper, r.oper) && Holds(browser, r.browser) && Holds(robot, r.robot);
+    }
+};
+
+struct HitAccounting::Memo {
+    explicit Memo(std::size_t slots) : urls(slots), referrers(slots), agents(slots / 4) {}
+    TextMemo<UrlFacts> urls;
+    TextMemo<ReferrerFacts> referrers;
+    TextMemo<AgentFacts, 512> agents;
+};
+
+HitAccounting::~HitAccounting() = default;
+
+HitAccounting::Memo* HitAccounting::MemoFor(const ReportStats& r) {
+    const auto at = static_cast<std::size_t>(r.index < 0 ? 0 : r.index);
+    if (at > static_cast<std::size_t>(kMaxReports)) return nullptr;
+    if (at >= memos_.size()) memos_.resize(at + 1);
+    if (!memos_[at]) {
+        // The first reports of a split get the room the single report has.
+        const std::size_t slots = at <= 7 ? 1024 : 64;
+        try {
+            memos_[at] = std::make_unique<Memo>(slots);
+        } catch (const std::bad_alloc&) {
+            return nullptr;  // the hits are then worked out one by one
+        }
+    }
+    return memos_[at].get();
+}
+
+// ---- one hit ---------------------------------------------------------------
 
 void HitAccounting::Account(ReportStats& r, const PreparedHit& hit, RunTotals& totals) {
     const logs::HitRecord& rec = *hit.record;
@@ -139,94 +250,18 @@ void HitAccounting::Account(ReportStats& r, const PreparedHit& hit, RunTotals& t
         ++totals.failed;
     }
 
-    // 3. The file key.
+    // 3. The file key, and steps 4 to 11.
     std::string_view url = hit.url;
     if (url.empty() && proxy) url = rec.source;
-    int page_index = -1;
-    bool page = false;
-    std::uint32_t url_hash = 0;  // the file's name hash, for the session records
-    if (!url.empty()) {
-        // 4. Page decision.
-        if (usecgi_ && url.find('?') != std::string_view::npos) page = true;
-        const std::string_view ext = url_extension(url, usecgi_);
-        if (!ext.empty()) {
-            const std::size_t slash = url.find_last_of('/');
-            if (!indexfile_.empty() && indexfile_.size() < url.size() &&
-                slash != std::string_view::npos &&
-                StartsWithNoCase(url.substr(slash + 1), indexfile_)) {
-                // A directory's index page counts as the directory itself.
-                url = slash == 0 ? url.substr(0, 1) : url.substr(0, slash);
-            }
-        } else {
-            if (url.size() > 1 && (url.back() == '/' || url.back() == '\\')) url.remove_suffix(1);
-            page = true;
-        }
-        if (proxy) {
-            if (ext.size() > 1 && ext[1] >= '0' && ext[1] <= '9') page = true;
-            if (url.find('/') == std::string_view::npos) page = true;
-            if (url.find('@') != std::string_view::npos) page = true;
-        }
-
-        // The file, its folder and its top folder begin alike: one pass hashes all three.
-        const std::string_view directory = url_directory(url);
-        const std::string_view top = directory.empty() ? directory : top_directory(directory);
-        const bool fold = options_.counting.ignorecase;
-        const std::uint32_t top_hash = NameHash(top, fold);
-        const std::uint32_t dir_hash = NameHashFrom(top_hash, directory.substr(top.size()), fold);
-        const std::uint32_t file_hash = NameHashFrom(dir_hash, url.substr(directory.size()), fold);
-
-        // 5. The file list; the page, download and advert lists point at its names.
-        const int url_index =
-            AddWithHash(r.url, fold, file_hash, bytes, bytes_in, url, time, flags | kAddVisit);
-        const std::string_view stored = url_index >= 0 ? r.url->Name(url_index) : std::string_view{};
-        if (url_index >= 0) url_hash = r.url->Hash(url_index);
-
-        // 6. Pages and downloads.
-        bool download = false;
-        if (!ext.empty()) {
-            download = is_download_extension(ext);
-            if (is_page_extension(ext)) page = true;
-        }
-        if (!stored.empty()) {
-            // The file's hash is that of its key; a name that reports renamed
-            // (Substitute, between interim reports) is hashed afresh.
-            const StatItem& file = *r.url->Item(url_index);
-            const bool same_text =
-                file.key.data() == stored.data() && file.key.size() == stored.size();
-            auto add_file = [&](const std::unique_ptr<StatList>& list, int file_flags) {
-                return same_text ? AddWithHash(list, r.url->Options().ignorecase, url_hash, bytes,
-                                               bytes_in, stored, time, file_flags)
-                                 : Add(list, bytes, bytes_in, stored, time, file_flags);
-            };
-            if (page) page_index = add_file(r.pages, flags | (pagehistory_ ? kAddDayRecord : 0));
-            if (download) add_file(r.down, downloadhistory_ ? kAddDayRecord : 0);
-            // 7. Adverts.
-            if (r.addhit && !hitpattern_.empty() && logs::MatchPattern(url, hitpattern_, false))
-                add_file(r.addhit, kAddDayRecord);
-            if (r.addclick && !clickpattern_.empty() &&
-                logs::MatchPattern(url, clickpattern_, false))
-                add_file(r.addclick, kAddDayRecord);
-        }
-        if (page) flags |= kAddPage;
-
-        // 8. Directories, 9. groups, 10. the top directory.
-        if (!directory.empty()) {
-            AddWithHash(r.dir, fold, dir_hash, bytes, bytes_in, directory, time, flags);
-            if (r.groupdir)
-                for (const Group& g : groups_)
-                    if (logs::MatchPattern(directory, g.pattern, true))
-                        Add(r.groupdir, bytes, bytes_in, g.name, time, flags);
-            if (!top.empty())
-                AddWithHash(r.topdir, fold, top_hash, bytes, bytes_in, top, time,
-                            flags | (topdirhistory_ ? kAddDayRecord : 0));
-        }
-
-        // 11. File type.
-        if (r.type) {
-            const std::string_view type = ext.substr(0, first_of(ext, "/?"));
-            if (!type.empty()) Add(r.type, bytes, bytes_in, type, time, flags);
-        }
-    }
+    UrlCount counted;
+    counted.flags = flags;
+    counted.bytes = bytes;
+    counted.bytes_in = bytes_in;
+    counted.time = time;
+    if (!url.empty()) AccountUrl(r, url, counted);
+    flags = counted.flags;
+    const bool page = counted.page;
+    const int page_index = counted.page_index;
 
     // 12. The client, with its visits; entry pages.
     const std::string_view client_key =
@@ -235,7 +270,7 @@ void HitAccounting::Account(ReportStats& r, const PreparedHit& hit, RunTotals& t
     if (r.client && r.client->HasTimeRecs()) client_flags |= kAddDayRecord;
     const int client_index = Add(r.client, bytes, bytes_in, client_key, time, client_flags);
     if (client_index >= 0 && r.client->HasSessionRecs())
-        track_session(r, client_index, {time, bytes, bytes_in, page, url_hash});
+        track_session(r, client_index, {time, bytes, bytes_in, page, counted.url_hash});
     if (client_index >= 0 && page) {
         if (page_index >= 0 && r.client->NewVisit())
             r.pages->SetPages(page_index, r.pages->Pages(page_index) + 1);
@@ -289,89 +324,292 @@ void HitAccounting::Account(ReportStats& r, const PreparedHit& hit, RunTotals& t
     AccountReferrer(r, hit, bytes, bytes_in, flags);
 }
 
+// ---- steps 4 to 11: the file, its page and download lists, folders, type ----
+
+void HitAccounting::AccountUrl(ReportStats& r, std::string_view url, UrlCount& out) {
+    // Groups are matched on the folder hit by hit: such reports work out every URL.
+    const bool grouped = r.groupdir && !groups_.empty();
+    Memo* memo = grouped ? nullptr : MemoFor(r);
+    const std::size_t text_hash = memo ? TextMemo<UrlFacts>::Hash(url) : 0;
+    UrlFacts* known = memo ? memo->urls.Find(url, text_hash) : nullptr;
+    UrlFacts worked;
+    if (!known || !known->HoldFor(r)) {
+        const bool complete = WorkOutUrl(r, url, worked, out.folder);
+        known = &worked;
+        if (memo && complete)
+            if (UrlFacts* kept = memo->urls.Store(url, text_hash)) *kept = worked;
+    }
+    const UrlFacts& f = *known;
+    const std::int64_t bytes = out.bytes, bytes_in = out.bytes_in;
+    const double time = out.time;
+    int flags = out.flags;
+
+    // 5. The file list; 6. pages and downloads; 7. adverts.
+    if (CountAt(r.url, f.file, bytes, bytes_in, time, flags | kAddVisit) >= 0)
+        out.url_hash = r.url->Hash(f.file.index);
+    if (f.page)
+        out.page_index = CountAt(r.pages, f.pages, bytes, bytes_in, time,
+                                 flags | (pagehistory_ ? kAddDayRecord : 0));
+    CountAt(r.down, f.down, bytes, bytes_in, time, downloadhistory_ ? kAddDayRecord : 0);
+    CountAt(r.addhit, f.addhit, bytes, bytes_in, time, kAddDayRecord);
+    CountAt(r.addclick, f.addclick, bytes, bytes_in, time, kAddDayRecord);
+    if (f.page) flags |= kAddPage;
+
+    // 8. Directories, 9. groups, 10. the top directory, 11. file type.
+    CountAt(r.dir, f.dir, bytes, bytes_in, time, flags);
+    if (grouped) {
+        // WorkOutUrl has just run and left the folder of this hit's URL.
+        for (const Group& g : groups_)
+            if (logs::MatchPattern(out.folder, g.pattern, true))
+                Add(r.groupdir, bytes, bytes_in, g.name, time, flags);
+    }
+    CountAt(r.topdir, f.topdir, bytes, bytes_in, time,
+            flags | (topdirhistory_ ? kAddDayRecord : 0));
+    CountAt(r.type, f.type, bytes, bytes_in, time, flags);
+
+    out.flags = flags;
+    out.page = f.page;
+}
+
+bool HitAccounting::WorkOutUrl(ReportStats& r, std::string_view url, UrlFacts& f,
+                               std::string_view& folder) {
+    const bool proxy = r.mode == kProxyMode;
+    bool complete = true;
+
+    // 4. Page decision.
+    bool page = usecgi_ && url.find('?') != std::string_view::npos;
+    const std::string_view ext = url_extension(url, usecgi_);
+    if (!ext.empty()) {
+        const std::size_t slash = url.find_last_of('/');
+        if (!indexfile_.empty() && indexfile_.size() < url.size() &&
+            slash != std::string_view::npos &&
+            StartsWithNoCase(url.substr(slash + 1), indexfile_)) {
+            // A directory's index page counts as the directory itself.
+            url = slash == 0 ? url.substr(0, 1) : url.substr(0, slash);
+        }
+    } else {
+        if (url.size() > 1 && (url.back() == '/' || url.back() == '\\')) url.remove_suffix(1);
+        page = true;
+    }
+    if (proxy) {
+        if (ext.size() > 1 && ext[1] >= '0' && ext[1] <= '9') page = true;
+        if (url.find('/') == std::string_view::npos) page = true;
+        if (url.find('@') != std::string_view::npos) page = true;
+    }
+
+    // The file, its folder and its top folder begin alike: one pass hashes all three.
+    const std::string_view directory = url_directory(url);
+    const std::string_view top = directory.empty() ? directory : top_directory(directory);
+    const bool fold = options_.counting.ignorecase;
+    const std::uint32_t top_hash = NameHash(top, fold);
+    const std::uint32_t dir_hash = NameHashFrom(top_hash, directory.substr(top.size()), fold);
+    const std::uint32_t file_hash = NameHashFrom(dir_hash, url.substr(directory.size()), fold);
+    folder = directory;
+
+    // 5. The file list; the page, download and advert lists point at its names.
+    complete &= PlaceHashed(r.url, fold, file_hash, url, f.file);
+    const int url_index = f.file.index;
+    const std::string_view stored = url_index >= 0 ? r.url->Name(url_index) : std::string_view{};
+
+    // 6. Pages and downloads, 7. adverts.
+    bool download = false;
+    if (!ext.empty()) {
+        download = is_download_extension(ext);
+        if (is_page_extension(ext)) page = true;
+    }
+    if (!stored.empty()) {
+        // The file's hash is that of its key; a name that reports renamed
+        // (Substitute, between interim reports) is hashed afresh.
+        const StatItem& file = *r.url->Item(url_index);
+        const bool same_text = file.key.data() == stored.data() && file.key.size() == stored.size();
+        const std::uint32_t url_hash = r.url->Hash(url_index);
+        auto place_file = [&](const std::unique_ptr<StatList>& list, bool wanted,
+                              ListPlace& place) {
+            if (!wanted) {
+                place = PlaceIn(list, -1);
+                return true;
+            }
+            return same_text ? PlaceHashed(list, r.url->Options().ignorecase, url_hash, stored, place)
+                             : Place(list, stored, place);
+        };
+        complete &= place_file(r.pages, page, f.pages);
+        complete &= place_file(r.down, download, f.down);
+        complete &= place_file(r.addhit, r.addhit && !hitpattern_.empty() &&
+                                             logs::MatchPattern(url, hitpattern_, false),
+                               f.addhit);
+        complete &= place_file(r.addclick, r.addclick && !clickpattern_.empty() &&
+                                               logs::MatchPattern(url, clickpattern_, false),
+                               f.addclick);
+    } else {
+        f.pages = PlaceIn(r.pages, -1);
+        f.down = PlaceIn(r.down, -1);
+        f.addhit = PlaceIn(r.addhit, -1);
+        f.addclick = PlaceIn(r.addclick, -1);
+    }
+
+    // 8. Directories, 10. the top directory, 11. file type.
+    complete &= PlaceHashed(r.dir, fold, dir_hash, directory, f.dir);
+    complete &= PlaceHashed(r.topdir, fold, top_hash, top, f.topdir);
+    complete &= Place(r.type, ext.substr(0, first_of(ext, "/?")), f.type);
+
+    f.page = page;
+    return complete;
+}
+
+// ---- step 15: the agent ----------------------------------------------------
+
 void HitAccounting::AccountAgent(ReportStats& r, std::string_view agent, int client_index,
                                  std::int64_t bytes, std::int64_t bytes_in, double time,
                                  int flags) {
     if (!r.oper && !r.browser && !r.robot) return;
+    Memo* memo = MemoFor(r);
+    const std::size_t text_hash = memo ? TextMemo<AgentFacts, 512>::Hash(agent) : 0;
+    AgentFacts* known = memo ? memo->agents.Find(agent, text_hash) : nullptr;
+    AgentFacts worked;
+    if (!known || !known->HoldFor(r)) {
+        const bool complete = WorkOutAgent(r, agent, worked);
+        known = &worked;
+        if (memo && complete)
+            if (AgentFacts* kept = memo->agents.Store(agent, text_hash)) *kept = worked;
+    }
+    const AgentFacts& a = *known;
+    StatList* clients = client_index >= 0 ? r.client.get() : nullptr;
+
+    if (a.oper.index >= 0) {
+        // The clients-per-system count goes with the client's first hit on it.
+        int os_flags = flags;
+        if (clients && clients->Misc3(client_index) != ClientMark(a.oper.index)) {
+            os_flags |= kAddMisc1;
+            clients->SetMisc3(client_index, ClientMark(a.oper.index));
+        }
+        CountAt(r.oper, a.oper, bytes, bytes_in, time, os_flags);
+        r.oper->SetMisc2(a.oper.index, a.family);
+    }
+    if (a.browser.index >= 0) {
+        int browser_flags = flags | kAddKeyRecord;
+        if (clients && clients->Misc2(client_index) != ClientMark(a.browser.index)) {
+            browser_flags |= kAddMisc1;
+            clients->SetMisc2(client_index, ClientMark(a.browser.index));
+        }
+        CountAt(r.browser, a.browser, bytes, bytes_in, time, browser_flags, a.family);
+    }
+    CountAt(r.robot, a.robot, bytes, bytes_in, time, flags);
+}
+
+bool HitAccounting::WorkOutAgent(ReportStats& r, std::string_view agent, AgentFacts& facts) {
     // Consecutive hits often come from one browser (a page and its images).
     if (agent != last_agent_) {
         last_agent_class_ = agents_.classify(agent);
         last_agent_.assign(agent);
     }
     const AgentClass& a = last_agent_class_;
-    StatList* clients = client_index >= 0 ? r.client.get() : nullptr;
-
-    int family = a.os_family;
-    if (r.oper) {
-        const std::string_view os = os_name(a.os);
-        // Found first, so that the clients-per-system count goes with the add.
-        const int os_index = r.oper->Add(os);
-        if (os_index >= 0) {
-            int os_flags = flags;
-            if (clients && clients->Misc3(client_index) != ClientMark(os_index)) {
-                os_flags |= kAddMisc1;
-                clients->SetMisc3(client_index, ClientMark(os_index));
-            }
-            Add(r.oper, bytes, bytes_in, os, time, os_flags);
-            r.oper->SetMisc2(os_index, family);
-        }
-    }
-    if (r.browser && !a.browser.empty()) {
-        const std::string_view name = a.browser.view();
-        const int browser_index = r.browser->Add(name);
-        if (browser_index >= 0) {
-            int browser_flags = flags | kAddKeyRecord;
-            if (clients && clients->Misc2(client_index) != ClientMark(browser_index)) {
-                browser_flags |= kAddMisc1;
-                clients->SetMisc2(client_index, ClientMark(browser_index));
-            }
-            Add(r.browser, bytes, bytes_in, name, time, browser_flags, family);
-        }
-    }
-    if (r.robot && a.robot != kNoRobot)
-        Add(r.robot, bytes, bytes_in, robot_name(a.robot), time, flags);
+    facts.family = a.os_family;
+    bool complete = Place(r.oper, os_name(a.os), facts.oper);
+    complete &= Place(r.browser, a.browser.empty() ? std::string_view{} : a.browser.view(),
+                      facts.browser);
+    complete &= Place(r.robot, a.robot != kNoRobot ? robot_name(a.robot) : std::string_view{},
+                      facts.robot);
+    return complete;
 }
+
+// ---- steps 16 and 17: search phrases and referrers -------------------------
 
 void HitAccounting::AccountReferrer(ReportStats& r, const PreparedHit& hit, std::int64_t bytes,
                                     std::int64_t bytes_in, int flags) {
-    std::string_view ref = hit.record->referrer;
-    // A bookmark or local file gives neither a search nor a referrer.
-    if (ignorebookmark_ && ref.find("file:") != std::string_view::npos) return;
+    const std::string_view ref = hit.record->referrer;
+    const bool referrers = hit.format_code < 30 && (r.refer || r.rsite);
+    if (ref.empty()) {
+        if (referrers && !ignorebookmark_)
+            Add(r.refer, bytes, bytes_in, kNoReferrer, hit.time, flags);
+        return;
+    }
+    Memo* memo = MemoFor(r);
+    const std::size_t text_hash = memo ? TextMemo<ReferrerFacts>::Hash(ref) : 0;
+    ReferrerFacts* known = memo ? memo->referrers.Find(ref, text_hash) : nullptr;
+    ReferrerFacts worked;
+    if (!known || !known->HoldFor(r) || (referrers && !known->listed)) {
+        const bool complete = WorkOutReferrer(r, hit, worked);
+        known = &worked;
+        if (memo && complete)
+            if (ReferrerFacts* kept = memo->referrers.Store(ref, text_hash)) *kept = worked;
+    }
+    const ReferrerFacts& f = *known;
+    if (f.bookmark) return;
 
     // 16. Search phrase and engine.
-    if (!ref.empty() && (r.searchstr || r.searchsite) && search_phrase(ref, phrase_)) {
-        const int phrase_index = Add(r.searchstr, bytes, bytes_in, phrase_, hit.time, flags);
+    CountAt(r.searchstr, f.searchstr, bytes, bytes_in, hit.time, flags);
+    CountAt(r.searchsite, f.searchsite, bytes, bytes_in, hit.time, flags | kAddKeyRecord,
+            f.phrase_key);
+
+    // 17. Referrers, for web-server logs.
+    if (!referrers) return;
+    if (ignoreself_) {
+        if (multidomains_) {
+            const std::string_view own = hit.record->server;
+            if (!own.empty() && ref.substr(0, f.kept).find(own) != std::string_view::npos) return;
+        } else if (f.own_site) {
+            return;
+        }
+    }
+    CountAt(r.refer, f.refer, bytes, bytes_in, hit.time, flags);
+    CountAt(r.rsite, f.rsite, bytes, bytes_in, hit.time,
+            flags | (referhistory_ ? kAddDayRecord : 0));
+}
+
+bool HitAccounting::WorkOutReferrer(ReportStats& r, const PreparedHit& hit, ReferrerFacts& f) {
+    std::string_view ref = hit.record->referrer;
+    bool complete = true;
+    f.searchstr = PlaceIn(r.searchstr, -1);
+    f.searchsite = PlaceIn(r.searchsite, -1);
+    f.refer = PlaceIn(r.refer, -1);
+    f.rsite = PlaceIn(r.rsite, -1);
+    // A bookmark or local file gives neither a search nor a referrer.
+    if (ignorebookmark_ && ref.find("file:") != std::string_view::npos) {
+        f.bookmark = true;
+        f.listed = true;
+        return true;
+    }
+
+    // 16. Search phrase and engine.
+    if ((r.searchstr || r.searchsite) && search_phrase(ref, phrase_)) {
+        complete &= Place(r.searchstr, phrase_, f.searchstr);
         const std::string_view site = url_host(ref);
         if (r.searchsite && !IsNumericHost(site)) {
             // The phrase list has just hashed the phrase: its item holds that hash.
-            const std::uint32_t phrase_hash = phrase_index >= 0
-                                                  ? r.searchstr->Hash(phrase_index)
+            const std::uint32_t phrase_hash = f.searchstr.index >= 0
+                                                  ? r.searchstr->Hash(f.searchstr.index)
                                                   : r.searchstr ? r.searchstr->HashOf(phrase_)
                                                                 : r.searchsite->HashOf(phrase_);
-            Add(r.searchsite, bytes, bytes_in, site, hit.time, flags | kAddKeyRecord,
-                static_cast<int>(phrase_hash));
+            complete &= Place(r.searchsite, site, f.searchsite);
+            f.phrase_key = static_cast<int>(phrase_hash);
         }
     }
 
     // 17. Referrers, for web-server logs.
-    if (hit.format_code >= 30 || (!r.refer && !r.rsite)) return;
-    if (ref.empty()) {
-        if (!ignorebookmark_) Add(r.refer, bytes, bytes_in, kNoReferrer, hit.time, flags);
-        return;
-    }
+    if (hit.format_code >= 30 || (!r.refer && !r.rsite)) return complete;
+    f.listed = true;
     if (!usecgi_) ref = ref.substr(0, first_of(ref, "#$?"));
-    if (ignoreself_) {
-        const std::string_view own = multidomains_ ? hit.record->server : site_host_;
-        if (!own.empty() && ref.find(own) != std::string_view::npos) return;
+    f.kept = ref.size();
+    if (ignoreself_ && !multidomains_ && !site_host_.empty() &&
+        ref.find(site_host_) != std::string_view::npos) {
+        // Nothing is counted for it, and nothing needs placing.
+        f.own_site = true;
+        return complete;
+    }
+    if (ignoreself_ && multidomains_) {
+        // The site's own host is the hit's server: decided hit by hit, but a
+        // referrer that is skipped now must not be placed in the lists.
+        const std::string_view own = hit.record->server;
+        if (!own.empty() && ref.find(own) != std::string_view::npos) return false;
     }
     // The site begins the referrer: hashing it first, the referrer goes on from there.
     const std::string_view site = referrer_site(ref);
     const bool fold = options_.counting.ignorecase;
     const std::uint32_t site_hash = NameHash(site, fold);
     const std::uint32_t ref_hash = NameHashFrom(site_hash, ref.substr(site.size()), fold);
-    AddWithHash(r.refer, fold, ref_hash, bytes, bytes_in, ref, hit.time, flags);
-    AddWithHash(r.rsite, fold, site_hash, bytes, bytes_in, site, hit.time,
-                flags | (referhistory_ ? kAddDayRecord : 0));
+    complete &= PlaceHashed(r.refer, fold, ref_hash, ref, f.refer);
+    complete &= PlaceHashed(r.rsite, fold, site_hash, site, f.rsite);
+    return complete;
 }
 
 }  // namespace tallowick::engine

@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -41,6 +42,9 @@ class HitAccounting {
 public:
     // The settings must outlive the accounting and stay unchanged during the run.
     HitAccounting(const Settings& settings, const ReportOptions& options);
+    ~HitAccounting();
+    HitAccounting(const HitAccounting&) = delete;
+    HitAccounting& operator=(const HitAccounting&) = delete;
 
     // Account: steps 1 to 17 of one accepted hit into `report`, with the run's
     // totals. Failures of single lists (memory) are reported by the lists; the
@@ -54,11 +58,22 @@ private:
         std::string pattern;
         std::string name;
     };
+    // What earlier hits of a report worked out for its URLs, referrers and agents.
+    struct Memo;
+    struct UrlFacts;
+    struct UrlCount;
+    struct ReferrerFacts;
+    struct AgentFacts;
 
+    Memo* MemoFor(const ReportStats& r);
+    void AccountUrl(ReportStats& r, std::string_view url, UrlCount& out);
+    bool WorkOutUrl(ReportStats& r, std::string_view url, UrlFacts& facts, std::string_view& folder);
     void AccountAgent(ReportStats& r, std::string_view agent, int client_index, std::int64_t bytes,
                       std::int64_t bytes_in, double time, int flags);
+    bool WorkOutAgent(ReportStats& r, std::string_view agent, AgentFacts& facts);
     void AccountReferrer(ReportStats& r, const PreparedHit& hit, std::int64_t bytes,
                          std::int64_t bytes_in, int flags);
+    bool WorkOutReferrer(ReportStats& r, const PreparedHit& hit, ReferrerFacts& facts);
 
     const ReportOptions& options_;
     bool usecgi_;
@@ -77,6 +92,7 @@ private:
     std::string errurl_key_;
     std::string phrase_;
     std::array<char, 7> month_key_{};
+    std::vector<std::unique_ptr<Memo>> memos_;  // by report index
 };
 
 }  // namespace tallowick::engine

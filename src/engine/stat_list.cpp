@@ -1,6 +1,7 @@
 #include "engine/stat_list.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -58,6 +59,11 @@ int DepthRows(int statdepth) {
 }
 
 // ---- creation --------------------------------------------------------------
+
+std::uint64_t StatList::NewLayout() {
+    static std::atomic<std::uint64_t> next{1};
+    return next.fetch_add(1, std::memory_order_relaxed);
+}
 
 std::unique_ptr<StatList> StatList::Create(ReportStats* owner, int initialCapacity,
                                            const CountingOptions& options) {
@@ -198,6 +204,10 @@ int StatList::Lookup(std::string_view name, std::uint32_t hash) {
 
 int StatList::Add(std::string_view name) { return FindOrInsert(name); }
 
+int StatList::AddHashed(std::uint32_t hash, std::string_view name) {
+    return FindOrInsert(name, hash);
+}
+
 // Inlined into both adds: a call per hit and table costs more than the copy.
 [[gnu::always_inline]] inline int StatList::CountHit(int i, std::int64_t bytes,
                                                     std::int64_t bytesIn, double time, int flags,
@@ -239,6 +249,12 @@ int StatList::AddHit(std::int64_t bytes, std::int64_t bytesIn, std::string_view 
 int StatList::AddHashedHit(std::uint32_t hash, std::int64_t bytes, std::int64_t bytesIn,
                            std::string_view name, double time, int flags, int key) {
     return CountHit(FindOrInsert(name, hash), bytes, bytesIn, time, flags, key);
+}
+
+int StatList::AddHitAt(int index, std::int64_t bytes, std::int64_t bytesIn, double time,
+                       int flags, int key) {
+    if (index < 0 || index >= Count()) return -1;
+    return CountHit(index, bytes, bytesIn, time, flags, key);
 }
 
 void StatList::VisitTracking(StatItem& item, double time) {
@@ -404,6 +420,7 @@ int StatList::FindByHash(std::uint32_t hash) const { return index_.FindLowest(ha
 void StatList::Substitute(
     const std::function<std::optional<std::string_view>(std::string_view)>& fn) {
     if (!fn) return;
+    layout_ = NewLayout();
     for (StatItem& item : items_) {
         const std::optional<std::string_view> text = fn(item.name);
         if (!text) continue;
@@ -551,6 +568,7 @@ void StatList::SortBy(const ItemOrder& order) {
 }
 
 void StatList::RebuildIndex() {
+    layout_ = NewLayout();
     last_key_ = {};
     last_index_ = -1;
     index_.Clear();

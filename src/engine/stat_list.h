@@ -105,6 +105,8 @@ public:
     // not touched. -1 for an empty name or when the list cannot grow (the failure
     // is reported and the list keeps its contents).
     int Add(std::string_view name);
+    // Add for a name whose hash the caller has (see AddHashedHit).
+    int AddHashed(std::uint32_t hash, std::string_view name);
 
     // `AddHit`: Add, then count one request of bytes sent and bytesIn received,
     // and by flags (kAdd...): misc1, pages, errors, a TimeRec record under the
@@ -117,6 +119,15 @@ public:
     // name is not hashed again.
     int AddHashedHit(std::uint32_t hash, std::int64_t bytes, std::int64_t bytesIn,
                      std::string_view name, double time, int flags, int key = 0);
+
+    // AddHit for the item at index, which an earlier add of the same name
+    // returned while the list had its present Layout(). -1 outside the list.
+    int AddHitAt(int index, std::int64_t bytes, std::int64_t bytesIn, double time, int flags,
+                 int key = 0);
+    // A number that changes whenever items may have moved (a sort) or been
+    // renamed (Substitute), unique among all lists of the process: a position
+    // remembered with it stays good while it is unchanged.
+    std::uint64_t Layout() const { return layout_; }
 
     // AddValues (history database reader): AddHit without flags that sets timelast.
     int AddValues(std::string_view name, double bytes, double bytesIn, double timelast);
@@ -230,7 +241,9 @@ public:
     SessionRecList* SessionRecs(int index);
 
 private:
-    StatList(ReportStats* owner, const CountingOptions& options) : owner_(owner), options_(options) {}
+    StatList(ReportStats* owner, const CountingOptions& options)
+        : owner_(owner), options_(options), layout_(NewLayout()) {}
+    static std::uint64_t NewLayout();
 
     int FindOrInsert(std::string_view name);
     int FindOrInsert(std::string_view name, std::uint32_t hash);
@@ -254,6 +267,7 @@ private:
     bool hasSessionRecs_ = false;
     NameKind nameKind_ = kOwnedNames;
     bool newVisit_ = false;
+    std::uint64_t layout_;
     int capacity_ = 0;
     int increment_ = 0;
     int totalReq_ = 0;
