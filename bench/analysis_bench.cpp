@@ -1,9 +1,11 @@
 // Analysis speed: a generated combined log (1,000,000 lines by default, plain and
 // gzip) analysed by a whole batch run with the default settings, beside `wc -l`
 // and `zcat` on the same files in the same run. Each analysis runs in a child
-// process so that its peak memory (ru_maxrss) is its own.
+// process so that its peak memory (ru_maxrss) is its own. The run reads, counts
+// and groups the clients; the report pages and charts are written only with
+// --report (they take a fixed time, not one that grows with the log).
 //
-//   analysis_bench [lines] [work folder]
+//   analysis_bench [--report] [lines] [work folder]
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -13,6 +15,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <string_view>
 
 #include "app/run_job.h"
 #include "app/settings_file.h"
@@ -63,7 +66,7 @@ struct Result {
 
 // The analysis of one log in a child process: the child writes its figures into
 // a pipe, the parent reads them and the child's peak memory.
-Result analyse(const std::string& path) {
+Result analyse(const std::string& path, bool with_report) {
     int fds[2];
     if (pipe(fds) != 0) return {};
     const pid_t pid = fork();
@@ -72,7 +75,12 @@ Result analyse(const std::string& path) {
         close(fds[0]);
         Settings settings;
         app::ResetSettings(settings, true);
-        engine::AnalysisRun run(settings, {path}, app::default_run_hooks(settings));
+        engine::RunHooks hooks = app::default_run_hooks(settings);
+        if (!with_report) {
+            hooks.write_report = nullptr;
+            hooks.write_all = nullptr;
+        }
+        engine::AnalysisRun run(settings, {path}, std::move(hooks));
         const auto start = std::chrono::steady_clock::now();
         const int rc = run.Process();
         Result r;
@@ -112,6 +120,11 @@ void print_result(const char* what, const Result& r) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    const bool with_report = argc > 1 && std::string_view(argv[1]) == "--report";
+    if (with_report) {
+        --argc;
+        ++argv;
+    }
     const unsigned long lines = argc > 1 ? std::strtoul(argv[1], nullptr, 10) : 1000000;
     const fs::path dir =
         argc > 2 ? fs::path(argv[2]) : fs::temp_directory_path() / "tallowick-analysis-bench";
@@ -137,12 +150,13 @@ int main(int argc, char** argv) {
     std::printf("plain:\n");
     const Timing wc = time_command("wc -l " + plain);
     show("wc -l", wc);
-    const Result p = analyse(plain);
+    std::printf("report pages and charts: %s\n", with_report ? "written" : "not written");
+    const Result p = analyse(plain, with_report);
     print_result("analysis", p);
     std::printf("gzip:\n");
     const Timing zcat = time_command("zcat " + packed);
     show("zcat", zcat);
-    const Result g = analyse(packed);
+    const Result g = analyse(packed, with_report);
     print_result("analysis", g);
     if (p.ok && g.ok && zcat.wall > 0 && zcat.cpu > 0)
         std::printf("gzip analysis / zcat: %.2f wall, %.2f cpu\n", g.seconds / zcat.wall,

@@ -253,12 +253,13 @@ void HitAccounting::Account(ReportStats& r, const PreparedHit& hit, RunTotals& t
     // 3. The file key, and steps 4 to 11.
     std::string_view url = hit.url;
     if (url.empty() && proxy) url = rec.source;
+    Memo* memo = MemoFor(r);
     UrlCount counted;
     counted.flags = flags;
     counted.bytes = bytes;
     counted.bytes_in = bytes_in;
     counted.time = time;
-    if (!url.empty()) AccountUrl(r, url, counted);
+    if (!url.empty()) AccountUrl(r, memo, url, counted);
     flags = counted.flags;
     const bool page = counted.page;
     const int page_index = counted.page_index;
@@ -317,19 +318,19 @@ void HitAccounting::Account(ReportStats& r, const PreparedHit& hit, RunTotals& t
 
     // 15. Agent.
     if (!rec.agent.empty() && rec.agent.front() != '-')
-        AccountAgent(r, rec.agent, client_index, bytes, bytes_in, time, flags);
+        AccountAgent(r, memo, rec.agent, client_index, bytes, bytes_in, time, flags);
     flags &= ~kAddPage;
 
     // 16, 17. Search phrases and referrers.
-    AccountReferrer(r, hit, bytes, bytes_in, flags);
+    AccountReferrer(r, memo, hit, bytes, bytes_in, flags);
 }
 
 // ---- steps 4 to 11: the file, its page and download lists, folders, type ----
 
-void HitAccounting::AccountUrl(ReportStats& r, std::string_view url, UrlCount& out) {
+void HitAccounting::AccountUrl(ReportStats& r, Memo* memo, std::string_view url, UrlCount& out) {
     // Groups are matched on the folder hit by hit: such reports work out every URL.
     const bool grouped = r.groupdir && !groups_.empty();
-    Memo* memo = grouped ? nullptr : MemoFor(r);
+    if (grouped) memo = nullptr;
     const std::size_t text_hash = memo ? TextMemo<UrlFacts>::Hash(url) : 0;
     UrlFacts* known = memo ? memo->urls.Find(url, text_hash) : nullptr;
     UrlFacts worked;
@@ -458,11 +459,10 @@ bool HitAccounting::WorkOutUrl(ReportStats& r, std::string_view url, UrlFacts& f
 
 // ---- step 15: the agent ----------------------------------------------------
 
-void HitAccounting::AccountAgent(ReportStats& r, std::string_view agent, int client_index,
-                                 std::int64_t bytes, std::int64_t bytes_in, double time,
-                                 int flags) {
+void HitAccounting::AccountAgent(ReportStats& r, Memo* memo, std::string_view agent,
+                                 int client_index, std::int64_t bytes, std::int64_t bytes_in,
+                                 double time, int flags) {
     if (!r.oper && !r.browser && !r.robot) return;
-    Memo* memo = MemoFor(r);
     const std::size_t text_hash = memo ? TextMemo<AgentFacts, 512>::Hash(agent) : 0;
     AgentFacts* known = memo ? memo->agents.Find(agent, text_hash) : nullptr;
     AgentFacts worked;
@@ -514,8 +514,8 @@ bool HitAccounting::WorkOutAgent(ReportStats& r, std::string_view agent, AgentFa
 
 // ---- steps 16 and 17: search phrases and referrers -------------------------
 
-void HitAccounting::AccountReferrer(ReportStats& r, const PreparedHit& hit, std::int64_t bytes,
-                                    std::int64_t bytes_in, int flags) {
+void HitAccounting::AccountReferrer(ReportStats& r, Memo* memo, const PreparedHit& hit,
+                                    std::int64_t bytes, std::int64_t bytes_in, int flags) {
     const std::string_view ref = hit.record->referrer;
     const bool referrers = hit.format_code < 30 && (r.refer || r.rsite);
     if (ref.empty()) {
@@ -523,7 +523,6 @@ void HitAccounting::AccountReferrer(ReportStats& r, const PreparedHit& hit, std:
             Add(r.refer, bytes, bytes_in, kNoReferrer, hit.time, flags);
         return;
     }
-    Memo* memo = MemoFor(r);
     const std::size_t text_hash = memo ? TextMemo<ReferrerFacts>::Hash(ref) : 0;
     ReferrerFacts* known = memo ? memo->referrers.Find(ref, text_hash) : nullptr;
     ReferrerFacts worked;

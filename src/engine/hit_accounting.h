@@ -66,12 +66,12 @@ private:
     struct AgentFacts;
 
     Memo* MemoFor(const ReportStats& r);
-    void AccountUrl(ReportStats& r, std::string_view url, UrlCount& out);
+    void AccountUrl(ReportStats& r, Memo* memo, std::string_view url, UrlCount& out);
     bool WorkOutUrl(ReportStats& r, std::string_view url, UrlFacts& facts, std::string_view& folder);
-    void AccountAgent(ReportStats& r, std::string_view agent, int client_index, std::int64_t bytes,
-                      std::int64_t bytes_in, double time, int flags);
+    void AccountAgent(ReportStats& r, Memo* memo, std::string_view agent, int client_index,
+                      std::int64_t bytes, std::int64_t bytes_in, double time, int flags);
     bool WorkOutAgent(ReportStats& r, std::string_view agent, AgentFacts& facts);
-    void AccountReferrer(ReportStats& r, const PreparedHit& hit, std::int64_t bytes,
+    void AccountReferrer(ReportStats& r, Memo* memo, const PreparedHit& hit, std::int64_t bytes,
                          std::int64_t bytes_in, int flags);
     bool WorkOutReferrer(ReportStats& r, const PreparedHit& hit, ReferrerFacts& facts);
 

@@ -94,6 +94,15 @@ std::string_view status_name(int status) {
 }
 
 StatusInfo read_status(std::string_view status) {
+    // A plain number (nearly every status) holds neither word: no search then.
+    std::size_t digits = 0;
+    while (digits < status.size() && digits < 6 && status[digits] >= '0' && status[digits] <= '9')
+        ++digits;
+    if (digits == status.size() && digits > 0) {
+        int code = 0;
+        for (char c : status) code = code * 10 + (c - '0');
+        return {code, code > 304 || code == 206};
+    }
     if (status.find("OK") != std::string_view::npos) return {200, false};
     if (status.find("ERR") != std::string_view::npos) return {404, true};
     int code = 0;
