@@ -2,9 +2,15 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <optional>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "logs/tokens.h"
 
@@ -25,7 +31,9 @@ constexpr std::ptrdiff_t kMaxUserToDate = 128;
 
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
-std::string_view dash_empty(std::string_view s) { return s == "-" ? std::string_view{} : s; }
+bool is_dash(std::string_view s) { return s.size() == 1 && s[0] == '-'; }
+
+std::string_view dash_empty(std::string_view s) { return is_dash(s) ? std::string_view{} : s; }
 
 // Finds the quote that closes a quoted token opened before `from`. Quotes inside a
 // request or an agent are common ("GET /a"b", agents quoting their own names), so a
@@ -141,11 +149,26 @@ struct DayCache {
 };
 thread_local DayCache t_day_cache;
 
-LogDate common_line_date(std::string_view date, std::size_t colon) {
+// The day part against the cached one. Days are mostly 8 to 16 bytes long
+// ("10/Oct/2000"): those are compared as two overlapping words, not by a
+// library call.
+inline bool same_day(std::string_view day, const DayCache& cache) {
+    const std::size_t size = day.size();
+    if (size != cache.size) return false;
+    if (size < 8 || size > 16) return day == std::string_view(cache.text.data(), size);
+    std::uint64_t a0, a1, b0, b1;
+    std::memcpy(&a0, day.data(), 8);
+    std::memcpy(&a1, day.data() + size - 8, 8);
+    std::memcpy(&b0, cache.text.data(), 8);
+    std::memcpy(&b1, cache.text.data() + size - 8, 8);
+    return a0 == b0 && a1 == b1;
+}
+
+// A date whose day part is not the cached one: parsed, and cached when it can be.
+LogDate parse_common_line_date(std::string_view date, std::size_t colon) {
     if (colon == npos || colon > DayCache::kMaxDayText) return NormaliseLogDate(date);
     const std::string_view day = date.substr(0, colon);
     DayCache& cache = t_day_cache;
-    if (cache.valid && day == std::string_view(cache.text.data(), cache.size)) return cache.date;
     const LogDate parsed = NormaliseLogDate(date);
     // The result may stand for the next line only when all three parts of the
     // date lie before the colon; otherwise the time would take part in it.
@@ -159,9 +182,222 @@ LogDate common_line_date(std::string_view date, std::size_t colon) {
     return parsed;
 }
 
+// The date of a common line, `colon` being the position of its first ':'. Inline
+// for the quick look at the cache that nearly every line ends with.
+inline LogDate common_line_date(std::string_view date, std::size_t colon) {
+    const DayCache& cache = t_day_cache;
+    if (cache.valid && colon <= DayCache::kMaxDayText && same_day(date.substr(0, colon), cache))
+        return cache.date;
+    return parse_common_line_date(date, colon);
+}
+
+// The quick path reads lines of at least this many bytes (shorter ones cannot
+// have its shape anyway), so that find_either may look at sixteen at a time.
+constexpr std::size_t kMinQuickLine = 16;
+
+// The first position at or after `from` that holds A or B; the size of s when
+// none does. s has at least kMinQuickLine bytes. Sixteen bytes at a time where
+// the CPU has the instructions: a field of a line is too short for a library
+// search to pay for its call, and too long (urls, agents) for a byte loop.
+template <char A, char B = A>
+[[gnu::always_inline]] inline std::size_t find_either(std::string_view s, std::size_t from) {
+    const std::size_t n = s.size();
+    const char* d = s.data();
+#if defined(__SSE2__)
+    static_assert(kMinQuickLine >= 16);
+    auto matches = [](const char* at) {
+        const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
+        __m128i eq = _mm_cmpeq_epi8(x, _mm_set1_epi8(A));
+        if constexpr (A != B) eq = _mm_or_si128(eq, _mm_cmpeq_epi8(x, _mm_set1_epi8(B)));
+        return static_cast<unsigned>(_mm_movemask_epi8(eq));
+    };
+    if (from >= n) return n;
+    // Whole blocks up to the last one that ends inside s; then the last sixteen
+    // bytes of s, less those already looked at, so that nothing is read past the end.
+    const char* p = d + from;
+    const char* const last = d + n - 16;
+    for (; p < last; p += 16)
+        if (const unsigned m = matches(p)) return static_cast<std::size_t>(p - d + std::countr_zero(m));
+    if (const unsigned m = matches(last) >> (p - last))
+        return static_cast<std::size_t>(p - d + std::countr_zero(m));
+    return n;
+#else
+    for (; from < n; ++from)
+        if (d[from] == A || d[from] == B) return from;
+    return n;
+#endif
+}
+
+// Bytes that make the general splitter read a token its own way where one
+// begins (a space there is an empty field); the ordinary path takes none of them
+// at the start of a plain token.
+bool special_start(char c) { return c == ' ' || c == '"' || c == '[' || c == '<' || c == '`'; }
+
+// The end of a plain token at `from` when a space follows it; the line's size
+// when the token is not plain or ends the line. Ident and user are mostly "-".
+[[gnu::always_inline]] inline std::size_t spaced_token_end(std::string_view line, std::size_t from) {
+    const std::size_t n = line.size();
+    if (from >= n || special_start(line[from])) return n;
+    if (line[from] == '-' && from + 1 < n && line[from + 1] == ' ') return from + 1;
+    return find_either<' '>(line, from + 1);
+}
+
 }  // namespace
 
-LineResult ParseCommonLine(std::string_view line, HitRecord& hit) {
+namespace detail {
+
+// The ordinary shape, read straight along the line. Each test below stands for a
+// decision of the general splitter and closing_quote; where the line could make
+// them decide otherwise, this returns false and the general code reads it. Writes
+// to `hit` and the token table come only when the line is known to be a hit.
+bool ReadOrdinaryCommonLine(std::string_view line, HitRecord& hit) {
+    const std::size_t n = line.size();
+    const char* s = line.data();
+    // The bytes [b, e) of the line; every caller has b <= e <= n.
+    auto piece = [s](std::size_t b, std::size_t e) { return std::string_view(s + b, e - b); };
+
+    if (n < kMinQuickLine) return false;
+
+    // host ident user [date] ": plain tokens, single spaces. The host rule of the
+    // general splitter (longer is malformed) is left to it.
+    const std::size_t host_end = spaced_token_end(line, 0);
+    if (host_end >= n || host_end > kMaxHostLength) return false;
+    const std::size_t ident_end = spaced_token_end(line, host_end + 1);
+    if (ident_end >= n) return false;
+    const std::size_t user_end = spaced_token_end(line, ident_end + 1);
+    if (user_end + 1 >= n || s[user_end + 1] != '[') return false;
+    const std::size_t date_begin = user_end + 2;
+    std::size_t date_end = find_either<':', ']'>(line, date_begin);
+    std::size_t colon = npos;
+    if (date_end < n && s[date_end] == ':') {
+        colon = date_end - date_begin;
+        date_end = find_either<']'>(line, date_end + 1);
+    }
+    if (date_end + 2 >= n || s[date_end + 1] != ' ' || s[date_end + 2] != '"') return false;
+    const std::string_view host = piece(0, host_end);
+    const std::string_view ident = piece(host_end + 1, ident_end);
+    const std::string_view user = piece(ident_end + 1, user_end);
+    const std::string_view date = piece(date_begin, date_end);
+    // "- -" as user and date would make the general code take a leading server;
+    // such a line is not read here, as a date "-" never reads as a date.
+
+    // The request: up to three words, single spaces, up to the first quote, which
+    // must be the one closing_quote takes (a space and a digit or "-" after it).
+    const std::size_t request_begin = date_end + 3;
+    std::size_t request_end = find_either<' ', '"'>(line, request_begin);
+    if (request_end >= n || request_end == request_begin) return false;
+    const std::string_view method = piece(request_begin, request_end);
+    std::string_view url;
+    if (s[request_end] == ' ') {
+        const std::size_t url_begin = request_end + 1;
+        request_end = find_either<' ', '"'>(line, url_begin);
+        if (request_end >= n || request_end == url_begin) return false;
+        url = piece(url_begin, request_end);
+        if (s[request_end] == ' ') {
+            const std::size_t protocol_begin = request_end + 1;
+            request_end = find_either<' ', '"'>(line, protocol_begin);
+            if (request_end >= n || request_end == protocol_begin || s[request_end] != '"') return false;
+        }
+    }
+    if (request_end + 2 >= n || s[request_end + 1] != ' ' ||
+        !(is_digit(s[request_end + 2]) || s[request_end + 2] == '-'))
+        return false;
+
+    // Status, then bytes ("-" or digits), each followed by a space or the end.
+    const std::size_t status_begin = request_end + 2;
+    std::size_t status_end = status_begin + 1;
+    while (status_end < n && s[status_end] != ' ') ++status_end;
+    if (status_end + 1 >= n) return false;
+    const std::size_t bytes_begin = status_end + 1;
+    std::size_t bytes_end = bytes_begin;
+    std::uint64_t sum = 0;  // unsigned: past eighteen digits it wraps, and is not used
+    for (unsigned d; bytes_end < n && (d = static_cast<unsigned char>(s[bytes_end]) - '0') <= 9; ++bytes_end)
+        sum = sum * 10 + d;
+    std::int64_t bytes = static_cast<std::int64_t>(sum);
+    if (bytes_end == bytes_begin) {
+        if (s[bytes_begin] != '-') return false;
+        ++bytes_end;
+    } else if (bytes_end - bytes_begin > 18) {
+        bytes = leading_count(piece(bytes_begin, bytes_end));  // saturates
+    }
+
+    // "referrer" "agent" [field]: the referrer closes at its first quote, which
+    // must be followed by ` "`; the agent at its first, which must end the line or
+    // be followed by one plain field without quotes (closing_quote then finds no
+    // later quote and takes this one, unless a backslash escapes it).
+    std::string_view referrer, agent, trailing;
+    std::size_t count = 7;
+    if (bytes_end < n) {
+        if (s[bytes_end] != ' ' || bytes_end + 1 >= n || s[bytes_end + 1] != '"') return false;
+        const std::size_t referrer_begin = bytes_end + 2;
+        const std::size_t referrer_end = find_either<'"'>(line, referrer_begin);
+        if (referrer_end + 2 >= n || s[referrer_end + 1] != ' ' || s[referrer_end + 2] != '"')
+            return false;
+        const std::size_t agent_begin = referrer_end + 3;
+        const std::size_t agent_end = find_either<'"'>(line, agent_begin);
+        if (agent_end >= n) return false;
+        referrer = piece(referrer_begin, referrer_end);
+        agent = piece(agent_begin, agent_end);
+        count = 9;
+        if (agent_end + 1 < n) {
+            if (s[agent_end + 1] != ' ' || (agent_end > agent_begin && s[agent_end - 1] == '\\'))
+                return false;
+            const std::size_t field = agent_end + 2;
+            if (field >= n || special_start(s[field]) || find_either<' ', '"'>(line, field) != n)
+                return false;
+            trailing = piece(field, n);
+            count = 10;
+        }
+    }
+
+    const LogDate day = common_line_date(date, colon);
+    if (day.empty()) return false;
+
+    // The token table is read after this parser only by the player-line reader,
+    // and only after a hit without an agent: it gets the tokens, as the general
+    // splitter leaves them, only then. Otherwise it is left empty, which costs
+    // next to nothing from one such line to the next.
+    const std::string_view status = piece(status_begin, status_end);
+    TokenTable& tokens = line_tokens();
+    tokens.clear();
+    if (dash_empty(agent).empty()) {
+        tokens.push(host);
+        tokens.push(ident);
+        tokens.push(user);
+        tokens.push(date);
+        tokens.push(piece(request_begin, request_end));
+        tokens.push(status);
+        tokens.push(piece(bytes_begin, bytes_end));
+        if (count >= 9) {
+            tokens.push(referrer);
+            tokens.push(agent);
+        }
+        if (count == 10) tokens.push(trailing);
+    }
+
+    hit.date = day;
+    hit.time = colon == npos ? std::string_view{} : date.substr(colon + 1);
+    hit.status = dash_empty(status);
+    hit.client = dash_empty(host);
+    hit.url = dash_empty(url);
+    hit.agent = dash_empty(agent);
+    hit.referrer = dash_empty(referrer);
+    hit.user = !is_dash(user) && date.data() - user.data() <= kMaxUserToDate ? user : std::string_view{};
+    // The field after the agent names the server, as in the general code.
+    hit.server = !trailing.empty() && !is_dash(trailing) && static_cast<unsigned char>(trailing[0]) >= 0x20
+                     ? trailing
+                     : dash_empty(ident);
+    hit.method = dash_empty(method);
+    hit.source = {};
+    hit.extra = {};
+    hit.bytes = bytes;
+    hit.bytes_in = 0;
+    hit.time_taken = 0;
+    hit.extra_value = 0;
+    return true;
+}
+
+LineResult ParseCommonLineGeneral(std::string_view line, HitRecord& hit) {
     hit.clear();
     TokenTable& tokens = line_tokens();
     tokens.clear();
@@ -291,6 +527,13 @@ LineResult ParseCommonLine(std::string_view line, HitRecord& hit) {
             hit.server = last;
     }
     return LineResult::hit;
+}
+
+}  // namespace detail
+
+LineResult ParseCommonLine(std::string_view line, HitRecord& hit) {
+    if (detail::ReadOrdinaryCommonLine(line, hit)) return LineResult::hit;
+    return detail::ParseCommonLineGeneral(line, hit);
 }
 
 LogDate NormaliseLogDate(std::string_view text) {

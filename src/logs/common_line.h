@@ -12,9 +12,26 @@ namespace tallowick::logs {
 //   host ident user [date:time zone] "method url protocol" status bytes
 //   ["referrer" "agent"] [more fields]
 // into `hit` (cleared first). The texts of `hit` are views into `line`, which is
-// not modified. Returns hit, or malformed for a line that does not fit the layout;
-// the tokens of the line stay in line_tokens() for debug output.
+// not modified. Returns hit, or malformed for a line that does not fit the layout.
+// The tokens of the line stay in line_tokens() (ParseRealServerLine looks there
+// for the player), except after a hit with an agent: the ordinary lines that
+// the quick path reads leave the table empty then.
 LineResult ParseCommonLine(std::string_view line, HitRecord& hit);
+
+namespace detail {
+
+// The two halves of ParseCommonLine, apart for the tests that hold them against
+// each other. ReadOrdinaryCommonLine reads only the usual shape (plain host, ident
+// and user, [date], a request closed where the status follows, "referrer" "agent"
+// and at most one plain field after them) without the general token walk: true
+// when it read the line, which is then a hit with the very record that
+// ParseCommonLineGeneral gives (and its tokens when the agent is absent); false,
+// with `hit` and the token table in no defined state, for any other line.
+// ParseCommonLineGeneral reads every line.
+bool ReadOrdinaryCommonLine(std::string_view line, HitRecord& hit);
+LineResult ParseCommonLineGeneral(std::string_view line, HitRecord& hit);
+
+}  // namespace detail
 
 // NormaliseLogDate: reads a common-log date ("10/Oct/2000:13:55:36 -0700",
 // "10-10-2000", "2000.10.10", "Tue, 10 Oct 2000") and gives it as MM/DD/YYYY;
