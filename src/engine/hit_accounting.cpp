@@ -422,7 +422,7 @@ bool HitAccounting::WorkOutUrl(ReportStats& r, std::string_view url, UrlFacts& f
         // The file's hash is that of its key; a name that reports renamed
         // (Substitute, between interim reports) is hashed afresh.
         const StatItem& file = *r.url->Item(url_index);
-        const bool same_text = file.key.data() == stored.data() && file.key.size() == stored.size();
+        const bool same_text = file.key_text == stored.data() && file.key_length == stored.size();
         const std::uint32_t url_hash = r.url->Hash(url_index);
         auto place_file = [&](const std::unique_ptr<StatList>& list, bool wanted,
                               ListPlace& place) {

@@ -154,13 +154,14 @@ int StatList::FindOrInsert(std::string_view name, std::uint32_t hash) {
 }
 
 int StatList::Lookup(std::string_view name, std::uint32_t hash) {
+    if (name.size() > kMaxNameLength) return -1;
     const bool fold = options_.ignorecase;
     const int found = index_.Find(hash, [&](std::int32_t at, const char* key) {
-        return items_[static_cast<std::size_t>(at)].key.size() == name.size() &&
+        return items_[static_cast<std::size_t>(at)].key_length == name.size() &&
                SameName({key, name.size()}, name, fold);
     });
     if (found >= 0) {
-        last_key_ = items_[static_cast<std::size_t>(found)].key;
+        last_key_ = items_[static_cast<std::size_t>(found)].key();
         last_index_ = found;
         return found;
     }
@@ -182,22 +183,22 @@ int StatList::Lookup(std::string_view name, std::uint32_t hash) {
     } else {
         item.name = name;
     }
-    item.key = item.name;
+    item.key_text = item.name.data();
+    item.key_length = static_cast<std::uint16_t>(item.name.size());
     item.hash = hash;
     const int pos = Count();
     item.pos = pos;
     try {
-        if (hasTimeRecs_) item.timeRecs = std::make_unique<TimeRecList>();
         if (hasSessionRecs_) item.sessionRec = std::make_unique<SessionRecList>(hash, owner_);
     } catch (const std::bad_alloc&) {
         OutOfMemory({}, 0);
         return -1;
     }
     // Within the reserved capacity: no reallocation, no throw.
-    const char* item_key = item.key.data();
+    const char* item_key = item.key_text;
     items_.push_back(std::move(item));
     index_.Insert(hash, pos, item_key);
-    last_key_ = items_.back().key;
+    last_key_ = items_.back().key();
     last_index_ = pos;
     return pos;
 }
@@ -231,11 +232,11 @@ int StatList::AddHashed(std::uint32_t hash, std::string_view name) {
         totalPages_ += 1;
     }
     if (flags & kAddError) item.errors += 1;
-    if (hasTimeRecs_ && item.timeRecs) {
+    if (hasTimeRecs_) {
         if (flags & kAddDayRecord)
-            item.timeRecs->Add(static_cast<int>(time + 0.5), bytes);
+            item.timeRecs.Add(static_cast<int>(time + 0.5), bytes);
         else if (flags & kAddKeyRecord)
-            item.timeRecs->Add(key, bytes);
+            item.timeRecs.Add(key, bytes);
     }
     if (flags & kAddVisit) VisitTracking(item, time);
     return i;
@@ -334,7 +335,7 @@ int StatList::Merge(StatList& source, int index) {
     to.timelast = from.timelast;
     to.timetot = from.timetot;
     to.timefirst = from.timefirst;
-    if (from.timeRecs) to.timeRecs = std::move(from.timeRecs);
+    if (source.hasTimeRecs_) to.timeRecs = std::move(from.timeRecs);
     if (from.sessionRec) to.sessionRec = std::move(from.sessionRec);
     return i;
 }
@@ -573,7 +574,7 @@ void StatList::RebuildIndex() {
     last_index_ = -1;
     index_.Clear();
     for (std::size_t i = 0; i < items_.size(); ++i)
-        index_.Insert(items_[i].hash, static_cast<std::int32_t>(i), items_[i].key.data());
+        index_.Insert(items_[i].hash, static_cast<std::int32_t>(i), items_[i].key_text);
 }
 
 void StatList::Relink() {
@@ -584,7 +585,7 @@ void StatList::Relink() {
 
 TimeRecList* StatList::TimeRecs(int i) {
     auto* p = At(i);
-    return p ? p->timeRecs.get() : nullptr;
+    return p && hasTimeRecs_ ? &p->timeRecs : nullptr;
 }
 
 SessionRecList* StatList::SessionRecs(int i) {
@@ -598,32 +599,32 @@ void StatList::SortTimeRecs(int i, int selector) {
 
 int StatList::TimeRecCount(int i) const {
     auto* p = At(i);
-    return p && p->timeRecs ? p->timeRecs->Count() : 0;
+    return p && hasTimeRecs_ ? p->timeRecs.Count() : 0;
 }
 
 int StatList::TimeRecKey(int i, int r) const {
     auto* p = At(i);
-    return p && p->timeRecs ? p->timeRecs->Key(r) : -1;
+    return p && hasTimeRecs_ ? p->timeRecs.Key(r) : -1;
 }
 
 std::int64_t StatList::TimeRecSum(int i, int r) const {
     auto* p = At(i);
-    return p && p->timeRecs ? p->timeRecs->Sum(r) : -1;
+    return p && hasTimeRecs_ ? p->timeRecs.Sum(r) : -1;
 }
 
 int StatList::TimeRecCountAt(int i, int r) const {
     auto* p = At(i);
-    return p && p->timeRecs ? p->timeRecs->CountAt(r) : -1;
+    return p && hasTimeRecs_ ? p->timeRecs.CountAt(r) : -1;
 }
 
 std::int64_t StatList::TimeRecSumFor(int i, int key) const {
     auto* p = At(i);
-    return p && p->timeRecs ? p->timeRecs->SumFor(key) : -1;
+    return p && hasTimeRecs_ ? p->timeRecs.SumFor(key) : -1;
 }
 
 int StatList::TimeRecCountFor(int i, int key) const {
     auto* p = At(i);
-    return p && p->timeRecs ? p->timeRecs->CountFor(key) : -1;
+    return p && hasTimeRecs_ ? p->timeRecs.CountFor(key) : -1;
 }
 
 }  // namespace tallowick::engine

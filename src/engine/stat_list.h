@@ -55,27 +55,36 @@ struct CountingOptions {
 // 8 to 12 (code - 7) x 100, from 13 up the code itself.
 int DepthRows(int statdepth);
 
+// The longest name a list takes: names come from log lines of at most 10,239
+// characters, so this is never reached by a log.
+inline constexpr std::size_t kMaxNameLength = 0xFFFF;
+
 // One array element. Counters start at zero. Two cache lines: the first holds
-// what every add reads and writes, the second what visit tracking and reports use.
+// what every add reads and writes, the second what visit tracking, the record
+// lists and reports use.
 struct alignas(64) StatItem {
-    std::string_view key;   // the name the item is found by (the first name added)
+    // The name the item is found by (the first name added).
+    std::string_view key() const { return {key_text, key_length}; }
+
+    const char* key_text = nullptr;
     std::uint32_t hash = 0;
     std::int32_t req = 0;
     std::int32_t misc1 = 0;  // flag-1 hits; reset when a visit starts
     std::int32_t pages = 0;
     std::int32_t errors = 0;
+    std::uint16_t key_length = 0;
     std::int8_t misc2 = 0;   // small per-list value (a client's last browser, a system's family)
     std::int8_t misc3 = 0;   // second one (a client's last operating system)
     double bytes = 0;
     double bytesin = 0;
-
     std::string_view name;  // what reports show; Substitute may change it
+
     std::int32_t pos = 0;   // index in the array; rewritten by Relink
     std::int32_t visits = 0;
     double timein = 0;    // start of the current visit, days
     double timelast = 0;  // last hit, days
     double timetot = 0;   // time online, days
-    std::unique_ptr<TimeRecList> timeRecs;       // when the list hasTimeRecs
+    TimeRecList timeRecs;  // used when the list hasTimeRecs
     std::unique_ptr<SessionRecList> sessionRec;  // when the list hasSessionRecs
     double timefirst = 0;  // start of the first visit, days (visitor measures)
 };
@@ -102,8 +111,8 @@ public:
     StatList& operator=(const StatList&) = delete;
 
     // Add: the index of the item with this name, inserted when new. Counters are
-    // not touched. -1 for an empty name or when the list cannot grow (the failure
-    // is reported and the list keeps its contents).
+    // not touched. -1 for an empty name, a name over kMaxNameLength, or when the
+    // list cannot grow (the failure is reported and the list keeps its contents).
     int Add(std::string_view name);
     // Add for a name whose hash the caller has (see AddHashedHit).
     int AddHashed(std::uint32_t hash, std::string_view name);

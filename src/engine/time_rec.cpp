@@ -1,6 +1,9 @@
 #include "engine/time_rec.h"
 
 #include <algorithm>
+#include <cstdint>
+#include <memory>
+#include <new>
 
 #include "base/status.h"
 
@@ -20,16 +23,21 @@ int TimeRecList::AddSearched(int key, std::int64_t value) {
         records_[i].count += 1;
         return i;
     }
-    if (count_ >= Capacity()) {
-        const std::size_t grown = records_.size() + kGrowth;
-        try {
-            records_.resize(grown);
-        } catch (const std::bad_alloc&) {
+    if (count_ >= capacity_) {
+        const std::size_t grown = static_cast<std::size_t>(capacity_) + kGrowth;
+        void* memory = ::operator new(grown * sizeof(TimeRecord), std::nothrow);
+        if (memory == nullptr || grown > static_cast<std::size_t>(INT32_MAX)) {
+            ::operator delete(memory);
             OutOfMemory("TimeRec Failed to Add", static_cast<long>(grown * sizeof(TimeRecord)));
             return -1;
         }
+        auto* records = static_cast<TimeRecord*>(memory);
+        std::uninitialized_copy_n(records_.get(), count_, records);
+        std::uninitialized_value_construct_n(records + count_, grown - count_);
+        records_.reset(records);
+        capacity_ = static_cast<std::int32_t>(grown);
     }
-    records_[count_] = TimeRecord{key, value, 1};
+    records_[count_] = TimeRecord{key, 1, value};
     return count_++;
 }
 
@@ -52,12 +60,13 @@ void TimeRecList::SetCountAt(int index, int count) {
 }
 
 void TimeRecList::Sort(int selector) {
-    auto end = records_.begin() + count_;
+    TimeRecord* begin = records_.get();
+    TimeRecord* end = begin + count_;
     if (selector == 1)
-        std::stable_sort(records_.begin(), end,
+        std::stable_sort(begin, end,
                          [](const TimeRecord& a, const TimeRecord& b) { return a.sum > b.sum; });
     else
-        std::stable_sort(records_.begin(), end, [](const TimeRecord& a, const TimeRecord& b) {
+        std::stable_sort(begin, end, [](const TimeRecord& a, const TimeRecord& b) {
             return a.count > b.count;
         });
 }

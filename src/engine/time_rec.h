@@ -3,23 +3,35 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <span>
-
-#include "engine/table_storage.h"
 
 namespace tallowick::engine {
 
 struct TimeRecord {
     std::int32_t key = 0;    // a day number or a small key chosen by the caller
+    std::int32_t count = 0;  // number of adds
     // 64-bit: a busy client moves more than 2 GiB in a day.
     std::int64_t sum = 0;
-    std::int32_t count = 0;  // number of adds
 };
 
 // `TimeRec` list: a small array searched linearly, grown 8 records at a time.
+// Sixteen bytes, so that a counting-table item holds its list itself.
 class TimeRecList {
 public:
     static constexpr int kGrowth = 8;
+
+    TimeRecList() = default;
+    TimeRecList(TimeRecList&& other) noexcept { *this = std::move(other); }
+    TimeRecList& operator=(TimeRecList&& other) noexcept {
+        if (this != &other) {
+            records_ = std::move(other.records_);
+            count_ = other.count_;
+            capacity_ = other.capacity_;
+            other.count_ = other.capacity_ = 0;
+        }
+        return *this;
+    }
 
     // Adds value under key: an existing record gets sum += value and count += 1,
     // otherwise {key, value, 1} is appended. Returns the record's index, or -1
@@ -39,8 +51,8 @@ public:
     }
 
     int Count() const { return count_; }
-    int Capacity() const { return static_cast<int>(records_.size()); }
-    std::span<const TimeRecord> Records() const { return {records_.data(), std::size_t(count_)}; }
+    int Capacity() const { return capacity_; }
+    std::span<const TimeRecord> Records() const { return {records_.get(), std::size_t(count_)}; }
 
     // By index: -1 outside the allocated records (records between Count() and
     // Capacity() are zero).
@@ -62,8 +74,13 @@ private:
     int IndexOf(int key) const;
     bool InRange(int index) const { return index >= 0 && index < Capacity(); }
 
-    detail::TryVector<TimeRecord> records_;  // size() is the capacity
-    int count_ = 0;
+    struct Free {
+        void operator()(TimeRecord* records) const { ::operator delete(records); }
+    };
+    std::unique_ptr<TimeRecord[], Free> records_;  // capacity_ records, zero past count_
+    std::int32_t count_ = 0;
+    std::int32_t capacity_ = 0;
 };
+static_assert(sizeof(TimeRecList) == 16);
 
 }  // namespace tallowick::engine

@@ -322,7 +322,7 @@ void write_closing_row(OutputWriter& out, std::span<const Column> columns, const
 // records, keyed by the phrase's name hash in the search-string list.
 void write_sub_table(OutputWriter& out, const engine::ReportStats& report, const StatItem& engine,
                      const TableOptions& options) {
-    const engine::TimeRecList* records = engine.timeRecs.get();
+    const engine::TimeRecList* records = &engine.timeRecs;
     const StatList* phrases = report.searchstr.get();
     const int count = records ? records->Count() : 0;
     std::vector<engine::TimeRecord> sorted;

@@ -365,8 +365,8 @@ TEST(HitAccounting, ListsFedOneTextKeepItsHashUnderEitherCaseRule) {
         EXPECT_EQ(ReqOf(r.down, "/Pack.zip"), ignorecase ? 2 : 1) << ignorecase;
         t.report().ForEachList([&](std::string_view section, StatList& list) {
             for (const StatItem& item : list.Items()) {
-                EXPECT_EQ(item.hash, list.HashOf(item.key)) << section << " " << item.key;
-                EXPECT_GE(list.FindByHash(item.hash), 0) << section << " " << item.key;
+                EXPECT_EQ(item.hash, list.HashOf(item.key())) << section << " " << item.key();
+                EXPECT_GE(list.FindByHash(item.hash), 0) << section << " " << item.key();
             }
         });
     }

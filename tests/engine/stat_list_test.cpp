@@ -384,7 +384,7 @@ TEST(StatList, MergeTakesOverItemsOfAnotherList) {
 
     // The day records moved with the item.
     EXPECT_EQ(target->TimeRecSumFor(ta, static_cast<int>(day + 0.5)), 500);
-    EXPECT_EQ(source->TimeRecs(a), nullptr);
+    EXPECT_EQ(source->TimeRecCount(a), 0);
 
     EXPECT_EQ(target->Merge(*target, 0), -1);
     EXPECT_EQ(target->Merge(*source, 5), -1);
