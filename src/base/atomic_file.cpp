@@ -7,22 +7,11 @@
 #include <cerrno>
 #include <cstring>
 
+#include "base/unique_fd.h"
+
 namespace tallowick {
 
 namespace {
-
-class Fd {
-public:
-    explicit Fd(int fd) : fd_(fd) {}
-    ~Fd() { if (fd_ >= 0) ::close(fd_); }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    int get() const { return fd_; }
-    int release() { int fd = fd_; fd_ = -1; return fd; }
-
-private:
-    int fd_;
-};
 
 std::string reason(const std::filesystem::path& path, int err) {
     return path.string() + ": " + std::strerror(err);
@@ -33,7 +22,7 @@ std::string reason(const std::filesystem::path& path, int err) {
 bool write_file_atomically(const std::filesystem::path& path, std::string_view content,
                            std::string& error) {
     std::string temp = path.string() + ".tmpXXXXXX";
-    Fd fd(::mkstemp(temp.data()));
+    UniqueFd fd(::mkstemp(temp.data()));
     if (fd.get() < 0) {
         error = reason(path, errno);
         return false;

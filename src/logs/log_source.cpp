@@ -1,7 +1,9 @@
 #include "logs/log_source.h"
 
 #include <curl/curl.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <zlib.h>
 
 #include <algorithm>
@@ -15,6 +17,7 @@
 #include <vector>
 
 #include "base/status.h"
+#include "base/unique_fd.h"
 #include "logs/log_list.h"
 
 namespace tallowick::logs {
@@ -295,9 +298,12 @@ std::string gz_error_text(gzFile_s* gz, const std::string& name) {
 // one. It owns every zlib call on the file from its start until it finishes.
 class InflateAhead {
 public:
-    InflateAhead(gzFile_s* gz, std::string name, std::size_t block)
-        : gz_(gz), name_(std::move(name)) {
-        for (Block& b : blocks_) b.data.resize(block);
+    // zlib copies the last 32 KB of every read into its window: large reads
+    // make that a small share of the work.
+    static constexpr std::size_t kBlock = 262144;
+
+    InflateAhead(gzFile_s* gz, std::string name) : gz_(gz), name_(std::move(name)) {
+        for (Block& b : blocks_) b.data.resize(kBlock);
         thread_ = std::thread([this] { run(); });
     }
     ~InflateAhead() {
@@ -391,15 +397,11 @@ private:
 
 // The uncompressed size that a gzip file records in its last four bytes (modulo
 // 4 GiB): close enough for the progress report.
-std::uint64_t content_size(const std::string& path, std::uint64_t file_size) {
-    if (file_size < 18) return file_size;
-    std::FILE* f = std::fopen(path.c_str(), "rb");
-    if (!f) return file_size;
-    unsigned char head[2] = {0, 0}, tail[4] = {0, 0, 0, 0};
-    bool gzip = std::fread(head, 1, 2, f) == 2 && head[0] == 0x1f && head[1] == 0x8b &&
-                std::fseek(f, -4, SEEK_END) == 0 && std::fread(tail, 1, 4, f) == 4;
-    std::fclose(f);
-    if (!gzip) return file_size;
+std::uint64_t content_size(int fd, std::uint64_t file_size, bool gzip) {
+    unsigned char tail[4] = {0, 0, 0, 0};
+    if (!gzip || file_size < 18 ||
+        ::pread(fd, tail, 4, static_cast<off_t>(file_size - 4)) != 4)
+        return file_size;
     return tail[0] | (tail[1] << 8) | (tail[2] << 16) | (static_cast<std::uint64_t>(tail[3]) << 24);
 }
 
@@ -407,6 +409,8 @@ std::uint64_t content_size(const std::string& path, std::uint64_t file_size) {
 
 struct LogSource::Impl {
     std::string name;
+    UniqueFd plain;  // a local log that is not compressed
+    std::string plain_error;
     GzFile gz;
     // Declared after gz, so that the thread has ended before the file closes.
     std::unique_ptr<InflateAhead> ahead;
@@ -426,6 +430,7 @@ struct LogSource::Impl {
         char* dst = buffer.data() + fill;
         if (net) return net->read(dst, want);
         if (ahead) return ahead->read(dst, want);
+        if (plain) return read_plain(dst, want);
         int got = gzread(gz.get(), dst, static_cast<unsigned>(want));
         if (got > 0) return got;
         int err = Z_OK;
@@ -434,9 +439,20 @@ struct LogSource::Impl {
         return (got < 0 || (err != Z_OK && err != Z_STREAM_END)) ? -1 : 0;
     }
 
+    long read_plain(char* dst, std::size_t want) {
+        for (;;) {
+            const ssize_t got = ::read(plain.get(), dst, want);
+            if (got >= 0) return static_cast<long>(got);
+            if (errno == EINTR) continue;
+            plain_error = std::strerror(errno);
+            return -1;
+        }
+    }
+
     std::string read_error() const {
         if (net) return net->error();
         if (ahead) return ahead->error();
+        if (plain) return plain_error;
         return gz_error_text(gz.get(), name);
     }
 };
@@ -446,7 +462,7 @@ LogSource::~LogSource() = default;
 LogSource::LogSource(LogSource&&) noexcept = default;
 LogSource& LogSource::operator=(LogSource&&) noexcept = default;
 
-bool LogSource::is_open() const { return impl_ && (impl_->gz || impl_->net); }
+bool LogSource::is_open() const { return impl_ && (impl_->plain || impl_->gz || impl_->net); }
 bool LogSource::remote() const { return impl_ && impl_->net; }
 const std::string& LogSource::name() const {
     static const std::string none;
@@ -510,24 +526,39 @@ std::optional<LogSource> OpenLog(std::string_view name, std::uint64_t* size,
         s.block = LogSource::kRemoteBlock;
     } else {
         s.name = std::move(expanded);
-        s.gz.reset(gzopen(s.name.c_str(), "rb"));
         struct stat st {};
-        if (!s.gz || ::stat(s.name.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) {
+        UniqueFd fd(::open(s.name.c_str(), O_RDONLY | O_CLOEXEC));
+        if (!fd || ::fstat(fd.get(), &st) != 0 || S_ISDIR(st.st_mode)) {
             ShowError(format("Cannot open log file '%s'\n", s.name));
             return std::nullopt;
         }
-        // zlib reads (plain files) and inflates (gzip) straight into our block
-        // only when a read asks for at least its input size, or twice it:
-        // half a block spares a copy of every byte through its own buffer.
-        gzbuffer(s.gz.get(), LogSource::kLocalBlock / 2);
         s.block = LogSource::kLocalBlock;
-        if (size) *size = content_size(s.name, static_cast<std::uint64_t>(st.st_size));
-        // Plain files are read as they are: only compressed ones are worth a thread.
-        if (gzdirect(s.gz.get()) == 0) {
-            try {
-                s.ahead = std::make_unique<InflateAhead>(s.gz.get(), s.name, s.block);
-            } catch (const std::exception&) {
-                // No thread to be had: the file is unpacked as it is read.
+        unsigned char magic[2] = {};
+        const ssize_t head = ::pread(fd.get(), magic, 2, 0);
+        const bool gzip = head == 2 && magic[0] == 0x1f && magic[1] == 0x8b;
+        if (size) *size = content_size(fd.get(), static_cast<std::uint64_t>(st.st_size), gzip);
+        if (head >= 0 && !gzip) {
+            // Plain files are read straight into our block: zlib's transparent
+            // reading would copy every byte through a buffer of its own.
+            s.plain = std::move(fd);
+        } else {
+            // A gzip file, or one that cannot be looked into first (a pipe),
+            // which zlib reads as it is when it is not compressed.
+            s.gz.reset(gzdopen(fd.get(), "rb"));
+            if (!s.gz) {
+                ShowError(format("Cannot open log file '%s'\n", s.name));
+                return std::nullopt;
+            }
+            fd.release();  // gzclose closes it
+            // zlib inflates straight into our block only when a read asks for at
+            // least twice its input size.
+            gzbuffer(s.gz.get(), LogSource::kLocalBlock / 2);
+            if (gzdirect(s.gz.get()) == 0) {
+                try {
+                    s.ahead = std::make_unique<InflateAhead>(s.gz.get(), s.name);
+                } catch (const std::exception&) {
+                    // No thread to be had: the file is unpacked as it is read.
+                }
             }
         }
     }
@@ -603,6 +634,7 @@ void CloseLog(LogSource& source) {
     source.impl_->net.reset();
     source.impl_->ahead.reset();
     source.impl_->gz.reset();
+    source.impl_->plain.reset();
     source.impl_->buffer = {};
 }
 

@@ -19,7 +19,7 @@ struct LogNameContext;
 class LogSource {
 public:
     // Blocks read at a time from local files and from the network.
-    static constexpr std::size_t kLocalBlock = 131072;
+    static constexpr std::size_t kLocalBlock = 65536;
     static constexpr std::size_t kRemoteBlock = 16384;
     // The first read of a source is short, so that format detection starts early.
     static constexpr std::size_t kPrimeBlock = 2048;

@@ -2,8 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <filesystem>
+#include <fstream>
 #include <random>
+#include <thread>
 
 #include "logs/log_list.h"
 #include "logs/reader_helpers.h"
@@ -14,6 +18,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using tallowick::test::TempDir;
+using tallowick::test::read_file;
 using tallowick::test::write_file;
 using namespace tallowick::logs::test;
 
@@ -68,7 +73,7 @@ TEST(LogSource, DeliversLinesAsTheyAreWritten) {
 
 TEST(LogSource, GzipAndPlainGiveTheSameLinesAcrossBlocks) {
     TempDir dir;
-    const std::string text = varied_text(4000, 7);   // several 128 KiB blocks
+    const std::string text = varied_text(4000, 7);   // several blocks
     ASSERT_GT(text.size(), 4 * LogSource::kLocalBlock);
     write_file(dir / "a.log", text);
     write_gzip(dir / "a.log.gz", text);
@@ -83,6 +88,29 @@ TEST(LogSource, GzipAndPlainGiveTheSameLinesAcrossBlocks) {
     EXPECT_EQ(plain.lines, expected_lines(text));
     EXPECT_EQ(gzip.lines, plain.lines);
     EXPECT_EQ(gzip.bytes_read, text.size());
+}
+
+TEST(LogSource, ReadsPlainAndGzipLogsFromAPipe) {
+    // A pipe cannot be looked into before it is read: zlib decides what it holds.
+    TempDir dir;
+    const std::string text = varied_text(600, 11);
+    write_gzip(dir / "packed.gz", text);
+    const std::string packed = read_file(dir / "packed.gz");
+    for (const std::string* content : {&text, &packed}) {
+        SCOPED_TRACE(content == &text ? "plain" : "gzip");
+        const fs::path fifo = dir / "pipe.log";
+        fs::remove(fifo);
+        ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+        std::thread writer([&] {
+            std::ofstream out(fifo, std::ios::binary);  // waits for the reader
+            out.write(content->data(), static_cast<std::streamsize>(content->size()));
+        });
+        ReadResult r = read_log(fifo.string());
+        writer.join();
+        EXPECT_TRUE(r.opened);
+        EXPECT_FALSE(r.failed);
+        EXPECT_EQ(r.lines, expected_lines(text));
+    }
 }
 
 TEST(LogSource, DamagedGzipGivesTheLinesBeforeTheDamageAndAnError) {
