@@ -214,6 +214,11 @@ void HitAccounting::Account(ReportStats& r, const PreparedHit& hit, RunTotals& t
     const logs::HitRecord& rec = *hit.record;
     const double time = hit.time;
     const bool proxy = r.mode == kProxyMode;
+    // The client list is the large one: its index is fetched while the file's
+    // lists are worked on.
+    const std::string_view client_key =
+        (!ignoreusernames_ && !rec.user.empty()) ? rec.user : hit.client;
+    const std::uint32_t client_hash = r.client ? r.client->PrefetchName(client_key) : 0;
 
     // 1. Bytes; a POST or PUT carries its bytes to the server.
     std::int64_t bytes = rec.bytes < 0 ? 0 : rec.bytes;
@@ -264,35 +269,10 @@ void HitAccounting::Account(ReportStats& r, const PreparedHit& hit, RunTotals& t
     const bool page = counted.page;
     const int page_index = counted.page_index;
 
-    // 12. The client, with its visits; entry pages.
-    const std::string_view client_key =
-        (!ignoreusernames_ && !rec.user.empty()) ? rec.user : hit.client;
-    int client_flags = kAddVisit | (flags & (kAddError | kAddPage));
-    if (r.client && r.client->HasTimeRecs()) client_flags |= kAddDayRecord;
-    const int client_index = Add(r.client, bytes, bytes_in, client_key, time, client_flags);
-    if (client_index >= 0 && r.client->HasSessionRecs())
-        track_session(r, client_index, {time, bytes, bytes_in, page, counted.url_hash});
-    if (client_index >= 0 && page) {
-        if (page_index >= 0 && r.client->NewVisit())
-            r.pages->SetPages(page_index, r.pages->Pages(page_index) + 1);
-        if (status.error && err_index >= 0) r.err->AddPages(err_index, 1);
-    }
-
-    // 13. Proxy sources and protocols.
-    if (proxy) {
-        Add(r.src, bytes, bytes_in, rec.source, time, flags);
-        const int protocol = proxy_protocol(rec.extra.empty() ? rec.method : rec.extra);
-        if (r.prot) r.prot->AddHit(bytes, bytes_in, protocol_name(protocol), time, flags);
-        if (page_index >= 0) r.pages->SetMisc2(page_index, protocol);
-        if (StatList* list = ProtocolClients(r, options_, protocol)) {
-            if (client_index >= 0 &&
-                list->Options().ignorecase == r.client->Options().ignorecase)
-                list->AddHashedHit(r.client->Hash(client_index), bytes, bytes_in, client_key,
-                                   time, 0);
-            else
-                list->AddHit(bytes, bytes_in, client_key, time, 0);
-        }
-    }
+    // The client's item, and then its day record, are fetched from memory while
+    // the lists that do not depend on the client count: the time buckets, then
+    // the agent. Each list still counts the hit exactly once.
+    if (r.client) r.client->PrefetchItem(client_hash);
 
     // 14. Time buckets.
     const int hour = HourOf(rec.time);
@@ -316,9 +296,43 @@ void HitAccounting::Account(ReportStats& r, const PreparedHit& hit, RunTotals& t
         }
     }
 
+    // 12, first half: the client's item (the agent marks it).
+    const int client_index = r.client ? r.client->AddHashed(client_hash, client_key) : -1;
+    if (client_index >= 0) r.client->PrefetchRecords(client_index);
+
     // 15. Agent.
     if (!rec.agent.empty() && rec.agent.front() != '-')
         AccountAgent(r, memo, rec.agent, client_index, bytes, bytes_in, time, flags);
+
+    // 12. The client, with its visits; entry pages.
+    if (client_index >= 0) {
+        int client_flags = kAddVisit | (flags & (kAddError | kAddPage));
+        if (r.client->HasTimeRecs()) client_flags |= kAddDayRecord;
+        r.client->AddHitAt(client_index, bytes, bytes_in, time, client_flags);
+        if (client_flags & kAddError) r.client->AddTotalErrors(1);
+        if (r.client->HasSessionRecs())
+            track_session(r, client_index, {time, bytes, bytes_in, page, counted.url_hash});
+        if (page) {
+            if (page_index >= 0 && r.client->NewVisit())
+                r.pages->SetPages(page_index, r.pages->Pages(page_index) + 1);
+            if (status.error && err_index >= 0) r.err->AddPages(err_index, 1);
+        }
+    }
+
+    // 13. Proxy sources and protocols.
+    if (proxy) {
+        Add(r.src, bytes, bytes_in, rec.source, time, flags);
+        const int protocol = proxy_protocol(rec.extra.empty() ? rec.method : rec.extra);
+        if (r.prot) r.prot->AddHit(bytes, bytes_in, protocol_name(protocol), time, flags);
+        if (page_index >= 0) r.pages->SetMisc2(page_index, protocol);
+        if (StatList* list = ProtocolClients(r, options_, protocol)) {
+            if (client_index >= 0 &&
+                list->Options().ignorecase == r.client->Options().ignorecase)
+                list->AddHashedHit(client_hash, bytes, bytes_in, client_key, time, 0);
+            else
+                list->AddHit(bytes, bytes_in, client_key, time, 0);
+        }
+    }
     flags &= ~kAddPage;
 
     // 16, 17. Search phrases and referrers.

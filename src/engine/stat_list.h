@@ -215,6 +215,29 @@ public:
 
     // The hash this list gives a name (folded when ignorecase is on).
     std::uint32_t HashOf(std::string_view name) const { return NameHash(name, options_.ignorecase); }
+    // HashOf(name), with the index memory that adding the name will read
+    // fetched meanwhile: for a large list, hashed early and added later.
+    std::uint32_t PrefetchName(std::string_view name) const {
+        const std::uint32_t hash = HashOf(name);
+        index_.Prefetch(hash);
+        return hash;
+    }
+    // Then, some work later, the item and name that adding the name will read.
+    void PrefetchItem(std::uint32_t hash) const {
+        const char* text = nullptr;
+        const std::int32_t at = index_.FirstWithHash(hash, &text);
+        if (at < 0) return;
+        const StatItem* item = &items_[static_cast<std::size_t>(at)];
+        __builtin_prefetch(item, 1);
+        __builtin_prefetch(reinterpret_cast<const char*>(item) + 64, 1);
+        __builtin_prefetch(text);
+    }
+    // And once the item is there, the day record its next add reaches.
+    void PrefetchRecords(int index) const {
+        if (index < 0 || index >= Count()) return;
+        const auto records = items_[static_cast<std::size_t>(index)].timeRecs.Records();
+        if (!records.empty()) __builtin_prefetch(&records.back(), 1);
+    }
     // FindByHash: the first item (lowest index) with this hash, or -1.
     int FindByHash(std::uint32_t hash) const;
 
