@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <array>
+#include <memory>
+#include <utility>
 
 #include "base/status.h"
 #include "engine/report_stats.h"
@@ -164,22 +166,58 @@ void group_clients(StatList& clients, const ClientLists& lists, const SettingsLi
 
 namespace {
 
+// The report's derived lists beside their settled partners.
+using GroupSlots = std::array<std::pair<std::unique_ptr<StatList>*, std::unique_ptr<StatList>*>, 5>;
+
+GroupSlots group_slots(ReportStats& r) {
+    auto& s = r.settled_groups;
+    return {{{&r.user, &s.user},
+             {&r.government, &s.government},
+             {&r.org, &s.org},
+             {&r.domain, &s.domain},
+             {&r.region, &s.region}}};
+}
+
+// Gives each derived list of the report its settled partner, empty at first.
+bool make_settled(ReportStats& r) {
+    for (auto [live, settled] : group_slots(r)) {
+        if (!*live || *settled) continue;
+        *settled = (*live)->EmptyLike();
+        if (!*settled) return false;
+    }
+    return true;
+}
+
 ClientLists lists_of(ReportStats& r) {
     return ClientLists{r.user.get(), r.government.get(), r.org.get(), r.domain.get(),
                        r.region.get()};
 }
 
+ClientLists settled_lists_of(ReportStats& r) {
+    auto& s = r.settled_groups;
+    return ClientLists{s.user.get(), s.government.get(), s.org.get(), s.domain.get(),
+                       s.region.get()};
+}
+
 }  // namespace
 
 int group_report_clients(ReportStats& r, const SettingsList& orgmap) {
-    // The lasting tally stays as it is: grouping may run again (daemon cycles),
-    // and the clients still in the list are counted afresh each time.
+    // The lasting tally and the settled lists stay as they are: grouping may run
+    // again (daemon cycles), and the clients still in the list are counted
+    // afresh each time.
     VisitorTally tally;
     try {
         tally = r.visitor_tally;
     } catch (const std::bad_alloc&) {
         OutOfMemory({}, 0);
         return 1;
+    }
+    if (!make_settled(r)) return 1;
+    for (auto [live, settled] : group_slots(r)) {
+        if (!*live) continue;
+        auto fresh = (*settled)->Copy();
+        if (!fresh) return 1;
+        *live = std::move(fresh);
     }
     if (r.client)
         group_clients(*r.client, lists_of(r), orgmap,
@@ -192,7 +230,7 @@ int group_report_clients(ReportStats& r, const SettingsList& orgmap) {
 void group_dropped_client(ReportStats& r, StatList& clients, int index,
                           const SettingsList& orgmap) {
     add_client_measures(r.visitor_tally, clients, index);
-    group_client(clients, index, lists_of(r), orgmap);
+    if (make_settled(r)) group_client(clients, index, settled_lists_of(r), orgmap);
 }
 
 }  // namespace tallowick::engine

@@ -111,11 +111,15 @@ void group_clients(StatList& clients, const ClientLists& lists, const SettingsLi
 // client list into its users, government, organisation, country and region
 // lists, the visitor measures of every client (with what pruning dropped before)
 // into its loyalty, circulation, time online and session-depth results, and the
-// mean path table sorted. Non-zero when memory ran out (reported).
+// mean path table sorted. The derived lists are made anew each time from the
+// settled lists (what pruning dropped), so grouping again after more hits (a
+// daemon cycle) counts every client once. Non-zero when memory ran out
+// (reported).
 int group_report_clients(ReportStats& report, const SettingsList& orgmap);
 
 // group_dropped_client: one client that pruning is about to drop, grouped for
-// good: into the derived lists and into the report's lasting visitor tally.
+// good: into the settled derived lists and into the report's lasting visitor
+// tally.
 void group_dropped_client(ReportStats& report, StatList& clients, int index,
                           const SettingsList& orgmap);
 

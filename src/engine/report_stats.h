@@ -134,6 +134,13 @@ struct ReportStats {
     SessionDepthChart session_depth_chart;
     // What grouping adds to: clients pruning dropped and visits that closed.
     VisitorTally visitor_tally;
+    // The derived client lists (user, government, org, domain, region) with
+    // only what the clients pruning dropped added to them. Each grouping starts
+    // the report's lists from copies of these, so that a daemon, which groups
+    // its clients again every cycle, counts each client once.
+    struct SettledGroups {
+        std::unique_ptr<StatList> user, government, org, domain, region;
+    } settled_groups;
 
     // Capacities the lists were made with (the split rules shrink them); the
     // per-protocol lists made later use them too.

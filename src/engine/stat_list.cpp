@@ -203,6 +203,63 @@ int StatList::Lookup(std::string_view name, std::uint32_t hash) {
     return pos;
 }
 
+std::unique_ptr<StatList> StatList::EmptyLike() const {
+    auto list = Create(owner_, capacity_, options_);
+    if (!list) return nullptr;
+    list->increment_ = increment_;
+    list->hasTimeRecs_ = hasTimeRecs_;
+    list->hasSessionRecs_ = hasSessionRecs_;
+    list->nameKind_ = nameKind_;
+    return list;
+}
+
+std::unique_ptr<StatList> StatList::Copy() const {
+    auto list = EmptyLike();
+    if (!list) return nullptr;
+    for (const StatItem& from : items_) {
+        const int i = list->Lookup(from.key(), from.hash);
+        if (i < 0) return nullptr;  // reported by the add
+        StatItem& to = list->items_[static_cast<std::size_t>(i)];
+        if (from.name.data() != from.key_text) {
+            // Renamed by Substitute: the copy keeps the shown name in its own arena.
+            auto shown = list->names_.Store(from.name);
+            if (!shown) {
+                OutOfMemory("Cant alloc - new character", static_cast<long>(from.name.size() + 1));
+                return nullptr;
+            }
+            to.name = *shown;
+        }
+        to.req = from.req;
+        to.misc1 = from.misc1;
+        to.misc2 = from.misc2;
+        to.misc3 = from.misc3;
+        to.pages = from.pages;
+        to.errors = from.errors;
+        to.bytes = from.bytes;
+        to.bytesin = from.bytesin;
+        to.visits = from.visits;
+        to.timein = from.timein;
+        to.timelast = from.timelast;
+        to.timetot = from.timetot;
+        to.timefirst = from.timefirst;
+        for (const TimeRecord& record : from.timeRecs.Records()) {
+            const int at = to.timeRecs.Add(record.key, record.sum);
+            if (at < 0) return nullptr;  // reported by the record list
+            to.timeRecs.SetCountAt(at, record.count);
+        }
+        if (from.sessionRec) {
+            try {
+                to.sessionRec = std::make_unique<SessionRecList>(*from.sessionRec);
+            } catch (const std::bad_alloc&) {
+                OutOfMemory({}, 0);
+                return nullptr;
+            }
+        }
+    }
+    list->CopyTotals(*this);
+    return list;
+}
+
 int StatList::Add(std::string_view name) { return FindOrInsert(name); }
 
 int StatList::AddHashed(std::uint32_t hash, std::string_view name) {

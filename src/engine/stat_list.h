@@ -110,6 +110,13 @@ public:
     StatList(const StatList&) = delete;
     StatList& operator=(const StatList&) = delete;
 
+    // EmptyLike: a list without items that grows, counts and names as this one
+    // does (capacity, growth step, options, name kind, record-list flags).
+    // Copy: EmptyLike with a copy of every item, its record lists and the list
+    // totals. Both give nullptr when the memory cannot be had (reported).
+    std::unique_ptr<StatList> EmptyLike() const;
+    std::unique_ptr<StatList> Copy() const;
+
     // Add: the index of the item with this name, inserted when new. Counters are
     // not touched. -1 for an empty name, a name over kMaxNameLength, or when the
     // list cannot grow (the failure is reported and the list keeps its contents).

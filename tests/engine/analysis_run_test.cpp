@@ -8,7 +8,9 @@
 #include <fstream>
 #include <map>
 #include <set>
+#include <vector>
 
+#include "engine/clients.h"
 #include "engine/run_fixture.h"
 #include "logs/log_source.h"
 
@@ -404,6 +406,37 @@ TEST(AnalysisRun, DaemonSleepsItsIntervalAndReadsWhatWasAppended) {
         EXPECT_EQ(ReqOf(t.report().url, "/one"), 1);
         EXPECT_EQ(ReqOf(t.report().url, "/two"), 1);
     }
+}
+
+TEST(AnalysisRun, DaemonCyclesGroupEachClientOnce) {
+    RunOnText t;
+    t.settings().run.daemontime = 16;
+    const std::string path = t.AddLog(
+        "daemon.log",
+        CombinedLine("a.example.de", "01/Mar/2024:10:00:00 +0000", "GET /one HTTP/1.0", 200, 10) +
+            CombinedLine("b.example.fr", "01/Mar/2024:10:01:00 +0000", "GET /one HTTP/1.0", 200,
+                         10));
+    t.hooks().group_clients = [](ReportStats& r) { return group_report_clients(r, SettingsList{}); };
+    int slept = 0;
+    t.hooks().sleep_second = [&] {
+        if (slept++ == 0)
+            std::ofstream(path, std::ios::app)
+                << CombinedLine("a.example.de", "01/Mar/2024:10:05:00 +0000", "GET /two HTTP/1.0",
+                                200, 20);
+    };
+    std::vector<int> germany;
+    t.hooks().write_all = [&](auto) {
+        const StatList& domain = *t.report().domain;
+        const int i = domain.FindByHash(domain.HashOf("Germany"));
+        germany.push_back(i < 0 ? 0 : domain.Req(i));
+        if (germany.size() == 3) t.run().Cancel();
+        return 0;
+    };
+    t.Process();
+    // Two hits of the German client after the second cycle, and no more after a
+    // third that read nothing new.
+    EXPECT_EQ(germany, (std::vector<int>{1, 2, 2}));
+    EXPECT_EQ(t.report().domain->TotalReq(), 3);
 }
 
 TEST(AnalysisRun, DaemonRehashRestartsWithFreshReportsOrEndsTheDaemon) {

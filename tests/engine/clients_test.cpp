@@ -326,5 +326,66 @@ TEST(ClientGrouping, GovernmentClientsKeepTheirDaysInBothLists) {
     EXPECT_EQ(group_report_clients(*plain, SettingsList{}), 0);
 }
 
+// A daemon groups its clients after every cycle, and pruning groups the clients
+// it drops in between: every client is counted once in the derived lists.
+TEST(ClientGrouping, GroupingAgainCountsEveryClientOnce) {
+    Settings settings;
+    settings.report.stat.set(StatWord::govthistory, true);
+    settings.report.stat.set(StatWord::region, true);
+    auto r = CreateReportStats(ReportOptions::From(settings), 1, "report", kWebMode);
+    ASSERT_TRUE(r && r->government && r->region && r->domain);
+    const double day = 2461000.0;
+    auto hit = [&](std::string_view name, int bytes, double when) {
+        r->client->AddHit(bytes, 0, name, when, kAddDayRecord | kAddVisit | kAddPage);
+    };
+    auto find = [](const StatList& l, std::string_view name) { return l.FindByHash(l.HashOf(name)); };
+    auto req = [&](const std::unique_ptr<StatList>& l, std::string_view name) {
+        const int i = find(*l, name);
+        return i < 0 ? 0 : l->Req(i);
+    };
+    hit("www.nasa.gov", 100, day);
+    hit("host.example.de", 10, day);
+    hit("host.example.de", 10, day);
+    ASSERT_EQ(group_report_clients(*r, SettingsList{}), 0);
+    EXPECT_EQ(req(r->domain, "Germany"), 2);
+
+    // The next cycle: more hits, grouped again.
+    hit("www.nasa.gov", 50, day + 1);
+    hit("gate.example.fr", 1, day + 1);
+    ASSERT_EQ(group_report_clients(*r, SettingsList{}), 0);
+    EXPECT_EQ(req(r->domain, "Germany"), 2);
+    EXPECT_EQ(req(r->domain, "France"), 1);
+    EXPECT_EQ(req(r->domain, "US Government"), 2);
+    EXPECT_EQ(req(r->region, region_name(kRegionEurope)), 3);
+    EXPECT_EQ(r->domain->TotalReq(), 5);
+    const int nasa = find(*r->government, "www.nasa.gov");
+    ASSERT_GE(nasa, 0);
+    EXPECT_EQ(r->government->Req(nasa), 2);
+    EXPECT_EQ(r->government->TimeRecCount(nasa), 2);
+    EXPECT_EQ(r->government->TotalReq(), 2);
+
+    // Pruning drops the German client: grouped for good, it is not lost and not
+    // counted twice by the groupings after it.
+    auto kept = r->client->EmptyLike();
+    ASSERT_TRUE(kept);
+    for (int i = 0; i < r->client->Count(); ++i) {
+        if (r->client->Name(i) == "host.example.de")
+            group_dropped_client(*r, *r->client, i, SettingsList{});
+        else
+            kept->Merge(*r->client, i);
+    }
+    kept->CopyTotals(*r->client);
+    r->client = std::move(kept);
+    hit("host.example.de", 10, day + 2);  // back after it was dropped
+    for (int cycle = 0; cycle < 2; ++cycle) {
+        ASSERT_EQ(group_report_clients(*r, SettingsList{}), 0);
+        EXPECT_EQ(req(r->domain, "Germany"), 3);
+        EXPECT_EQ(req(r->domain, "France"), 1);
+        EXPECT_EQ(req(r->region, region_name(kRegionEurope)), 4);
+        EXPECT_EQ(r->domain->TotalReq(), 6);
+        EXPECT_EQ(r->government->Req(find(*r->government, "www.nasa.gov")), 2);
+    }
+}
+
 }  // namespace
 }  // namespace tallowick::engine

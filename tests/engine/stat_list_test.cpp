@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <climits>
 #include <fstream>
+#include <optional>
 #include <random>
 #include <set>
 #include <string>
@@ -412,6 +413,57 @@ TEST(StatList, RecreateKeepsTheKindOfAUsedList) {
     EXPECT_TRUE(fresh->HasTimeRecs());
     EXPECT_FALSE(fresh->HasSessionRecs());
     EXPECT_EQ(fresh->GetNameKind(), kFileNames);
+}
+
+TEST(StatList, CopyIsIndependentAndEmptyLikeKeepsTheKind) {
+    auto list = MakeList(3, /*ignorecase=*/true);
+    list->SetHasTimeRecs(true);
+    const double day = 2461000.25;
+    list->AddHit(100, 5, "/a", day, kAddDayRecord | kAddPage | kAddError);
+    list->AddHit(50, 0, "/A", day + 1, kAddDayRecord | kAddPage);
+    list->AddHit(7, 0, "/b", day, kAddDayRecord | kAddVisit);
+    list->AddHit(1, 0, "/c", day, kAddDayRecord);
+    list->AddHit(1, 0, "/d", day, kAddDayRecord);  // grown past 3, by 30
+    list->Substitute([](std::string_view name) -> std::optional<std::string_view> {
+        if (name == "/b") return std::string_view("shown b");
+        return std::nullopt;
+    });
+
+    auto copy = list->Copy();
+    ASSERT_NE(copy, nullptr);
+    EXPECT_EQ(NamesInOrder(*copy), NamesInOrder(*list));
+    EXPECT_EQ(copy->Capacity(), list->Capacity());
+    EXPECT_EQ(copy->Increment(), 30);
+    EXPECT_EQ(copy->TotalReq(), 5);
+    EXPECT_DOUBLE_EQ(copy->TotalBytes(), 159);
+    EXPECT_TRUE(copy->HasTimeRecs());
+    const int a = copy->FindByHash(copy->HashOf("/a"));
+    ASSERT_GE(a, 0);
+    EXPECT_EQ(copy->Req(a), 2);
+    EXPECT_EQ(copy->Pages(a), 2);
+    EXPECT_EQ(copy->Errors(a), 1);
+    EXPECT_DOUBLE_EQ(copy->BytesIn(a), 5);
+    EXPECT_EQ(copy->TimeRecCount(a), 2);
+    EXPECT_EQ(copy->TimeRecSumFor(a, static_cast<int>(day + 0.5)), 100);
+    EXPECT_EQ(copy->Add("/A"), a) << "the copy folds case as the list does";
+
+    // Adding to the copy leaves the original alone, and the other way round.
+    copy->AddHit(1000, 0, "/a", day, kAddDayRecord);
+    copy->AddHit(1, 0, "/new", day, 0);
+    list.reset();  // the copy owns its names and records
+    EXPECT_EQ(copy->Req(a), 3);
+    EXPECT_EQ(copy->TimeRecSumFor(a, static_cast<int>(day + 0.5)), 1100);
+    EXPECT_EQ(copy->Name(copy->FindByHash(copy->HashOf("/b"))), "shown b");
+    EXPECT_EQ(copy->Count(), 5);
+
+    auto empty = copy->EmptyLike();
+    ASSERT_NE(empty, nullptr);
+    EXPECT_EQ(empty->Count(), 0);
+    EXPECT_EQ(empty->TotalReq(), 0);
+    EXPECT_EQ(empty->Increment(), 30);
+    EXPECT_TRUE(empty->HasTimeRecs());
+    EXPECT_EQ(empty->Add("/X"), 0);
+    EXPECT_EQ(empty->Add("/x"), 0);
 }
 
 TEST(StatList, VisitTrackingSplitsVisitsAtTheSessionTime) {
