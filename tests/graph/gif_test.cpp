@@ -208,9 +208,10 @@ TEST(GifRead, RefusesTruncatedForeignAndDamagedFiles) {
 TEST(GifRead, HandBuiltStreams) {
     // 2 x 2, two colours, code size 2; codes are 3 bits wide.
     auto build = [](std::vector<int> codes) {
+        // Header and palette, then the image descriptor and the code size.
         std::vector<std::uint8_t> f{'G', 'I', 'F', '8', '9', 'a', 2, 0, 2, 0, 0x80, 0, 0,
-                                    255, 0, 0, 0, 0, 255};
-        f.insert(f.end(), {0x2C, 0, 0, 0, 0, 2, 0, 2, 0, 0x00, 2});
+                                    255, 0, 0, 0, 0, 255,
+                                    0x2C, 0, 0, 0, 0, 2, 0, 2, 0, 0x00, 2};
         std::vector<std::uint8_t> data;
         std::uint32_t acc = 0;
         int bits = 0;
