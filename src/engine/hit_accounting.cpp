@@ -59,8 +59,17 @@ int HourOf(std::string_view time) {
 // the list keeps its layout. layout 0 stands for a list the report does not
 // keep; index -1 for nothing to count there.
 struct ListPlace {
+    std::uint64_t layout = 0;
     std::int32_t index = -1;
 };
+
+ListPlace PlaceIn(const std::unique_ptr<StatList>& list, int index) {
+    return list ? ListPlace{list->Layout(), index} : ListPlace{};
+}
+
+bool Holds(const ListPlace& place, const std::unique_ptr<StatList>& list) {
+    return place.layout == (list ? list->Layout() : 0);
+}
 
 // Add at a place found before; the failed-request total as in Add.
 int CountAt(const std::unique_ptr<StatList>& list, const ListPlace& place, std::int64_t bytes,
@@ -75,7 +84,7 @@ int CountAt(const std::unique_ptr<StatList>& list, const ListPlace& place, std::
 // when a list that should take the name could not (out of memory): what was
 // worked out is then not remembered.
 bool Place(const std::unique_ptr<StatList>& list, std::string_view name, ListPlace& place) {
-    place = ListPlace{};
+    place = PlaceIn(list, -1);
     if (!list || name.empty()) return true;
     place.index = list->Add(name);
     return place.index >= 0;
@@ -83,7 +92,7 @@ bool Place(const std::unique_ptr<StatList>& list, std::string_view name, ListPla
 
 bool PlaceHashed(const std::unique_ptr<StatList>& list, bool folded, std::uint32_t hash,
                  std::string_view name, ListPlace& place) {
-    place = ListPlace{};
+    place = PlaceIn(list, -1);
     if (!list || name.empty()) return true;
     place.index = list->Options().ignorecase == folded ? list->AddHashed(hash, name)
                                                        : list->Add(name);
@@ -125,12 +134,15 @@ HitAccounting::HitAccounting(const Settings& settings, const ReportOptions& opti
 // ---- what earlier hits worked out ------------------------------------------
 
 // The lists a URL is counted in besides the file list, and whether it is a page.
-// Each kind of facts holds the memo generation it was worked out in: positions
-// of an older one may have moved.
 struct HitAccounting::UrlFacts {
-    std::uint32_t generation = 0;
     ListPlace file, pages, down, addhit, addclick, dir, topdir, type;
     bool page = false;
+
+    bool HoldFor(const ReportStats& r) const {
+        return Holds(file, r.url) && Holds(pages, r.pages) && Holds(down, r.down) &&
+               Holds(addhit, r.addhit) && Holds(addclick, r.addclick) && Holds(dir, r.dir) &&
+               Holds(topdir, r.topdir) && Holds(type, r.type);
+    }
 };
 
 // What AccountUrl hands on to the later steps.
@@ -146,55 +158,36 @@ struct HitAccounting::UrlCount {
 
 // Search phrase and referrer lists of one referrer text.
 struct HitAccounting::ReferrerFacts {
-    std::uint32_t generation = 0;
     bool bookmark = false;  // ignorebookmark and a file: referrer: nothing is counted
+    ListPlace searchstr, searchsite;
+    int phrase_key = 0;     // the searchsite record key
     // The referrer lists; worked out only for the logs that count referrers.
     bool listed = false;
     bool own_site = false;  // ignoreself found the site's own host in it
-    ListPlace searchstr, searchsite;
-    int phrase_key = 0;     // the searchsite record key
-    std::uint32_t kept = 0; // length of the referrer as counted (a line is shorter)
+    std::size_t kept = 0;   // length of the referrer as counted
     ListPlace refer, rsite;
+
+    bool HoldFor(const ReportStats& r) const {
+        return Holds(searchstr, r.searchstr) && Holds(searchsite, r.searchsite) &&
+               (!listed || (Holds(refer, r.refer) && Holds(rsite, r.rsite)));
+    }
 };
 
 // The agent's system and browser items, and its robot.
 struct HitAccounting::AgentFacts {
-    std::uint32_t generation = 0;
     int family = 0;
     ListPlace oper, browser, robot;
+
+    bool HoldFor(const ReportStats& r) const {
+        return Holds(oper, r.oper) && Holds(browser, r.browser) && Holds(robot, r.robot);
+    }
 };
 
 struct HitAccounting::Memo {
     explicit Memo(std::size_t slots) : urls(slots), referrers(slots), agents(slots / 4) {}
-
-    // Starts a new generation when a list the memo remembers positions in has
-    // changed its layout (a sort, a rename) or been replaced since the last hit.
-    void Refresh(const ReportStats& r) {
-        const std::array<const StatList*, 15> lists{
-            r.url.get(),    r.pages.get(),     r.down.get(),   r.addhit.get(),
-            r.addclick.get(), r.dir.get(),     r.topdir.get(), r.type.get(),
-            r.searchstr.get(), r.searchsite.get(), r.refer.get(), r.rsite.get(),
-            r.oper.get(),   r.browser.get(),   r.robot.get()};
-        bool changed = false;
-        for (std::size_t i = 0; i < lists.size(); ++i) {
-            const std::uint64_t now = lists[i] ? lists[i]->Layout() : 0;
-            changed |= now != layouts[i];
-            layouts[i] = now;
-        }
-        if (changed && ++generation == 0) {
-            // After four billion changes the numbers would come round again.
-            urls.Clear();
-            referrers.Clear();
-            agents.Clear();
-            generation = 1;
-        }
-    }
-
     TextMemo<UrlFacts> urls;
     TextMemo<ReferrerFacts> referrers;
     TextMemo<AgentFacts, 512> agents;
-    std::array<std::uint64_t, 15> layouts{};
-    std::uint32_t generation = 1;  // facts start at 0, which is never current
 };
 
 HitAccounting::~HitAccounting() = default;
@@ -212,7 +205,6 @@ HitAccounting::Memo* HitAccounting::MemoFor(const ReportStats& r) {
             return nullptr;  // the hits are then worked out one by one
         }
     }
-    memos_[at]->Refresh(r);
     return memos_[at].get();
 }
 
@@ -356,14 +348,11 @@ void HitAccounting::AccountUrl(ReportStats& r, Memo* memo, std::string_view url,
     const std::size_t text_hash = memo ? TextMemo<UrlFacts>::Hash(url) : 0;
     UrlFacts* known = memo ? memo->urls.Find(url, text_hash) : nullptr;
     UrlFacts worked;
-    if (!known || known->generation != memo->generation) {
+    if (!known || !known->HoldFor(r)) {
         const bool complete = WorkOutUrl(r, url, worked, out.folder);
         known = &worked;
         if (memo && complete)
-            if (UrlFacts* kept = memo->urls.Store(url, text_hash)) {
-                *kept = worked;
-                kept->generation = memo->generation;
-            }
+            if (UrlFacts* kept = memo->urls.Store(url, text_hash)) *kept = worked;
     }
     const UrlFacts& f = *known;
     const std::int64_t bytes = out.bytes, bytes_in = out.bytes_in;
@@ -452,7 +441,7 @@ bool HitAccounting::WorkOutUrl(ReportStats& r, std::string_view url, UrlFacts& f
         auto place_file = [&](const std::unique_ptr<StatList>& list, bool wanted,
                               ListPlace& place) {
             if (!wanted) {
-                place = ListPlace{};
+                place = PlaceIn(list, -1);
                 return true;
             }
             return same_text ? PlaceHashed(list, r.url->Options().ignorecase, url_hash, stored, place)
@@ -467,10 +456,10 @@ bool HitAccounting::WorkOutUrl(ReportStats& r, std::string_view url, UrlFacts& f
                                                logs::MatchPattern(url, clickpattern_, false),
                                f.addclick);
     } else {
-        f.pages = ListPlace{};
-        f.down = ListPlace{};
-        f.addhit = ListPlace{};
-        f.addclick = ListPlace{};
+        f.pages = PlaceIn(r.pages, -1);
+        f.down = PlaceIn(r.down, -1);
+        f.addhit = PlaceIn(r.addhit, -1);
+        f.addclick = PlaceIn(r.addclick, -1);
     }
 
     // 8. Directories, 10. the top directory, 11. file type.
@@ -491,14 +480,11 @@ void HitAccounting::AccountAgent(ReportStats& r, Memo* memo, std::string_view ag
     const std::size_t text_hash = memo ? TextMemo<AgentFacts, 512>::Hash(agent) : 0;
     AgentFacts* known = memo ? memo->agents.Find(agent, text_hash) : nullptr;
     AgentFacts worked;
-    if (!known || known->generation != memo->generation) {
+    if (!known || !known->HoldFor(r)) {
         const bool complete = WorkOutAgent(r, agent, worked);
         known = &worked;
         if (memo && complete)
-            if (AgentFacts* kept = memo->agents.Store(agent, text_hash)) {
-                *kept = worked;
-                kept->generation = memo->generation;
-            }
+            if (AgentFacts* kept = memo->agents.Store(agent, text_hash)) *kept = worked;
     }
     const AgentFacts& a = *known;
     StatList* clients = client_index >= 0 ? r.client.get() : nullptr;
@@ -554,14 +540,11 @@ void HitAccounting::AccountReferrer(ReportStats& r, Memo* memo, const PreparedHi
     const std::size_t text_hash = memo ? TextMemo<ReferrerFacts>::Hash(ref) : 0;
     ReferrerFacts* known = memo ? memo->referrers.Find(ref, text_hash) : nullptr;
     ReferrerFacts worked;
-    if (!known || known->generation != memo->generation || (referrers && !known->listed)) {
+    if (!known || !known->HoldFor(r) || (referrers && !known->listed)) {
         const bool complete = WorkOutReferrer(r, hit, worked);
         known = &worked;
         if (memo && complete)
-            if (ReferrerFacts* kept = memo->referrers.Store(ref, text_hash)) {
-                *kept = worked;
-                kept->generation = memo->generation;
-            }
+            if (ReferrerFacts* kept = memo->referrers.Store(ref, text_hash)) *kept = worked;
     }
     const ReferrerFacts& f = *known;
     if (f.bookmark) return;
@@ -589,10 +572,10 @@ void HitAccounting::AccountReferrer(ReportStats& r, Memo* memo, const PreparedHi
 bool HitAccounting::WorkOutReferrer(ReportStats& r, const PreparedHit& hit, ReferrerFacts& f) {
     std::string_view ref = hit.record->referrer;
     bool complete = true;
-    f.searchstr = ListPlace{};
-    f.searchsite = ListPlace{};
-    f.refer = ListPlace{};
-    f.rsite = ListPlace{};
+    f.searchstr = PlaceIn(r.searchstr, -1);
+    f.searchsite = PlaceIn(r.searchsite, -1);
+    f.refer = PlaceIn(r.refer, -1);
+    f.rsite = PlaceIn(r.rsite, -1);
     // A bookmark or local file gives neither a search nor a referrer.
     if (ignorebookmark_ && ref.find("file:") != std::string_view::npos) {
         f.bookmark = true;
@@ -619,7 +602,7 @@ bool HitAccounting::WorkOutReferrer(ReportStats& r, const PreparedHit& hit, Refe
     if (hit.format_code >= 30 || (!r.refer && !r.rsite)) return complete;
     f.listed = true;
     if (!usecgi_) ref = ref.substr(0, first_of(ref, "#$?"));
-    f.kept = static_cast<std::uint32_t>(ref.size());
+    f.kept = ref.size();
     if (ignoreself_ && !multidomains_ && !site_host_.empty() &&
         ref.find(site_host_) != std::string_view::npos) {
         // Nothing is counted for it, and nothing needs placing.

@@ -62,7 +62,7 @@ public:
         Slot& slot = slots_[at];
         if (!text.empty()) std::memcpy(&text_[at * kMaxText], text.data(), text.size());
         slot.hash = hash;
-        slot.length = static_cast<std::uint32_t>(text.size());
+        slot.length = text.size();
         slot.used = true;
         slot.value = Value{};
         return &slot.value;
@@ -82,10 +82,9 @@ private:
         return word;
     }
 
-    // One cache line for the facts of a hit where they are small enough.
-    struct alignas(64) Slot {
+    struct Slot {
         std::size_t hash = 0;
-        std::uint32_t length = 0;  // at most kMaxText
+        std::size_t length = 0;
         bool used = false;
         Value value{};
     };
