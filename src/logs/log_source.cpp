@@ -288,8 +288,14 @@ std::string gz_error_text(gzFile_s* gz, const std::string& name) {
     const char* text = gzerror(gz, &err);
     if (err == Z_ERRNO) return std::strerror(errno);
     std::string_view message = text ? text : "read error";
-    if (message.starts_with(name) && message.substr(name.size()).starts_with(": "))
+    // zlib puts the file's name in front: the path it was opened by, or "<fd:N>"
+    // for a file opened as a descriptor. The caller names the file itself.
+    if (message.starts_with(name) && message.substr(name.size()).starts_with(": ")) {
         message.remove_prefix(name.size() + 2);
+    } else if (message.starts_with("<fd:")) {
+        if (const std::size_t end = message.find(">: "); end != std::string_view::npos)
+            message.remove_prefix(end + 3);
+    }
     return std::string(message);
 }
 

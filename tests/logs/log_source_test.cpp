@@ -144,6 +144,7 @@ TEST(LogSource, DamagedGzipGivesTheLinesBeforeTheDamageAndAnError) {
         EXPECT_TRUE(r.failed);
         ASSERT_EQ(sink.errors.size(), 1u);
         EXPECT_NE(sink.errors[0].find(file.string()), std::string::npos) << sink.errors[0];
+        EXPECT_EQ(sink.errors[0].find("<fd:"), std::string::npos) << sink.errors[0];
         // The lines before the damage are the original's. Corrupt data may decode
         // to garbage before zlib notices (at the latest by the checksum), so only
         // truncation promises every line up to the cut.
