@@ -7,7 +7,9 @@ packages=(
   cmake make g++ pkg-config
   libgtest-dev
   zlib1g-dev libpng-dev libjpeg62-turbo-dev libzip-dev libcurl4-openssl-dev
+  libc-ares-dev libmaxminddb-dev libmicrohttpd-dev
   python3 python3-pyftpdlib python3-aiosmtpd python3-pil unrtf
+  dnsmasq-base chromium
 )
 
 missing=()
