@@ -6,6 +6,8 @@
 #include "app/command_line.h"
 #include "app/settings_store.h"
 #include "base/status.h"
+#include "delivery/page_titles.h"
+#include "delivery/post_processing.h"
 #include "engine/clients.h"
 #include "graph/charts.h"
 #include "report/report_assembly.h"
@@ -40,6 +42,8 @@ engine::RunHooks default_run_hooks(const Settings& settings) {
         report::AssemblyOptions options;
         options.settings = &settings;
         options.charts = installed_chart_driver();
+        options.created = delivery::recording_list();
+        options.page_titles = delivery::page_title_source();
         return options;
     };
     hooks.write_all = [assembly](std::span<const std::unique_ptr<engine::ReportStats>> reports) {
@@ -75,13 +79,15 @@ int RunAnalysisJob() {
     std::stable_partition(logs.begin(), logs.end(), [](const std::string& name) {
         return name.find(".tdb") != std::string::npos;
     });
-    engine::AnalysisRun run(s, std::move(logs), default_run_hooks(s));
-    const int cancelled = run.Process();
+    delivery::prepare_post_processing(s.post);
+    engine::AnalysisRun run(s, logs, default_run_hooks(s));
+    int cancelled = run.Process();
     const ProcessMode& mode = process_mode();
     if (mode.command_line && !mode.quiet_given) {
         std::printf("%s\n", summary_line(run.totals(), run.seconds()).c_str());
         std::fflush(stdout);
     }
+    if (cancelled == 0) cancelled = delivery::finish_post_processing(s, logs);
     return cancelled != 0 ? 1 : 0;
 }
 

@@ -698,6 +698,12 @@ constexpr KeywordRow kKeywords[] = {
      .max = kShortText, .write = R::special, .writer = write_post_email},
     {.name = "post_emailmsg", .field = special(apply_emailmsg), .write = R::special,
      .writer = write_emailmsg},
+    {.name = "smtpserver", .type = T::text, .field = text<kPst, &Pst::smtpserver>(),
+     .max = kShortText, .write = R::when_set},
+    {.name = "smtpuser", .type = T::text, .field = text<kPst, &Pst::smtpuser>(),
+     .max = kShortText, .write = R::when_set},
+    {.name = "smtppassword", .type = T::text, .field = text<kPst, &Pst::smtppassword>(),
+     .max = kShortText, .write = R::when_set},
 
     {.name = "rgb", .field = special(apply_rgb), .write = R::special, .writer = write_colours},
     {.name = "htmlhead", .field = special(apply_htmlhead), .write = R::special,

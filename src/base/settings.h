@@ -172,6 +172,8 @@ struct PostSettings {
     bool archive = false, compresslog = false, sendto = false, delete_report = false;
     std::string post_email;
     std::string post_emailmsg;          // line breaks held as CR LF
+    // The mail server of notices ("host" or "host:port") and its log-in, when it wants one.
+    std::string smtpserver, smtpuser, smtppassword;
     bool operator==(const PostSettings&) const = default;
 };
 

@@ -517,6 +517,7 @@ bool write_one(ReportStats& report, const AssemblyOptions& options, const Writer
     ctx.tables.recentdaily = s.report.recentdaily;
     ctx.tables.session_columns = s.report.stat[StatWord::clientstream];
     ctx.tables.siteurl = s.run.siteurl;
+    if (s.report.remotetitle && options.page_titles) ctx.tables.page_title = options.page_titles();
     static constexpr std::array<std::string_view, 7> kDayKeys = {
         "Sunday", "Monday", "Tueday", "Wedday", "Thuday", "Friday", "Satday"};
     for (std::size_t d = 0; d < 7; ++d) ctx.tables.weekday_pages[d] = page_planned(ctx, kDayKeys[d]);

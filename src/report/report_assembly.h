@@ -16,6 +16,7 @@
 #include "base/settings.h"
 #include "engine/report_stats.h"
 #include "report/chart_seam.h"
+#include "report/page_title_seam.h"
 
 namespace tallowick::report {
 
@@ -26,6 +27,7 @@ struct AssemblyOptions {
     ChartDriver charts;                 // empty: no images are drawn
     LanguageTable* languages = nullptr; // null: the process's own table
     CreatedFiles* created = nullptr;    // every page written is recorded; may be null
+    PageTitleSource page_titles;        // with remotetitle: URL rows show page titles
     std::function<double()> now;        // Julian now for headings; empty: the clock
 };
 

@@ -265,9 +265,14 @@ void write_item_cell(OutputWriter& out, const StatItem& item, int row, const Sta
                 return;
             }
             break;
-        case kFiles: case kPages: case kEntryPages: case kPageHistory: case kDownloads:
-            out.linkCell(1, out.dataLink(siteLink(options.siteurl, name)), out.data(name));
+        case kFiles: case kPages: case kEntryPages: case kPageHistory: case kDownloads: {
+            const std::string link = siteLink(options.siteurl, name);
+            // A title needs a site to fetch it from; without one the link is a bare path.
+            std::string title;
+            if (options.page_title && !options.siteurl.empty()) title = options.page_title(link);
+            out.linkCell(1, out.dataLink(link), out.data(title.empty() ? name : title));
             return;
+        }
         case kSearchEngines:
             // The engine's phrase table follows on the same page under anchor `row`.
             out.linkCell(1, formatText("#%d", row), out.data(name));

@@ -15,6 +15,7 @@
 
 #include "engine/report_stats.h"
 #include "report/output_writer.h"
+#include "report/page_title_seam.h"
 
 namespace tallowick::report {
 
@@ -39,6 +40,8 @@ struct TableOptions {
     int recentdaily = 30;
     bool session_columns = false;      // stat flag sessionhistory (clientstream)
     std::string siteurl;               // joined with paths for file and page links
+    // The title shown in place of a linked path (remotetitle); empty: the paths.
+    PageTitleLookup page_title;
     // Which weekdays (Sunday first) have their own hourly page: kind 3 links them.
     std::array<bool, 7> weekday_pages{};
     // Chart palette colours for the item cells of the first 15 rows; empty: none.
