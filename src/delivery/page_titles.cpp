@@ -63,6 +63,21 @@ unsigned long named_entity(std::string_view name) {
     };
     for (const Entity& e : kEntities)
         if (e.name == name) return e.code;
+    // The Latin-1 letters and signs, in code order from 0xA1.
+    static constexpr std::string_view kLatin1[] = {
+        "iexcl", "cent", "pound", "curren", "yen", "brvbar", "sect", "uml", "copy", "ordf",
+        "laquo", "not", "shy", "reg", "macr", "deg", "plusmn", "sup2", "sup3", "acute",
+        "micro", "para", "middot", "cedil", "sup1", "ordm", "raquo", "frac14", "frac12",
+        "frac34", "iquest", "Agrave", "Aacute", "Acirc", "Atilde", "Auml", "Aring", "AElig",
+        "Ccedil", "Egrave", "Eacute", "Ecirc", "Euml", "Igrave", "Iacute", "Icirc", "Iuml",
+        "ETH", "Ntilde", "Ograve", "Oacute", "Ocirc", "Otilde", "Ouml", "times", "Oslash",
+        "Ugrave", "Uacute", "Ucirc", "Uuml", "Yacute", "THORN", "szlig", "agrave", "aacute",
+        "acirc", "atilde", "auml", "aring", "aelig", "ccedil", "egrave", "eacute", "ecirc",
+        "euml", "igrave", "iacute", "icirc", "iuml", "eth", "ntilde", "ograve", "oacute",
+        "ocirc", "otilde", "ouml", "divide", "oslash", "ugrave", "uacute", "ucirc", "uuml",
+        "yacute", "thorn", "yuml"};
+    for (std::size_t i = 0; i < std::size(kLatin1); ++i)
+        if (kLatin1[i] == name) return 0xA1 + i;
     return 0;
 }
 

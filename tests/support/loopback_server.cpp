@@ -142,4 +142,26 @@ std::unique_ptr<LoopbackServer> start_ftp_server(const std::filesystem::path& fo
         port);
 }
 
+std::unique_ptr<LoopbackServer> start_upload_ftp_server(const std::filesystem::path& folder,
+                                                        const std::string& user,
+                                                        const std::string& password,
+                                                        bool throttled) {
+    std::uint16_t port = free_port();
+    return std::make_unique<LoopbackServer>(
+        system_python(),
+        std::vector<std::string>{(source_dir() / "tests/support/ftp_server.py").string(),
+                                 folder.string(), std::to_string(port), user, password,
+                                 throttled ? "slow-upload" : "upload"},
+        port);
+}
+
+std::unique_ptr<LoopbackServer> start_smtp_server(const std::filesystem::path& folder) {
+    std::uint16_t port = free_port();
+    return std::make_unique<LoopbackServer>(
+        system_python(),
+        std::vector<std::string>{(source_dir() / "tests/support/smtp_server.py").string(),
+                                 folder.string(), std::to_string(port)},
+        port);
+}
+
 }  // namespace tallowick::test

@@ -58,4 +58,16 @@ std::unique_ptr<LoopbackServer> start_ftp_server(const std::filesystem::path& fo
                                                  const std::string& user,
                                                  const std::string& password);
 
+// The same server where `user` may also upload and make folders (anonymous
+// users still only read); every command goes to output(). With `throttled`,
+// uploads are taken at 64 KB a second.
+std::unique_ptr<LoopbackServer> start_upload_ftp_server(const std::filesystem::path& folder,
+                                                        const std::string& user,
+                                                        const std::string& password,
+                                                        bool throttled = false);
+
+// An SMTP server (aiosmtpd) saving each message as N.eml (and its envelope as
+// N.env) in `folder`; recipients beginning with "refused" get 550.
+std::unique_ptr<LoopbackServer> start_smtp_server(const std::filesystem::path& folder);
+
 }  // namespace tallowick::test
