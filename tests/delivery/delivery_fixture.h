@@ -46,3 +46,33 @@ private:
 };
 
 }  // namespace tallowick::delivery::test
+
+#include <filesystem>
+
+#include "support/loopback_server.h"
+#include "support/test_support.h"
+
+namespace tallowick::delivery::test {
+
+// The sorted entry names of a Zip archive, one a line, as python's zipfile reads them.
+inline std::string zip_names(const std::filesystem::path& archive) {
+    return tallowick::test::run_process(
+               tallowick::test::system_python(),
+               {"-c", "import sys, zipfile\n"
+                      "z = zipfile.ZipFile(sys.argv[1])\n"
+                      "assert z.testzip() is None\n"
+                      "print('\\n'.join(sorted(z.namelist())))",
+                archive.string()})
+        .out;
+}
+
+// The bytes of a gzip file unpacked by python's gzip module.
+inline std::string gunzipped(const std::filesystem::path& file) {
+    return tallowick::test::run_process(
+               tallowick::test::system_python(),
+               {"-c", "import gzip, sys\nsys.stdout.buffer.write(gzip.open(sys.argv[1]).read())",
+                file.string()})
+        .out;
+}
+
+}  // namespace tallowick::delivery::test

@@ -21,6 +21,7 @@ def main():
     authorizer.add_anonymous(folder, perm="elr")
     handler = FTPHandler
     handler.authorizer = authorizer
+    handler.auth_failed_timeout = 0.1   # tests of wrong passwords need no brake
     if mode == "slow-upload":
         dtp = ThrottledDTPHandler
         dtp.read_limit = 64 * 1024
