@@ -51,6 +51,12 @@ bool delete_file(const fs::path& file) {
 // it, so a copy cut short never replaces a good one.
 bool copy_file_to(const fs::path& file, const fs::path& target) {
     std::error_code ec;
+    // A destination that is the report's own folder holds no second copy: what
+    // delete_report would delete is the report itself.
+    if (fs::equivalent(file, target, ec)) {
+        ShowError("Can't copy (" + file.string() + ") onto itself");
+        return false;
+    }
     fs::create_directories(target.parent_path(), ec);
     fs::path temporary = target;
     temporary += ".part";
@@ -152,8 +158,8 @@ public:
         }
         const auto url = logs::SplitFtpUrl(location_);
         if (!url) {
-            ShowError("Can't send the report to (" + location_ +
-                      "): only ftp:// locations take uploads");
+            // The location may carry a password: it is not repeated.
+            ShowError("Can't send the report: only ftp:// locations take uploads");
             return false;
         }
         ftp_ = FtpConnection::connect(*url);

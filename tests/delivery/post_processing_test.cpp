@@ -72,6 +72,15 @@ TEST_F(Report, FilesCopiedWithTheirFoldersAndNoArchiveWithoutExtension) {
     EXPECT_EQ(read_file(dir_ / "dest/graph.gif"), "content of report/graph.gif");
     EXPECT_TRUE(all_report_files_there());   // no delete_report
 
+    // Sent into its own folder, a report has no second copy and is kept.
+    post_.delete_report = true;
+    post_.postproclocation = (dir_ / "report").string();
+    test::StatusRecorder own_folder;
+    EXPECT_FALSE(postprocess_run(job_).ok());
+    EXPECT_EQ(own_folder.errors.size(), 3u) << own_folder.all();
+    EXPECT_TRUE(all_report_files_there());
+    post_.delete_report = false;
+
     // A report path whose name has no extension gives no archive and no copy.
     fs::remove_all(dir_ / "dest");
     post_.archive = true;
