@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <thread>
 
+#include "base/cancel.h"
 #include "base/julian_date.h"
 #include "base/status.h"
 #include "engine/url_tables.h"
@@ -97,7 +98,7 @@ AnalysisRun::AnalysisRun(const Settings& settings, std::vector<std::string> logs
 AnalysisRun::~AnalysisRun() = default;
 
 bool AnalysisRun::cancelled() const {
-    return cancel_.load(std::memory_order_relaxed) || out_of_memory();
+    return cancel_.load(std::memory_order_relaxed) || out_of_memory() || cancel_requested();
 }
 
 double AnalysisRun::Now() const { return hooks_.now ? hooks_.now() : JulianNow(); }
