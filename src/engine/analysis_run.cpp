@@ -275,7 +275,11 @@ void AnalysisRun::ReadLogs() {
 }
 
 bool AnalysisRun::HandleLine(std::string_view line) {
-    const logs::LineResult parsed = dispatcher_->DispatchLine(line, hit_);
+    // An over-long line comes cut at the reader's limit: whatever its first part
+    // looks like, it is not the line the log holds.
+    const logs::LineResult parsed = line.size() >= logs::LogSource::kMaxLine
+                                        ? logs::LineResult::malformed
+                                        : dispatcher_->DispatchLine(line, hit_);
     if (parsed == logs::LineResult::skip) return false;
     if (parsed == logs::LineResult::malformed) {
         ++totals_.unparsed;
