@@ -16,6 +16,7 @@
 #include <thread>
 #include <vector>
 
+#include "base/cancel.h"
 #include "base/status.h"
 #include "base/unique_fd.h"
 #include "logs/log_list.h"
@@ -157,7 +158,12 @@ public:
         curl_easy_setopt(e, CURLOPT_LOW_SPEED_TIME, 60L);
         curl_multi_add_handle(s->multi_.get(), e);
 
-        while (s->pending_.size() < 2 && !s->done_) s->pump();
+        // A cancelled run does not wait for a slow server.
+        while (s->pending_.size() < 2 && !s->done_ && !cancel_requested()) s->pump();
+        if (!s->done_ && s->pending_.size() < 2 && cancel_requested()) {
+            error = "cancelled";
+            return nullptr;
+        }
         if (s->done_ && s->result_ != CURLE_OK) {
             error = s->error();
             return nullptr;
@@ -225,9 +231,10 @@ public:
         target_ = dst;
         room_ = room;
         got_ = 0;
-        while (got_ == 0 && !done_) pump();
+        while (got_ == 0 && !done_ && !cancel_requested()) pump();
         target_ = nullptr;
         if (got_ > 0) return static_cast<long>(got_);
+        if (!done_) return 0;   // cancelled: the log ends here
         return result_ == CURLE_OK ? 0 : -1;
     }
 

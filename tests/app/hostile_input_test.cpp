@@ -2,6 +2,7 @@
 // back into themselves, values outside their range, a redirect loop.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -96,6 +97,37 @@ TEST(HostileInput, RedirectLoopOfARemoteLogEndsWithAnError) {
                               (dir / "index.html").string()});
     EXPECT_NE(r.exit_code, kExitOk);
     EXPECT_NE(r.out.find("redirect"), std::string::npos) << r.out;
+}
+
+TEST(HostileInput, SigtermDoesNotWaitForAStalledRemoteLog) {
+    test::TempDir dir;
+    const std::uint16_t port = test::free_port();
+    // Sends the head of a response and a few lines, then nothing more.
+    const std::string server =
+        "import http.server, sys, time\n"
+        "class Stall(http.server.BaseHTTPRequestHandler):\n"
+        "    def do_GET(self):\n"
+        "        self.send_response(200)\n"
+        "        self.end_headers()\n"
+        "        self.wfile.write(b'" + hit(1) + "\\n' * 3)\n"
+        "        self.wfile.flush()\n"
+        "        time.sleep(120)\n"
+        "    def log_message(self, *a): pass\n"
+        "http.server.ThreadingHTTPServer(('127.0.0.1', int(sys.argv[1])), Stall).serve_forever()\n";
+    test::write_file(dir / "stall.py", server);
+    test::LoopbackServer stall(test::system_python(),
+                               {(dir / "stall.py").string(), std::to_string(port)}, port);
+    ASSERT_TRUE(stall.ready()) << stall.output();
+    fs::create_directory(dir / "out");
+    const std::string log = "http://127.0.0.1:" + std::to_string(port) + "/access.log";
+    const std::string program = test::tallowick_binary().string();
+    const auto start = std::chrono::steady_clock::now();
+    const auto r = test::run_process(
+        "/bin/sh", {"-c", "\"$0\" -l \"$1\" -o \"$2\" & sleep 1; kill -TERM $!; wait $!", program,
+                    log, (dir / "out" / "index.html").string()});
+    EXPECT_EQ(r.exit_code, 143) << r.out;
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+    EXPECT_TRUE(fs::is_empty(dir / "out"));
 }
 
 }  // namespace
