@@ -14,6 +14,7 @@
 #include "app/console_status.h"
 #include "app/options.h"
 #include "app/run_job.h"
+#include "base/cancel.h"
 #include "base/status.h"
 #include "platform/folders.h"
 #include "platform/system.h"
@@ -215,8 +216,11 @@ int run_main(int argc, char** argv) {
 
     prepare_run();
     ShowStatus("Ok.");
+    // SIGINT and SIGTERM cancel the run; the exit code then tells which one came.
+    install_cancel_signals();
     int rc = StartProcessing(false);
     console.progress_done();
+    if (const int sig = cancel_signal(); sig != 0) return 128 + sig;
     return rc;
 }
 

@@ -1,9 +1,11 @@
 #include "app/settings_file.h"
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 
 #include "app/settings_keywords.h"
@@ -132,7 +134,41 @@ void ApplyPreset(Settings& s, int level) {
 
 void ApplyPreset(int level) { ApplyPreset(settings(), level); }
 
-bool ReadSettingsText(KeywordContext& ctx, const std::string& path) {
+namespace {
+
+// Settings files read in one load, the outermost included: enough for any real
+// layout, small enough that a file naming others many times stays quick.
+constexpr int kMaxSettingsFiles = 100;
+
+// Registers path as open in ctx; false (reported) when it is open already or
+// the load has read too many files.
+bool enter_settings_file(KeywordContext& ctx, const std::string& path) {
+    if (ctx.open_files.empty()) {
+        ctx.files_read = 0;
+        ctx.include_refused = false;
+    }
+    if (ctx.include_refused) return false;
+    std::error_code ec;
+    std::string real = std::filesystem::weakly_canonical(path, ec).string();
+    if (ec) real = path;
+    if (std::find(ctx.open_files.begin(), ctx.open_files.end(), real) != ctx.open_files.end()) {
+        std::string cycle;
+        for (const std::string& open : ctx.open_files) cycle += open + " -> ";
+        ShowError("settings file " + path + " includes itself (" + cycle + real + "), not read again");
+        ctx.include_refused = true;
+        return false;
+    }
+    if (++ctx.files_read > kMaxSettingsFiles) {
+        ShowError("settings file " + path + " not read: more than " +
+                  std::to_string(kMaxSettingsFiles) + " settings files in one load");
+        ctx.include_refused = true;
+        return false;
+    }
+    ctx.open_files.push_back(std::move(real));
+    return true;
+}
+
+bool read_settings_lines(KeywordContext& ctx, const std::string& path) {
     File f = open_file(path);
     if (!f) {
         cannot_open(path, errno);
@@ -148,7 +184,7 @@ bool ReadSettingsText(KeywordContext& ctx, const std::string& path) {
     ctx.block.clear();
     long number = 1;
     bool reported_long = false;
-    while (reader.next(line, too_long)) {
+    while (!ctx.include_refused && reader.next(line, too_long)) {
         ++number;
         if (too_long) {
             if (!reported_long) {
@@ -164,6 +200,15 @@ bool ReadSettingsText(KeywordContext& ctx, const std::string& path) {
     }
     ctx.block.clear();
     return true;
+}
+
+}  // namespace
+
+bool ReadSettingsText(KeywordContext& ctx, const std::string& path) {
+    if (!enter_settings_file(ctx, path)) return false;
+    const bool ok = read_settings_lines(ctx, path);
+    ctx.open_files.pop_back();
+    return ok;
 }
 
 bool ReadSettingsText(const std::string& path) { return ReadSettingsText(keyword_context(), path); }
@@ -192,10 +237,14 @@ bool LoadSettingsFile(KeywordContext& ctx, const std::string& path) {
         not_valid(path);
         return false;
     }
+    // A file that is being read already is refused before the reset, which
+    // would wipe what its first reading set.
+    if (!enter_settings_file(ctx, path)) return false;
     ResetSettings(ctx.settings, true);
     ctx.replace_default_orgmap = true;
-    const bool ok = ReadSettingsText(ctx, path);
+    const bool ok = read_settings_lines(ctx, path);
     ctx.replace_default_orgmap = false;
+    ctx.open_files.pop_back();
     if (!ok) return false;
     finish_settings_load(ctx.settings);
     ctx.file_name = path;

@@ -426,6 +426,11 @@ void read_html_file(KeywordCall& call, std::string& target) {
     }
     std::string content(kHeadFileBytes, '\0');
     content.resize(std::fread(content.data(), 1, content.size(), f.get()));
+    // A folder opens like a file and fails on the first read.
+    if (std::ferror(f.get())) {
+        refuse(call.row, "cannot read " + path + ": " + std::strerror(errno));
+        return;
+    }
     target = std::move(content);
 }
 
@@ -657,7 +662,7 @@ constexpr KeywordRow kKeywords[] = {
      .constant = 0, .write = R::when_set},
 
     {.name = "graphsort", .aliases = {"graphaxis"}, .type = T::number,
-     .field = number<kRep, &Rep::graphsort>(), .min = -1, .max = 255, .words = kGraphSortWords,
+     .field = number<kRep, &Rep::graphsort>(), .min = -1, .max = 2, .words = kGraphSortWords,
      .digit_first = true, .write = R::word},
     {.name = "style", .type = T::number, .field = number<kRep, &Rep::style>(), .min = 0,
      .max = 255, .words = kStyleWords, .write = R::always},
@@ -680,10 +685,11 @@ constexpr KeywordRow kKeywords[] = {
      .max = kPatternText, .write = R::when_set},
     {.name = "clickpattern", .type = T::text, .field = text<kAna, &Ana::clickpattern>(),
      .max = kPatternText, .write = R::when_set},
+    // HTML, RTF or comma-delimited; GIF, JPEG, PNG or BMP.
     {.name = "reportformat", .type = T::number, .field = number<kRep, &Rep::reportformat>(),
-     .min = 0, .max = 255, .write = R::when_set},
+     .min = 0, .max = 2, .write = R::when_set},
     {.name = "imageformat", .type = T::number, .field = number<kRep, &Rep::imageformat>(),
-     .min = 0, .max = 255, .write = R::when_set},
+     .min = 0, .max = 3, .write = R::when_set},
     {.name = "postproclocation", .type = T::text, .field = text<kPst, &Pst::postproclocation>(),
      .max = kPathText, .write = R::when_set},
     {.name = "archive", .type = T::set_flag, .field = flag<kPst, &Pst::archive>(),
@@ -753,10 +759,11 @@ constexpr KeywordRow kKeywords[] = {
     {.name = "usecustomformat", .type = T::set_flag, .field = flag<kCst, &Cst::use>()},
     {.name = "custom_seperator", .type = T::number, .field = number<kCst, &Cst::separator>(),
      .min = 0, .max = 255, .digit_first = true},
+    // The date and time layouts of docs/custom-format.md.
     {.name = "custom_dateformat", .type = T::number, .field = number<kCst, &Cst::dateformat>(),
-     .min = 0, .max = 255},
+     .min = 0, .max = 6},
     {.name = "custom_timeformat", .type = T::number, .field = number<kCst, &Cst::timeformat>(),
-     .min = 0, .max = 255},
+     .min = 0, .max = 2},
     {.name = "custom_dataIndex", .field = special(apply_data_index)},
     {.name = "editpath", .field = special(apply_editpath)},
     {.name = "PATH", .field = special(apply_path_block)},

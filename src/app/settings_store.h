@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "base/settings.h"
 #include "logs/log_list.h"
@@ -42,6 +43,13 @@ struct KeywordContext {
     // loading does not double the map every time.
     bool replace_default_orgmap = false;
     int nesting = 0;                    // settings files loaded from settings files
+    // The settings files being read, outermost first (their real paths), and how
+    // many have been read since the outermost one began: a file that names
+    // itself, directly or through others, is refused, and the total is bounded.
+    // Once one is refused, the rest of the load is not read either.
+    std::vector<std::string> open_files;
+    int files_read = 0;
+    bool include_refused = false;
 };
 
 // The process-wide record, log list and interpreter state.

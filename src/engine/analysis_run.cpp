@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <thread>
 
+#include "base/cancel.h"
 #include "base/julian_date.h"
 #include "base/status.h"
 #include "engine/url_tables.h"
@@ -97,7 +98,7 @@ AnalysisRun::AnalysisRun(const Settings& settings, std::vector<std::string> logs
 AnalysisRun::~AnalysisRun() = default;
 
 bool AnalysisRun::cancelled() const {
-    return cancel_.load(std::memory_order_relaxed) || out_of_memory();
+    return cancel_.load(std::memory_order_relaxed) || out_of_memory() || cancel_requested();
 }
 
 double AnalysisRun::Now() const { return hooks_.now ? hooks_.now() : JulianNow(); }
@@ -274,7 +275,11 @@ void AnalysisRun::ReadLogs() {
 }
 
 bool AnalysisRun::HandleLine(std::string_view line) {
-    const logs::LineResult parsed = dispatcher_->DispatchLine(line, hit_);
+    // An over-long line comes cut at the reader's limit: whatever its first part
+    // looks like, it is not the line the log holds.
+    const logs::LineResult parsed = line.size() >= logs::LogSource::kMaxLine
+                                        ? logs::LineResult::malformed
+                                        : dispatcher_->DispatchLine(line, hit_);
     if (parsed == logs::LineResult::skip) return false;
     if (parsed == logs::LineResult::malformed) {
         ++totals_.unparsed;

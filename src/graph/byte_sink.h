@@ -3,12 +3,13 @@
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
 #include <filesystem>
 #include <memory>
 #include <span>
 #include <string>
 #include <vector>
+
+#include "base/file_transaction.h"
 
 namespace tallowick::graph {
 
@@ -32,23 +33,26 @@ public:
     std::vector<std::uint8_t> data;
 };
 
-// A file opened for writing in binary mode, closed when the sink goes.
+// An image file being written under a temporary name: with a transaction it
+// takes its final name when the transaction commits, without one when it is
+// closed. A sink dropped without close() leaves nothing behind.
 class FileSink : public ByteSink {
 public:
-    // Nothing when the file cannot be created.
-    static std::unique_ptr<FileSink> create(const std::filesystem::path& path);
+    // Nothing when the file cannot be created; error then holds the path and
+    // the system's reason.
+    static std::unique_ptr<FileSink> create(FileTransaction* files,
+                                            const std::filesystem::path& path, std::string& error);
     void write(std::span<const std::uint8_t> bytes) override;
-    // Flushes and closes; false when a write or the close failed.
+    // Finishes the file; false when a write, the close or the rename failed.
     bool close();
-    const std::filesystem::path& path() const { return path_; }
+    const std::filesystem::path& path() const { return file_.path(); }
+    const std::string& error() const { return error_; }
 
 private:
-    struct Closer {
-        void operator()(std::FILE* f) const { std::fclose(f); }
-    };
-    FileSink(std::FILE* file, std::filesystem::path path) : file_(file), path_(std::move(path)) {}
-    std::unique_ptr<std::FILE, Closer> file_;
-    std::filesystem::path path_;
+    FileSink() = default;
+    std::unique_ptr<FileTransaction> own_;   // an image on its own
+    StagedFile file_;
+    std::string error_;
 };
 
 }  // namespace tallowick::graph

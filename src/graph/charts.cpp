@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "base/cancel.h"
 #include "base/julian_date.h"
 #include "base/status.h"
 #include "engine/report_stats.h"
@@ -158,13 +159,18 @@ public:
         target_.output.report_format = s_.report.reportformat;
         target_.output.image_format = s_.report.imageformat;
         target_.output.created = request.created;
+        target_.output.files = request.files;
         target_.web_palette = s_.report.webpalette;
         target_.three_d = s_.report.style != 0;
         target_.wider = s_.report.wider;
         target_.language = request.language;
         target_.language_index = request.language ? s_.run.language : 0;
-        // A run that ran out of memory is abandoned; the charts stop with it.
-        target_.stop_requested = [] { return out_of_memory(); };
+        // A run that ran out of memory or was cancelled is abandoned; the charts
+        // stop with it.
+        // A file that could not be written fails the whole report: no use going on.
+        target_.stop_requested = [files = request.files] {
+            return out_of_memory() || cancel_requested() || (files && files->failed());
+        };
         kinds_ = value_kinds(s_.report);
         mode_ = request.mode;
         images_.assign(request.images.begin(), request.images.end());

@@ -22,9 +22,9 @@ namespace tallowick::graph {
 
 // The chart driver of report assembly: draws the shadow strips and every chart
 // whose graph flag is on and whose table has data, showing "Drawing ... graph..."
-// with the share done, then "Drawing Graphs Complete.". Files that cannot be
-// written are skipped without a message. Returns 0 when a stop was requested,
-// else 1.
+// with the share done, then "Drawing Graphs Complete.". A file that cannot be
+// written is reported and fails the request's transaction. Returns 0 when a
+// stop was requested (memory exhausted, the run cancelled), else 1.
 int draw_report_charts(const report::ChartRequest& request);
 
 // The comparison of several reports (chart kind 7): each report's daily traffic

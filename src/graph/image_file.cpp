@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "base/status.h"
 #include "graph/encoders.h"
 
 namespace tallowick::graph {
@@ -30,8 +31,13 @@ std::filesystem::path image_path(const ImageOutput& output, std::string_view bas
 
 std::unique_ptr<FileSink> image_open(const ImageOutput& output, std::string_view base_name) {
     const std::filesystem::path path = image_path(output, base_name);
-    auto file = FileSink::create(path);
-    if (file && output.created) output.created->add(path);
+    std::string error;
+    auto file = FileSink::create(output.files, path, error);
+    if (!file) {
+        ShowError("Can't open report file " + error);
+        return nullptr;
+    }
+    if (output.created) output.created->add(path);
     return file;
 }
 
@@ -49,7 +55,11 @@ bool image_save(ImageOutput& output, std::unique_ptr<Canvas> canvas, std::string
     case kImageBmp: bmp_write(*canvas, *file); break;
     default: gif_write(*canvas, *file); break;
     }
-    return file->close() && written;
+    if (!file->close()) {
+        ShowError("Can't write report file " + file->error());
+        return false;
+    }
+    return written;
 }
 
 }  // namespace tallowick::graph

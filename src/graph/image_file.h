@@ -37,16 +37,20 @@ struct ImageOutput {
     int report_format = kReportHtml;
     int image_format = kImageGif;
     CreatedFiles* created = nullptr;   // every opened image is recorded here
+    // The report's transaction: images appear with its pages. Null: each image
+    // replaces its file on its own when it is finished.
+    FileTransaction* files = nullptr;
 };
 
 // The report's output folder, the base name and the current format's extension.
 std::filesystem::path image_path(const ImageOutput& output, std::string_view base_name);
-// Creates the image_path file for writing and records it in the created-files
-// list; nothing when it cannot be created.
+// Starts the image_path file and records it in the created-files list; nothing
+// when it cannot be created ("Can't open report file" with the reason is shown).
 std::unique_ptr<FileSink> image_open(const ImageOutput& output, std::string_view base_name);
 // Applies format forcing, makes the image interlaced, writes it with the current
-// format's encoder and destroys the canvas. Returns false, without a message, when
-// the file cannot be written (or the format is not a raster format).
+// format's encoder and destroys the canvas. Returns false when the format is not
+// a raster format, or when the file cannot be written: that is shown as an error
+// with the path and the reason, and fails the transaction the image belongs to.
 bool image_save(ImageOutput& output, std::unique_ptr<Canvas> canvas, std::string_view base_name);
 
 }  // namespace tallowick::graph

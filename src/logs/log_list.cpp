@@ -196,8 +196,13 @@ bool LogList::add(std::string_view name, int depth) {
     if (depth >= kMaxFolderDepth) return false;
     bool all = true;
     for (fs::directory_iterator it(*path, fs::directory_options::skip_permission_denied, ec), end;
-         !ec && it != end; it.increment(ec))
+         !ec && it != end; it.increment(ec)) {
+        // A link to a folder met during the walk is not followed: a link to "."
+        // or to a parent would count every log again, or never end.
+        std::error_code link_ec;
+        if (it->is_symlink(link_ec) && it->is_directory(link_ec)) continue;
         all = add(it->path().string(), depth + 1) && all;
+    }
     return all;
 }
 

@@ -16,6 +16,7 @@
 #include <thread>
 #include <vector>
 
+#include "base/cancel.h"
 #include "base/status.h"
 #include "base/unique_fd.h"
 #include "logs/log_list.h"
@@ -23,6 +24,9 @@
 namespace tallowick::logs {
 
 namespace {
+
+// Redirects a remote log may take before the server counts as broken.
+constexpr long kMaxRedirects = 10;
 
 bool starts_with_nocase(std::string_view text, std::string_view word) {
     if (text.size() < word.size()) return false;
@@ -144,6 +148,8 @@ public:
         curl_easy_setopt(e, CURLOPT_ERRORBUFFER, s->error_text_.data());
         curl_easy_setopt(e, CURLOPT_FAILONERROR, 1L);
         curl_easy_setopt(e, CURLOPT_FOLLOWLOCATION, 1L);
+        // A server that redirects in a circle would otherwise be followed for ever.
+        curl_easy_setopt(e, CURLOPT_MAXREDIRS, kMaxRedirects);
         curl_easy_setopt(e, CURLOPT_NOSIGNAL, 1L);
         curl_easy_setopt(e, CURLOPT_BUFFERSIZE, static_cast<long>(LogSource::kRemoteBlock));
         curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT, 30L);
@@ -152,7 +158,12 @@ public:
         curl_easy_setopt(e, CURLOPT_LOW_SPEED_TIME, 60L);
         curl_multi_add_handle(s->multi_.get(), e);
 
-        while (s->pending_.size() < 2 && !s->done_) s->pump();
+        // A cancelled run does not wait for a slow server.
+        while (s->pending_.size() < 2 && !s->done_ && !cancel_requested()) s->pump();
+        if (!s->done_ && s->pending_.size() < 2 && cancel_requested()) {
+            error = "cancelled";
+            return nullptr;
+        }
         if (s->done_ && s->result_ != CURLE_OK) {
             error = s->error();
             return nullptr;
@@ -220,9 +231,10 @@ public:
         target_ = dst;
         room_ = room;
         got_ = 0;
-        while (got_ == 0 && !done_) pump();
+        while (got_ == 0 && !done_ && !cancel_requested()) pump();
         target_ = nullptr;
         if (got_ > 0) return static_cast<long>(got_);
+        if (!done_) return 0;   // cancelled: the log ends here
         return result_ == CURLE_OK ? 0 : -1;
     }
 
@@ -430,6 +442,8 @@ struct LogSource::Impl {
     bool first_read = false;
     bool at_end = false;
     bool failed = false;
+    bool after_cr = false;     // the last line ended in CR: an LF next belongs to it
+    bool skipping = false;     // passing over the rest of an over-long line
 
     // The next block into buffer[fill..]: its size, 0 at the end, < 0 on failure.
     long read_block(std::size_t want) {
@@ -589,23 +603,59 @@ bool ReadLogLine(LogSource& source, std::string_view& line) {
         s.bytes_read = 0;
         s.first_read = true;
     }
+    // The first CR or LF in [start, start + n), or null.
+    auto line_end = [](const char* start, std::size_t n) {
+        auto* end = static_cast<const char*>(std::memchr(start, '\n', n));
+        const std::size_t length = end ? static_cast<std::size_t>(end - start) : n;
+        if (auto* cr = static_cast<const char*>(std::memchr(start, '\r', length))) end = cr;
+        return end;
+    };
     for (;;) {
         const char* start = s.buffer.data() + s.pos;
-        const std::size_t avail = s.fill - s.pos;
-        const std::size_t window = std::min(avail, LogSource::kMaxLine);
-        auto* end = static_cast<const char*>(std::memchr(start, '\n', window));
-        std::size_t length = end ? static_cast<std::size_t>(end - start) : window;
-        // A CR ends the line too; of a CR LF pair the LF then gives an empty line.
-        if (auto* cr = static_cast<const char*>(std::memchr(start, '\r', length))) {
-            end = cr;
-            length = static_cast<std::size_t>(cr - start);
+        std::size_t avail = s.fill - s.pos;
+        // CR LF is one line end; a lone CR ends a line too.
+        if (s.after_cr && avail > 0) {
+            s.after_cr = false;
+            if (*start == '\n') {
+                ++start;
+                ++s.pos;
+                ++s.bytes_read;
+                --avail;
+            }
         }
-        if (end || window == LogSource::kMaxLine) {
-            std::size_t used = length + (end ? 1 : 0);
-            line = std::string_view(start, length);
+        if (s.skipping) {
+            // The rest of an over-long line is passed over up to its end, never
+            // read as a line of its own: a crafted request could plant a hit.
+            const char* end = line_end(start, avail);
+            const std::size_t used = end ? static_cast<std::size_t>(end - start) + 1 : avail;
             s.pos += used;
             s.bytes_read += used;
-            return true;
+            if (end) {
+                s.skipping = false;
+                s.after_cr = *end == '\r';
+                continue;
+            }
+            avail = 0;
+        } else {
+            const std::size_t window = std::min(avail, LogSource::kMaxLine);
+            const char* end = line_end(start, window);
+            if (end) {
+                const auto length = static_cast<std::size_t>(end - start);
+                line = std::string_view(start, length);
+                s.pos += length + 1;
+                s.bytes_read += length + 1;
+                s.after_cr = *end == '\r';
+                return true;
+            }
+            if (window == LogSource::kMaxLine) {
+                // Delivered at the full length, which no line that fits reaches:
+                // the run counts it as a line not understood.
+                line = std::string_view(start, window);
+                s.pos += window;
+                s.bytes_read += window;
+                s.skipping = true;
+                return true;
+            }
         }
         if (s.at_end) {
             if (avail == 0) return false;

@@ -23,8 +23,9 @@ public:
     static constexpr std::size_t kRemoteBlock = 16384;
     // The first read of a source is short, so that format detection starts early.
     static constexpr std::size_t kPrimeBlock = 2048;
-    // A line that reaches this many characters is ended there; the rest of it
-    // follows as the next line.
+    // A line that reaches this many characters is delivered at exactly this
+    // length, which marks it as not understood; the rest of it, up to its line
+    // end, is passed over.
     static constexpr std::size_t kMaxLine = 10239;
 
     LogSource();
@@ -67,8 +68,9 @@ std::optional<LogSource> OpenLog(std::string_view name, std::uint64_t* size = nu
 // readable without a check.
 bool CanOpenLog(std::string_view name, const LogNameContext* names = nullptr);
 
-// ReadLogLine: the next line, without its CR or LF. Returns false at the end of
-// the source (after a read error too, which is reported once).
+// ReadLogLine: the next line, without its line end (LF, CR LF or a lone CR).
+// Returns false at the end of the source (after a read error too, which is
+// reported once).
 bool ReadLogLine(LogSource& source, std::string_view& line);
 
 // CloseLog: closes the source and its connection; reading afterwards gives no lines.

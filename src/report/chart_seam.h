@@ -11,6 +11,7 @@
 #include <string>
 
 #include "base/created_files.h"
+#include "base/file_transaction.h"
 #include "base/settings.h"
 
 namespace tallowick::engine { struct ReportStats; }
@@ -32,6 +33,9 @@ struct ChartRequest {
     LanguageTable* language = nullptr;
     // Every image file written is recorded here; may be null.
     CreatedFiles* created = nullptr;
+    // The report's transaction: images are written into it, so that they appear
+    // with the pages; null writes each image on its own.
+    FileTransaction* files = nullptr;
     // The image file names the pages refer to (name and extension, no folder),
     // in page order; the driver draws them under exactly these names.
     std::span<const std::string> images;

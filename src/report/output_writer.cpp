@@ -351,11 +351,17 @@ std::string_view OutputWriter::data(std::string_view text) {
                 data_ += (c == '\n' || c == '\r') ? ' ' : c;
             }
             break;
-        case Delimited:
+        case Delimited: {
+            // Log data is the attacker's: a cell that a spreadsheet would run as
+            // a formula is written as text.
+            const bool formula =
+                !text.empty() && std::string_view("=+-@\t\r").find(text.front()) != std::string_view::npos;
             if (text.find_first_of(",\"\r\n") == std::string_view::npos) {
-                data_.assign(text);
+                if (formula) data_ += '\'';
+                data_.append(text);
             } else {
                 data_ += '"';
+                if (formula) data_ += '\'';
                 for (char c : text) {
                     if (c == '"') data_ += '"';
                     data_ += (c == '\n' || c == '\r') ? ' ' : c;
@@ -363,6 +369,7 @@ std::string_view OutputWriter::data(std::string_view text) {
                 data_ += '"';
             }
             break;
+        }
         default: data_.assign(text);
     }
     return data_;

@@ -4,7 +4,8 @@
 #include <system_error>
 #include <vector>
 
-#include "base/atomic_file.h"
+#include "base/cancel.h"
+#include "base/file_transaction.h"
 #include "base/status.h"
 #include "engine/analysis_run.h"
 #include "logs/log_list.h"
@@ -31,6 +32,8 @@ constexpr std::string_view kVersion = "3.7";
 // The platform the program runs on, as the version line names it.
 constexpr std::string_view kPlatformTag = "[Linux]";
 constexpr std::string_view kMainTitle = "Access Statistics";
+// How long a run waits for another one that writes into the same folder.
+constexpr int kLockWaitSeconds = 600;
 
 constexpr std::string_view kRtfPrologue =
     "{\\rtf1\\ansi\\deff0\\deftab720{\\fonttbl{\\f0\\fnil\\charset0 Arial;}}{\\colortbl"
@@ -244,6 +247,7 @@ struct ReportContext {
     ReportStats& report;
     const Settings& settings;
     const AssemblyOptions& options;
+    FileTransaction& files;      // every file of the run's reports goes in here
     WriterStyle style;
     fs::path folder;
     std::string main_name;       // the main page's file name
@@ -264,9 +268,8 @@ void note_image(ReportContext& ctx, std::string name) {
 // Opens a page of the report's folder; reports and returns false when it cannot.
 bool open_page(ReportContext& ctx, ReportFile& file, const std::string& name) {
     const fs::path path = ctx.folder / name;
-    if (!file.open(path)) {
-        const std::string message = "Can't open report file '" + path.string() + "'...";
-        ShowError(message);
+    if (!file.open(ctx.files, path)) {
+        ShowError("Can't open report file '" + path.string() + "'... " + file.error());
         ctx.failed = true;
         return false;
     }
@@ -317,12 +320,13 @@ void write_logo(ReportContext& ctx) {
     std::error_code ec;
     if (fs::exists(path, ec)) return;
     const auto logo = logoImage();
-    std::string error;
-    if (!write_file_atomically(
-            path, std::string_view(reinterpret_cast<const char*>(logo.data()), logo.size()), error))
-        ShowError("Can't open report file '" + path.string() + "'... " + error);
-    else if (ctx.options.created)
+    StagedFile file = ctx.files.create(path);
+    if (!file.write({reinterpret_cast<const char*>(logo.data()), logo.size()}) || !file.close()) {
+        ShowError("Can't write report file " + file.error());
+        ctx.failed = true;
+    } else if (ctx.options.created) {
         ctx.options.created->add(path);
+    }
 }
 
 void write_refresh(OutputWriter& out, const ReportContext& ctx, const std::string& page) {
@@ -504,12 +508,15 @@ int period_days(const ReportStats& r) {
     return static_cast<int>(r.last_time - 0.5) - static_cast<int>(r.first_time - 0.5) + 1;
 }
 
-// Writes one report into `folder` with the main page `main_name`. Returns false
-// when the chart driver asked to stop.
-bool write_one(ReportStats& report, const AssemblyOptions& options, const WriterStyle& style,
-               const fs::path& folder, const std::string& main_name, bool& failed) {
+// Writes one report into `folder` with the main page `main_name`, as part of
+// `files`. Returns false when the writing must stop: a file failed, the run was
+// cancelled or the chart driver asked to stop.
+bool write_one(ReportStats& report, const AssemblyOptions& options, FileTransaction& files,
+               const WriterStyle& style, const fs::path& folder, const std::string& main_name,
+               bool& failed) {
     const Settings& s = *options.settings;
-    ReportContext ctx{report, s, options, style, folder, main_name, {}, {}, {}, {}, 1, 0, false};
+    ReportContext ctx{report, s, options, files, style, folder, main_name, {}, {}, {}, {}, 1, 0,
+                      false};
     ctx.pages = plan_pages(report, s);
     ctx.days = period_days(report);
     ctx.refresh = engine::DaemonIntervalSeconds(s.run.daemontime);
@@ -529,14 +536,17 @@ bool write_one(ReportStats& report, const AssemblyOptions& options, const Writer
     ctx.summaries.now = options.now;
     ctx.summaries.page_written = [&ctx](std::string_view key) { return page_planned(ctx, key); };
 
+    // A report is replaced whole or not at all: after a failure the rest is not
+    // written, since none of it would be kept.
+    auto go_on = [&] { return !ctx.failed && !files.failed() && !cancel_requested(); };
     write_main_page(ctx);
-    if (ctx.failed && !fs::exists(folder / main_name)) {
-        failed = true;
-        return true;   // the next report may still be written
+    if (go_on()) write_frame_pages(ctx);
+    for (const PageEntry& page : ctx.pages)
+        if (go_on()) write_stat_page(ctx, page);
+    if (!go_on()) {
+        failed = failed || ctx.failed || files.failed();
+        return false;
     }
-    write_frame_pages(ctx);
-    for (const PageEntry& page : ctx.pages) write_stat_page(ctx, page);
-    failed = failed || ctx.failed;
 
     if (!options.charts) return true;
     ChartRequest request;
@@ -548,7 +558,8 @@ bool write_one(ReportStats& report, const AssemblyOptions& options, const Writer
     request.language = style.languages;
     request.created = options.created;
     request.images = ctx.images;
-    return options.charts(request) != 0;
+    request.files = &files;
+    return options.charts(request) != 0 && !files.failed();
 }
 
 std::string date_key(std::string_view name) {
@@ -570,10 +581,11 @@ int weekday_index(std::string_view name) {
 }
 
 void write_overview(std::span<const ReportListEntry> entries, const AssemblyOptions& options,
-                    const WriterStyle& style, const fs::path& path, bool& failed) {
+                    FileTransaction& files, const WriterStyle& style, const fs::path& path,
+                    bool& failed) {
     ReportFile file;
-    if (!file.open(path)) {
-        ShowError("Can't open report file '" + path.string() + "'...");
+    if (!file.open(files, path)) {
+        ShowError("Can't open report file '" + path.string() + "'... " + file.error());
         failed = true;
         return;
     }
@@ -698,7 +710,19 @@ int write_reports(std::span<ReportStats* const> reports, const AssemblyOptions& 
     std::error_code ec;
     fs::create_directories(folder, ec);
 
+    // One run at a time writes into a folder; a second one waits for the first.
+    FolderLock lock;
+    std::string lock_error;
+    const auto waiting = [&folder] {
+        ShowStatus("Waiting for another run writing into '" + folder.string() + "'...");
+    };
+    if (!lock.acquire(folder, kLockWaitSeconds, cancel_requested, waiting, lock_error)) {
+        if (!cancel_requested()) ShowError("Can't write the report: " + lock_error);
+        return 1;
+    }
+    FileTransaction files;
     bool failed = false;
+    bool stopped = false;
     std::vector<ReportListEntry> entries;
     std::vector<std::string> used;
     int number = 0;
@@ -715,10 +739,28 @@ int write_reports(std::span<ReportStats* const> reports, const AssemblyOptions& 
             fs::create_directories(report_folder, ec);
             entries.push_back({report, sub + "/" + main_name});
         }
-        if (!write_one(*report, options, style, report_folder, main_name, failed)) break;
+        if (!write_one(*report, options, files, style, report_folder, main_name, failed)) {
+            stopped = true;
+            break;
+        }
     }
-    if (multi && !entries.empty()) write_overview(entries, options, style, path.main, failed);
-    return failed ? 1 : 0;
+    if (multi && !entries.empty() && !stopped)
+        write_overview(entries, options, files, style, path.main, failed);
+    if (failed || stopped || files.failed() || cancel_requested()) {
+        files.rollback();
+        if (failed || files.failed())
+            ShowError("The report was not written; the files in '" + folder.string() +
+                      "' are left as they were");
+        else
+            ShowStatus("Report cancelled; the files in '" + folder.string() +
+                       "' are left as they were");
+        return 1;
+    }
+    if (!files.commit()) {
+        ShowError("Can't write report file " + files.error());
+        return 1;
+    }
+    return 0;
 }
 
 }  // namespace

@@ -47,9 +47,13 @@ ReportPath completeReportPath(std::string_view out, int report_format);
 // setting, files and pages with pages meaning requests).
 void sortReportTables(engine::ReportStats& report, const Settings& settings);
 
-// writeReports: writes every report of the run that counted requests. Returns 0
-// when all were written, 1 when a page could not be created or the chart
-// driver asked to stop (the reasons have been reported).
+// writeReports: writes every report of the run that counted requests. Every
+// page and image is written under a temporary name and all of them take their
+// final names together at the end, holding the output folder's lock (a second
+// run waits). Returns 0 when all were written; 1 when a file could not be
+// written, the run was cancelled or the chart driver asked to stop: the files
+// already written are then removed and the old report stays as it was (the
+// reasons have been reported).
 int writeReports(std::span<const std::unique_ptr<engine::ReportStats>> reports,
                  const AssemblyOptions& options);
 

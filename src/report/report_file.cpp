@@ -1,30 +1,33 @@
 #include "report/report_file.h"
 
-#include <cerrno>
-#include <cstring>
-
 #include "base/status.h"
 
 namespace tallowick::report {
 
 ReportFile::~ReportFile() { close(); }
 
-bool ReportFile::open(const std::filesystem::path& path) {
+bool ReportFile::open(FileTransaction& files, const std::filesystem::path& path) {
     close();
     path_ = path;
     error_.clear();
     failed_ = false;
     buffer_.clear();
-    file_.reset(std::fopen(path.c_str(), "wb"));
-    if (!file_) {
-        error_ = "'" + path.string() + "' -- " + std::strerror(errno);
+    file_ = files.create(path);
+    if (!file_.is_open()) {
+        error_ = file_.error();
         return false;
     }
-    // Our own buffer already gathers large pieces; a second copy in stdio is waste.
-    std::setvbuf(file_.get(), nullptr, _IONBF, 0);
     buffer_.reserve(kFlushSize + 4096);
     open_ = true;
     return true;
+}
+
+bool ReportFile::open(const std::filesystem::path& path) {
+    close();
+    own_ = std::make_unique<FileTransaction>();
+    if (open(*own_, path)) return true;
+    own_.reset();
+    return false;
 }
 
 void ReportFile::openInMemory() {
@@ -39,31 +42,35 @@ void ReportFile::openInMemory() {
 void ReportFile::append(std::string_view text) {
     if (!open_ || failed_) return;
     buffer_.append(text);
-    if (file_ && buffer_.size() >= kFlushSize) flush();
+    if (file_.is_open() && buffer_.size() >= kFlushSize) flush();
 }
 
 void ReportFile::flush() {
-    if (!file_ || failed_ || buffer_.empty()) return;
-    if (std::fwrite(buffer_.data(), 1, buffer_.size(), file_.get()) != buffer_.size()) {
-        fail("write", errno);
+    if (!file_.is_open() || failed_ || buffer_.empty()) return;
+    if (!file_.write(buffer_)) {
+        fail(file_.error());
         return;
     }
     buffer_.clear();
 }
 
-void ReportFile::fail(const char* what, int err) {
+void ReportFile::fail(const std::string& error) {
     failed_ = true;
     buffer_.clear();
-    error_ = "'" + path_.string() + "' -- " + std::strerror(err);
-    ShowError("Can't " + std::string(what) + " report file " + error_);
+    error_ = error;
+    ShowError("Can't write report file " + error_);
 }
 
 bool ReportFile::close() {
     if (!open_) return !failed_;
     open_ = false;
-    if (!file_) return true;   // in-memory pages keep their text for contents()
+    if (!file_.is_open()) return true;   // in-memory pages keep their text for contents()
     flush();
-    if (std::fclose(file_.release()) != 0 && !failed_) fail("close", errno);
+    if (!file_.close() && !failed_) fail(file_.error());
+    if (own_) {
+        if (!failed_ && !own_->commit()) fail(own_->error());
+        own_.reset();
+    }
     return !failed_;
 }
 

@@ -1,13 +1,16 @@
 // The destination of one report page: text collects in memory and goes to the
 // file in large pieces. A page can also be kept in memory only (the report
-// server and tests read it back with contents()).
+// server and tests read it back with contents()). A page is written under a
+// temporary name and takes its final name only when complete: with the
+// report's transaction, together with every other file of the report.
 #pragma once
 
-#include <cstdio>
 #include <filesystem>
 #include <memory>
 #include <string>
 #include <string_view>
+
+#include "base/file_transaction.h"
 
 namespace tallowick::report {
 
@@ -20,8 +23,11 @@ public:
     ReportFile(const ReportFile&) = delete;
     ReportFile& operator=(const ReportFile&) = delete;
 
-    // Creates or truncates path. Returns false when it cannot be created; error()
-    // then holds the path and the system's reason (the caller reports it).
+    // Starts the page that will replace path, as part of `files`: it appears
+    // when the transaction commits. Returns false when it cannot be created;
+    // error() then holds the path and the system's reason (the caller reports it).
+    bool open(FileTransaction& files, const std::filesystem::path& path);
+    // A page on its own: it replaces path when it is closed.
     bool open(const std::filesystem::path& path);
     // Collects the page in memory; nothing is written anywhere.
     void openInMemory();
@@ -42,13 +48,11 @@ public:
     const std::filesystem::path& path() const { return path_; }
 
 private:
-    struct Closer {
-        void operator()(std::FILE* f) const { std::fclose(f); }
-    };
     void flush();
-    void fail(const char* what, int err);
+    void fail(const std::string& error);
 
-    std::unique_ptr<std::FILE, Closer> file_;
+    std::unique_ptr<FileTransaction> own_;   // a page on its own
+    StagedFile file_;
     std::filesystem::path path_;
     std::string buffer_;
     std::string error_;

@@ -302,7 +302,30 @@ TEST_F(HostileSettingsFile, FileThatLoadsItself) {
                                path + "\n");
     EXPECT_TRUE(LoadSettingsFile(ctx_, path));
     EXPECT_EQ(s_.analysis.dns_amount, 3);
-    EXPECT_FALSE(sink_.errors.empty());
+    ASSERT_EQ(sink_.errors.size(), 1u);
+    EXPECT_NE(sink_.errors[0].find("includes itself"), std::string::npos) << sink_.errors[0];
+}
+
+TEST_F(HostileSettingsFile, IncludesThatMultiplyAreCutShort) {
+    // A cycle through two files is refused once; a chain in which every file
+    // names the next ten times would mean 10^6 reads, and stops at the bound.
+    const auto a = (dir_ / "a.tkp").string(), b = (dir_ / "b.tkp").string();
+    test::write_file(a, "#Tallowick3.6\nprefsfile " + b + "\n");
+    test::write_file(b, "#Tallowick3.6\nprefsfile " + a + "\nprefsfile " + a + "\n");
+    EXPECT_TRUE(ReadSettingsText(ctx_, a));
+    ASSERT_EQ(sink_.errors.size(), 1u);
+    EXPECT_NE(sink_.errors[0].find(a + " -> " + b + " -> " + a), std::string::npos) << sink_.errors[0];
+
+    sink_.errors.clear();
+    for (int level = 0; level < 6; ++level) {
+        std::string text = "#Tallowick3.6\n";
+        for (int i = 0; i < 10; ++i) text += "prefsfile " + (dir_ / std::to_string(level + 1)).string() + "\n";
+        test::write_file(dir_ / std::to_string(level), text);
+    }
+    test::write_file(dir_ / "6", "#Tallowick3.6\n");
+    EXPECT_TRUE(ReadSettingsText(ctx_, (dir_ / "0").string()));
+    ASSERT_EQ(sink_.errors.size(), 1u);
+    EXPECT_NE(sink_.errors[0].find("more than"), std::string::npos) << sink_.errors[0];
 }
 
 }  // namespace

@@ -64,8 +64,9 @@ TEST(ImageEncoders, AnIndependentDecoderReadsEveryImageExactly) {
     for (const auto& e : encoders) {
         for (const auto& image : e.format == "JPEG" ? lossy : exact) {
             const fs::path path = dir / (image.name + e.extension);
-            auto sink = FileSink::create(path);
-            ASSERT_NE(sink, nullptr);
+            std::string error;
+            auto sink = FileSink::create(nullptr, path, error);
+            ASSERT_NE(sink, nullptr) << error;
             ASSERT_TRUE(e.write(*image.canvas, *sink)) << path;
             ASSERT_TRUE(sink->close());
             files.push_back(path);

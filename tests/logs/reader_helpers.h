@@ -55,26 +55,30 @@ inline void write_gzip(const std::filesystem::path& path, std::string_view conte
     gzclose(f);
 }
 
-// Splits text the way the reader must: at LF, and at CR (so CR LF gives an empty
-// line), a final piece without a line end counts, pieces longer than the limit
-// are cut.
+// Splits text the way the reader must: at LF, CR LF and a lone CR; a final
+// piece without a line end counts; a piece that reaches the limit is cut there
+// and the rest of it, up to its line end, is dropped.
 inline std::vector<std::string> expected_lines(std::string_view text) {
     std::vector<std::string> out;
     std::string current;
-    bool pending = false;
-    for (char c : text) {
+    bool pending = false, skipping = false;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
         if (c == '\n' || c == '\r') {
-            out.push_back(current);
+            if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
+            if (!skipping) out.push_back(current);
             current.clear();
-            pending = false;
+            pending = skipping = false;
             continue;
         }
+        if (skipping) continue;
         current.push_back(c);
         pending = true;
         if (current.size() == LogSource::kMaxLine) {
             out.push_back(current);
             current.clear();
             pending = false;
+            skipping = true;
         }
     }
     if (pending) out.push_back(current);

@@ -151,6 +151,11 @@ TEST(OutputWriter, LogDataCannotBreakThePage) {
     MemoryPage csv(Delimited);
     EXPECT_EQ(csv.out.data("a,b\"c"), "\"a,b\"\"c\"");
     EXPECT_EQ(csv.out.data("plain"), "plain");
+    // Cells a spreadsheet would run as formulas stay text.
+    EXPECT_EQ(csv.out.data("=HYPERLINK(\"x\")"), "\"'=HYPERLINK(\"\"x\"\")\"");
+    for (std::string cell : {"+1", "-1", "@SUM(A1)", "\tx"}) EXPECT_EQ(csv.out.data(cell), "'" + cell);
+    EXPECT_EQ(csv.out.data("\r=1"), "\"' =1\"");
+    EXPECT_EQ(csv.out.data("a=1"), "a=1");
     // The link buffer is separate from the text buffer.
     std::string_view link = html.out.dataLink("/a?b&c");
     std::string_view text = html.out.data("<x>");

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "base/file_transaction.h"
 #include "base/status.h"
 #include "engine/analysis_run.h"
 #include "engine/clients.h"
@@ -86,7 +87,9 @@ std::set<std::string> FilesIn(const fs::path& folder) {
     std::set<std::string> names;
     if (!fs::exists(folder)) return names;
     for (const auto& e : fs::directory_iterator(folder))
-        if (e.is_regular_file()) names.insert(e.path().filename().string());
+        // The folder's lock file is not part of the report.
+        if (e.is_regular_file() && e.path().filename() != FolderLock::kFileName)
+            names.insert(e.path().filename().string());
     return names;
 }
 
