@@ -1,22 +1,13 @@
 #include "app/command_line.h"
 
-#include <sys/resource.h>
-#include <sys/stat.h>
-#include <sys/syscall.h>
-#include <unistd.h>
-
-#include <atomic>
-#include <cerrno>
-#include <chrono>
 #include <cstdio>
-#include <thread>
 
 #include "app/console_status.h"
 #include "app/options.h"
-#include "app/run_job.h"
 #include "base/status.h"
-#include "platform/folders.h"
 #include "platform/system.h"
+#include "run/processing.h"
+#include "run/run_job.h"
 
 namespace tallowick::app {
 
@@ -43,42 +34,7 @@ bool is_help(std::string_view t) {
     return false;
 }
 
-std::atomic<bool> g_running{false};
-
-void lower_thread_priority() {
-    // Linux keeps a nice value per thread; the analysis should not slow the desktop
-    // or the server it runs on.
-    setpriority(PRIO_PROCESS, static_cast<id_t>(syscall(SYS_gettid)), 5);
-}
-
-// The folder that must exist before a run: the output path itself when it names a
-// folder, else the folder part of the file name.
-std::string output_folder(const std::string& out) {
-    std::string path = platform::normalise_path(out);
-    struct stat st{};
-    if (stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return path;
-    if (!path.empty() && path.back() == '/') return path;
-    return platform::folder_of(path);
-}
-
-int run_steps_now() {
-    auto& steps = run_steps();
-    long errors_before = error_count();
-    int rc = 0;
-    if (steps.prepare_post_processing) rc = steps.prepare_post_processing();
-    if (rc == 0 && steps.analyse) rc = steps.analyse();
-    if (rc == 0 && !out_of_memory() && steps.post_process) rc = steps.post_process();
-    ShowProgress(0, "Report Completed.");
-    if (rc != 0 || out_of_memory() || error_count() != errors_before) return kExitRunFailed;
-    return kExitOk;
-}
-
 }  // namespace
-
-RunSteps& run_steps() {
-    static RunSteps steps;
-    return steps;
-}
 
 RawSwitches inspect_command_line(std::span<const std::string_view> args) {
     RawSwitches sw;
@@ -109,40 +65,6 @@ RawSwitches inspect_command_line(std::span<const std::string_view> args) {
     return sw;
 }
 
-int StartProcessing(bool synchronous) {
-    const std::string out = current_output_path();
-    if (out.find('{') == std::string::npos) {
-        std::string folder = output_folder(out);
-        struct stat st{};
-        if (stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
-            int err = errno != 0 ? errno : ENOTDIR;
-            ShowError("Cannot find output path (" + out + ")\nbecause " +
-                      platform::system_error_text(err) + "\n");
-            return kExitNotStarted;
-        }
-    }
-
-    if (synchronous) return run_steps_now();
-
-    int result = kExitOk;
-    g_running = true;
-    try {
-        std::thread worker([&result] {
-            lower_thread_priority();
-            result = run_steps_now();
-            g_running = false;
-        });
-        // The run clears the flag as its last step; poll it as the batch start does.
-        while (g_running) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        worker.join();
-    } catch (const std::system_error&) {
-        g_running = false;
-        ShowError("cannot create processing thread!!!");
-        return kExitRunFailed;
-    }
-    return result;
-}
-
 int run_main(int argc, char** argv) {
     std::vector<std::string_view> args;
     for (int i = 1; i < argc; ++i) args.emplace_back(argv[i]);
@@ -171,7 +93,7 @@ int run_main(int argc, char** argv) {
         return kExitUnavailable;
     }
 
-    if (!run_steps().analyse) register_run_job();
+    if (!run::run_steps().analyse) run::register_run_job();
 
     ConsoleStatusSink console;
     StatusSink* previous = set_status_sink(&console);
@@ -200,7 +122,7 @@ int run_main(int argc, char** argv) {
             continue;
         }
         if (equals_ci(t, "-checkschedule") || equals_ci(t, "checkschedule")) {
-            if (run_steps().check_schedule) run_steps().check_schedule();
+            if (run::run_steps().check_schedule) run::run_steps().check_schedule();
             continue;
         }
         if (apply_option(tokens, i)) continue;
@@ -215,7 +137,7 @@ int run_main(int argc, char** argv) {
 
     prepare_run();
     ShowStatus("Ok.");
-    int rc = StartProcessing(false);
+    int rc = run::StartProcessing(false);
     console.progress_done();
     return rc;
 }

@@ -1,16 +1,16 @@
-#include "app/run_job.h"
+#include "run/run_job.h"
 
 #include <algorithm>
 #include <cstdio>
 
-#include "app/command_line.h"
-#include "app/settings_store.h"
 #include "base/status.h"
 #include "engine/clients.h"
 #include "graph/charts.h"
 #include "report/report_assembly.h"
+#include "run/live_settings.h"
+#include "run/processing.h"
 
-namespace tallowick::app {
+namespace tallowick::run {
 
 namespace {
 
@@ -87,4 +87,4 @@ int RunAnalysisJob() {
 
 void register_run_job() { run_steps().analyse = RunAnalysisJob; }
 
-}  // namespace tallowick::app
+}  // namespace tallowick::run
