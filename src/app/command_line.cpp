@@ -138,6 +138,7 @@ int run_main(int argc, char** argv) {
     prepare_run();
     ShowStatus("Ok.");
     int rc = run::StartProcessing(false);
+    if (rc == run::kRunSucceeded) rc = run::wait_for_run();
     console.progress_done();
     return rc;
 }

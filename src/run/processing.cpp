@@ -8,6 +8,8 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <mutex>
+#include <optional>
 #include <thread>
 
 #include "base/status.h"
@@ -20,6 +22,44 @@ namespace tallowick::run {
 namespace {
 
 std::atomic<bool> g_running{false};
+std::atomic<bool> g_scheduled{false};
+
+// The processing thread and what the run left behind. The thread is joined by the
+// next start, by wait_for_run, or at exit.
+struct Worker {
+    std::thread thread;
+    std::atomic<StartResult> result{kRunSucceeded};
+    ~Worker() {
+        if (thread.joinable()) thread.join();
+    }
+};
+
+Worker& worker() {
+    static Worker w;
+    return w;
+}
+
+struct Kept {
+    Settings settings;
+    logs::LogList logs;
+};
+
+// Written only while no run is active (keep) or by the run's own thread (restore).
+std::optional<Kept>& kept() {
+    static std::optional<Kept> k;
+    return k;
+}
+
+struct Cancel {
+    std::mutex mutex;
+    bool requested = false;
+    std::function<void()> handler;
+};
+
+Cancel& cancel_state() {
+    static Cancel c;
+    return c;
+}
 
 void lower_thread_priority() {
     // Linux keeps a nice value per thread; the analysis should not slow the desktop
@@ -45,6 +85,7 @@ StartResult run_steps_now() {
     if (rc == 0 && steps.analyse) rc = steps.analyse();
     if (rc == 0 && !out_of_memory() && steps.post_process) rc = steps.post_process();
     ShowProgress(0, "Report Completed.");
+    restore_kept_settings();
     if (rc != 0 || out_of_memory() || error_count() != errors_before) return kRunFailed;
     return kRunSucceeded;
 }
@@ -57,8 +98,43 @@ RunSteps& run_steps() {
 }
 
 bool run_in_progress() { return g_running; }
+bool scheduled_run_in_progress() { return g_scheduled; }
+
+void keep_settings_for_run() {
+    kept() = Kept{settings(), log_list()};
+    g_scheduled = true;
+}
+
+void restore_kept_settings() {
+    if (!kept()) return;
+    settings() = std::move(kept()->settings);
+    log_list() = std::move(kept()->logs);
+    kept().reset();
+    g_scheduled = false;
+}
+
+void cancel_run() {
+    Cancel& c = cancel_state();
+    std::lock_guard lock(c.mutex);
+    c.requested = true;
+    if (c.handler) c.handler();
+}
+
+CancelRegistration::CancelRegistration(std::function<void()> cancel) {
+    Cancel& c = cancel_state();
+    std::lock_guard lock(c.mutex);
+    c.handler = std::move(cancel);
+    if (c.requested) c.handler();
+}
+
+CancelRegistration::~CancelRegistration() {
+    Cancel& c = cancel_state();
+    std::lock_guard lock(c.mutex);
+    c.handler = nullptr;
+}
 
 StartResult StartProcessing(bool synchronous) {
+    if (g_running) return kRunNotStarted;
     const std::string out = settings().run.out;
     if (out.find('{') == std::string::npos) {
         std::string folder = output_folder(out);
@@ -67,29 +143,41 @@ StartResult StartProcessing(bool synchronous) {
             int err = errno != 0 ? errno : ENOTDIR;
             ShowError("Cannot find output path (" + out + ")\nbecause " +
                       platform::system_error_text(err) + "\n");
+            restore_kept_settings();
             return kRunNotStarted;
         }
+    }
+    {
+        std::lock_guard lock(cancel_state().mutex);
+        cancel_state().requested = false;
     }
 
     if (synchronous) return run_steps_now();
 
-    StartResult result = kRunSucceeded;
+    Worker& w = worker();
+    if (w.thread.joinable()) w.thread.join();
     g_running = true;
     try {
-        std::thread worker([&result] {
+        w.thread = std::thread([&w] {
             lower_thread_priority();
-            result = run_steps_now();
+            w.result = run_steps_now();
             g_running = false;
         });
-        // The run clears the flag as its last step; poll it as the batch start does.
-        while (g_running) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        worker.join();
     } catch (const std::system_error&) {
         g_running = false;
+        restore_kept_settings();
         ShowError("cannot create processing thread!!!");
         return kRunFailed;
     }
-    return result;
+    return kRunSucceeded;
+}
+
+StartResult wait_for_run() {
+    // The run clears the flag as its last step; poll it as the batch start does.
+    while (g_running) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    Worker& w = worker();
+    if (w.thread.joinable()) w.thread.join();
+    return w.result;
 }
 
 }  // namespace tallowick::run

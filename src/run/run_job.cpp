@@ -76,6 +76,7 @@ int RunAnalysisJob() {
         return name.find(".tdb") != std::string::npos;
     });
     engine::AnalysisRun run(s, std::move(logs), default_run_hooks(s));
+    CancelRegistration cancel([&run] { run.Cancel(); });
     const int cancelled = run.Process();
     const ProcessMode& mode = process_mode();
     if (mode.command_line && !mode.quiet_given) {

@@ -215,8 +215,8 @@ std::string schedule_date_text(double julian) {
 std::filesystem::path schedule_file_path() { return platform::program_folder() / "def_sched.txt"; }
 std::filesystem::path schedule_log_path() { return platform::program_folder() / "schedlog.txt"; }
 
-void transcript(std::string_view line) {
-    AppendMessageLog(schedule_log_path().string(), line, 0);
+void transcript(std::string_view line, bool service_tag) {
+    AppendMessageLog(schedule_log_path().string(), line, service_tag ? -1 : 0);
     ShowStatus(line);
 }
 
