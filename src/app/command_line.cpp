@@ -1,13 +1,19 @@
 #include "app/command_line.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <optional>
 
 #include "app/console_status.h"
 #include "app/options.h"
+#include "app/schedule_command.h"
+#include "app/settings_file.h"
+#include "app/settings_store.h"
 #include "base/status.h"
 #include "platform/system.h"
 #include "run/processing.h"
 #include "run/run_job.h"
+#include "unattended/service.h"
 
 namespace tallowick::app {
 
@@ -34,6 +40,31 @@ bool is_help(std::string_view t) {
     return false;
 }
 
+unattended::ServiceContext service_context(bool debug) {
+    unattended::ServiceContext context;
+    context.scheduler.load_settings = [](const std::string& path) { return LoadSettingsFile(path); };
+    context.load_default_settings = [] { ResetSettings(true); };
+    context.debug = debug;
+    return context;
+}
+
+// "-checkschedule": the schedule is read and checked once; a job that is due runs
+// to its end before the command line goes on.
+int check_schedule() {
+    unattended::SchedulerHooks hooks;
+    hooks.load_settings = [](const std::string& path) { return LoadSettingsFile(path); };
+    unattended::Scheduler scheduler(unattended::schedule_file_path(), hooks);
+    scheduler.initSchedule(false);
+    const auto& entries = scheduler.list().entries();
+    const bool uncomputed = std::any_of(entries.begin(), entries.end(),
+                                        [](const unattended::ScheduleEntry& e) { return e.next == 0; });
+    scheduler.tickScheduler();
+    // Each check is a process of its own: next runs worked out now are kept in the
+    // file, or a job that starts in the past would be put off again at every check.
+    if (uncomputed) scheduler.save();
+    return run::wait_for_run();
+}
+
 }  // namespace
 
 RawSwitches inspect_command_line(std::span<const std::string_view> args) {
@@ -52,11 +83,8 @@ RawSwitches inspect_command_line(std::span<const std::string_view> args) {
         // An option word after the program name (" -" on the raw command line).
         if (!a.empty() && a.front() == '-') sw.command_line = true;
     }
-    if (!args.empty()) {
-        std::string_view first = args[0];
-        for (std::string_view s : {"-i", "-u", "-nt", "-ntservice"})
-            if (equals_ci(first, s)) sw.service = true;
-    }
+    // Whole words only: "-ignorecase" or "-usecgi" first is an ordinary option.
+    if (!args.empty()) sw.service = unattended::is_service_switch(args[0]);
     if (sw.report_server || sw.second_instance) end = 0;
     for (std::size_t i = 0; i < end && sw.tokens.size() < kMaxTokens; ++i) {
         if (equals_ci(args[i], "-nogui") || equals_ci(args[i], "-cli")) continue;
@@ -78,10 +106,8 @@ int run_main(int argc, char** argv) {
         sw.command_line = true;
     mode.command_line = sw.command_line;
 
-    if (sw.service) {
-        std::fprintf(stderr, "Tallowick: service mode is not available in this build.\n");
-        return kExitUnavailable;
-    }
+    if (!run::run_steps().analyse) run::register_run_job();
+    if (sw.service) return unattended::service_command(args.front(), service_context(sw.debug));
     if (sw.report_server) {
         std::fprintf(stderr, "Tallowick: the report server is not available in this build.\n");
         return kExitUnavailable;
@@ -93,7 +119,11 @@ int run_main(int argc, char** argv) {
         return kExitUnavailable;
     }
 
-    if (!run::run_steps().analyse) run::register_run_job();
+    if (!sw.tokens.empty() && is_schedule_command(sw.tokens.front())) {
+        std::vector<std::string_view> rest(sw.tokens.begin() + 1, sw.tokens.end());
+        return schedule_command(rest);
+    }
+    if (!run::run_steps().check_schedule) run::run_steps().check_schedule = check_schedule;
 
     ConsoleStatusSink console;
     StatusSink* previous = set_status_sink(&console);
@@ -106,6 +136,7 @@ int run_main(int argc, char** argv) {
     const std::string program = argc > 0 ? argv[0] : "tallowick";
     std::vector<std::string_view> tokens(sw.tokens.begin(), sw.tokens.end());
     long errors_before = error_count();
+    std::optional<int> schedule_result;
     for (std::size_t i = 0; i < tokens.size(); ++i) {
         std::string_view t = tokens[i];
         if (is_help(t)) {
@@ -122,7 +153,7 @@ int run_main(int argc, char** argv) {
             continue;
         }
         if (equals_ci(t, "-checkschedule") || equals_ci(t, "checkschedule")) {
-            if (run::run_steps().check_schedule) run::run_steps().check_schedule();
+            schedule_result = run::run_steps().check_schedule();
             continue;
         }
         if (apply_option(tokens, i)) continue;
@@ -133,6 +164,8 @@ int run_main(int argc, char** argv) {
     }
     // A settings file that failed to load or a refused option leaves the run
     // without the settings the user asked for: do not report on the wrong data.
+    // "-checkschedule" alone (as cron calls it) is no batch run of its own.
+    if (schedule_result && log_list().empty()) return *schedule_result;
     if (error_count() != errors_before) return kExitNotStarted;
 
     prepare_run();

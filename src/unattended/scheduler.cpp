@@ -8,7 +8,6 @@
 #include "base/status.h"
 #include "logs/log_list.h"
 #include "platform/folders.h"
-#include "platform/system.h"
 #include "run/live_settings.h"
 #include "run/processing.h"
 
@@ -64,8 +63,10 @@ Scheduler::Scheduler(fs::path file, SchedulerHooks hooks)
 
 double Scheduler::now() const { return hooks_.now ? hooks_.now() : JulianNow(); }
 
-std::time_t Scheduler::scheduleFileStamp() const {
-    return platform::file_mtime(file_).value_or(0);
+fs::file_time_type Scheduler::scheduleFileStamp() const {
+    std::error_code ec;
+    const fs::file_time_type stamp = fs::last_write_time(file_, ec);
+    return ec ? fs::file_time_type::min() : stamp;
 }
 
 void Scheduler::initSchedule(bool for_service) {

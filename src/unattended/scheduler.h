@@ -3,7 +3,6 @@
 // in force being kept aside until the run ends.
 #pragma once
 
-#include <ctime>
 #include <filesystem>
 #include <functional>
 #include <string>
@@ -45,10 +44,11 @@ public:
     // Returns whether the run started; on failure the kept settings are back.
     bool runScheduleEntry(const ScheduleEntry& entry);
 
-    // Last-write time of the schedule file (0 when absent), and the one remembered
-    // by the last initSchedule.
-    std::time_t scheduleFileStamp() const;
-    std::time_t remembered_stamp() const { return stamp_; }
+    // Last-write time of the schedule file (the clock's minimum when absent), and
+    // the one remembered by the last initSchedule. Finer than seconds, so that an
+    // edit in the second of the scheduler's own save is still seen.
+    std::filesystem::file_time_type scheduleFileStamp() const;
+    std::filesystem::file_time_type remembered_stamp() const { return stamp_; }
 
     ScheduleList& list() { return list_; }
     const std::filesystem::path& file() const { return file_; }
@@ -62,7 +62,7 @@ private:
     std::filesystem::path file_;
     SchedulerHooks hooks_;
     ScheduleList list_;
-    std::time_t stamp_ = 0;
+    std::filesystem::file_time_type stamp_{};
 };
 
 }  // namespace tallowick::unattended
