@@ -7,6 +7,7 @@
 #include "base/julian_date.h"
 #include "base/status.h"
 #include "logs/log_list.h"
+#include "logs/remote_listing.h"
 #include "platform/folders.h"
 #include "run/live_settings.h"
 #include "run/processing.h"
@@ -111,7 +112,11 @@ void Scheduler::add_logs(const std::string& logs_text) {
         if (item.find('*') == std::string::npos) {
             list.AddLog(item);
         } else if (item.find("ftp:") != std::string::npos || item.find("http:") != std::string::npos) {
-            list.add_from_setting(item);
+            std::string error;
+            const std::vector<std::string> urls = logs::ListRemotePattern(item, error);
+            if (!error.empty()) transcript("Cannot list '" + item + "': " + error);
+            else if (urls.empty()) transcript("No files matched wildcard '" + item + "'");
+            for (const std::string& url : urls) list.add_from_setting(url);
         } else {
             const std::size_t before = list.size();
             list.AddLogPattern(item);
