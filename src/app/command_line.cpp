@@ -10,6 +10,7 @@
 #include "app/settings_file.h"
 #include "app/settings_store.h"
 #include "base/status.h"
+#include "platform/service_manager.h"
 #include "platform/system.h"
 #include "run/processing.h"
 #include "run/run_job.h"
@@ -40,9 +41,16 @@ bool is_help(std::string_view t) {
     return false;
 }
 
+// A scheduled job loads its settings file as "-r" does.
+unattended::SchedulerHooks scheduler_hooks() {
+    unattended::SchedulerHooks hooks;
+    hooks.load_settings = [](const std::string& path) { return LoadSettingsFile(path); };
+    return hooks;
+}
+
 unattended::ServiceContext service_context(bool debug) {
     unattended::ServiceContext context;
-    context.scheduler.load_settings = [](const std::string& path) { return LoadSettingsFile(path); };
+    context.scheduler = scheduler_hooks();
     context.load_default_settings = [] { ResetSettings(true); };
     context.debug = debug;
     return context;
@@ -51,9 +59,15 @@ unattended::ServiceContext service_context(bool debug) {
 // "-checkschedule": the schedule is read and checked once; a job that is due runs
 // to its end before the command line goes on.
 int check_schedule() {
-    unattended::SchedulerHooks hooks;
-    hooks.load_settings = [](const std::string& path) { return LoadSettingsFile(path); };
-    unattended::Scheduler scheduler(unattended::schedule_file_path(), hooks);
+    // While the service runs it alone ticks this schedule, so that no job runs twice.
+    long owner = 0;
+    auto lock = platform::InstanceLock::acquire(unattended::scheduler_lock_path(), owner);
+    if (!lock) {
+        unattended::transcript("Schedule left to the running service (process " +
+                               std::to_string(owner) + ")");
+        return kExitOk;
+    }
+    unattended::Scheduler scheduler(unattended::schedule_file_path(), scheduler_hooks());
     scheduler.initSchedule(false);
     const auto& entries = scheduler.list().entries();
     const bool uncomputed = std::any_of(entries.begin(), entries.end(),

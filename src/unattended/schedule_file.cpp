@@ -214,6 +214,9 @@ std::string schedule_date_text(double julian) {
 
 std::filesystem::path schedule_file_path() { return platform::program_folder() / "def_sched.txt"; }
 std::filesystem::path schedule_log_path() { return platform::program_folder() / "schedlog.txt"; }
+std::filesystem::path scheduler_lock_path() {
+    return platform::program_folder() / "tallowick-scheduler.lock";
+}
 
 void transcript(std::string_view line, bool service_tag) {
     AppendMessageLog(schedule_log_path().string(), line, service_tag ? -1 : 0);

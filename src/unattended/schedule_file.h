@@ -68,6 +68,8 @@ std::string schedule_date_text(double julian);
 // The schedule file and the transcript in the program folder.
 std::filesystem::path schedule_file_path();
 std::filesystem::path schedule_log_path();
+// The lock of the one scheduler that may tick over this program folder.
+std::filesystem::path scheduler_lock_path();
 
 // Appends a line to the transcript and shows it on the status line; service_tag
 // writes it (and every later line of the process) in the service form.

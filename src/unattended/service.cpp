@@ -415,7 +415,7 @@ int service_command(std::string_view first, const ServiceContext& context) {
     mode.service_log = schedule_log_path().string();
     service.Trace("StartDispatcher...");
     long owner = 0;
-    auto lock = platform::InstanceLock::acquire(platform::program_folder() / "tallowick-scheduler.lock", owner);
+    auto lock = platform::InstanceLock::acquire(scheduler_lock_path(), owner);
     if (!lock) {
         std::fprintf(stderr, "%s is already running (process %ld) for %s\n", service.name().c_str(),
                      owner, platform::program_folder().c_str());

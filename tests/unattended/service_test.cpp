@@ -109,6 +109,9 @@ TEST(Service, RunsDueJobsPicksUpScheduleChangesAndStopsOnSigterm) {
     auto second = test::run_process(test::tallowick_binary(), {"-ntservice"});
     EXPECT_EQ(second.exit_code, 1);
     EXPECT_NE(second.err.find("is already running"), std::string::npos) << second.err;
+    EXPECT_EQ(test::run_process(test::tallowick_binary(), {"-checkschedule"}).exit_code, 0);
+    EXPECT_NE(test::read_file(program / "schedlog.txt").find("Schedule left to the running service"),
+              std::string::npos);
 
     // The run ended and the next run is a day on, saved before the run started.
     ASSERT_TRUE(wait_for([&] {
