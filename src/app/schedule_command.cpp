@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 
+#include "base/case_compare.h"
 #include "base/julian_date.h"
 #include "unattended/schedule_file.h"
 
@@ -18,15 +19,6 @@ using unattended::ScheduleList;
 namespace {
 
 constexpr int kBadArguments = 2;
-
-bool equals_ci(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        auto up = [](char c) { return (c >= 'a' && c <= 'z') ? char(c - 32) : c; };
-        if (up(a[i]) != up(b[i])) return false;
-    }
-    return true;
-}
 
 int fail(const std::string& text) {
     std::fprintf(stderr, "Tallowick: %s (see -h)\n", text.c_str());

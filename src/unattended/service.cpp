@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "base/atomic_file.h"
+#include "base/case_compare.h"
 #include "base/status.h"
 #include "platform/folders.h"
 #include "platform/registry.h"
@@ -26,15 +27,6 @@ namespace {
 
 // Service states, numbered as service managers number them.
 enum State : unsigned long { kStopped = 1, kStartPending = 2, kStopPending = 3, kRunning = 4 };
-
-bool equals_ci(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        auto up = [](char c) { return (c >= 'a' && c <= 'z') ? char(c - 32) : c; };
-        if (up(a[i]) != up(b[i])) return false;
-    }
-    return true;
-}
 
 constexpr int kControlSignals[] = {SIGTERM, SIGINT, SIGHUP, SIGUSR1, SIGUSR2};
 
@@ -178,7 +170,8 @@ int start(const CNTService& service) {
     std::string error;
     auto rc = platform::run_systemctl({"start", "--no-block", std::string(kServiceUnit)}, error);
     if (!rc || *rc != 0) {
-        print("\n" + name + " failed to start: " + (rc ? "systemctl exit code " + std::to_string(*rc) : error) + " \n");
+        const std::string reason = rc ? "systemctl exit code " + std::to_string(*rc) : error;
+        print("\n" + name + " failed to start: " + reason + " \n");
         return 1;
     }
     if (wait_while("activating") == "active") {

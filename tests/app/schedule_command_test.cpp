@@ -74,12 +74,12 @@ TEST(ScheduleCommand, CheckScheduleRunsADueJobAndKeepsTheNextRuns) {
     test::write_file(dir / "job.tkp", "#Tallowick3.6 preferences file\nout " +
                                           (dir / "report/index.html").string() + "\n");
     unattended::ScheduleList list;
-    unattended::ScheduleEntry& due = list.create(JulianNow() - 2);
+    unattended::ScheduleEntry& due = list.create(JulianNow() - 2.5);
     due.enabled = true;
     due.next = JulianNow() - 60 / 86400.0;
     due.logs = (*logs / "combined/awstats_testsmall_2001_3lines.log").string();
     due.settings_file = (dir / "job.tkp").string();
-    unattended::ScheduleEntry& later = list.create(JulianNow() - 2);   // next not worked out yet
+    unattended::ScheduleEntry& later = list.create(JulianNow() - 2.5);   // next not worked out yet
     later.enabled = true;
     const auto file = platform::program_folder() / "def_sched.txt";
     ASSERT_TRUE(unattended::saveSchedule(file, list));
