@@ -79,6 +79,10 @@ void Scheduler::initSchedule(bool for_service) {
 
 void Scheduler::tickScheduler() {
     if (run::run_in_progress()) return;
+    if (started_entry_ != 0) {
+        transcript("(" + std::to_string(started_entry_) + ") Run ended");
+        started_entry_ = 0;
+    }
     const double current = now();
     for (ScheduleEntry& entry : list_.entries()) {
         if (entry.next == 0) computeNextRun(entry);
@@ -170,7 +174,9 @@ bool Scheduler::runScheduleEntry(const ScheduleEntry& entry) {
     for (const std::string& name : run::log_list().names())
         transcript("Log to process - '" + name + "'");
 
-    return run::StartProcessing(false) == run::kRunSucceeded;
+    if (run::StartProcessing(false) != run::kRunSucceeded) return false;
+    started_entry_ = entry.number;
+    return true;
 }
 
 }  // namespace tallowick::unattended

@@ -34,7 +34,8 @@ public:
 
     // tickScheduler: the once-a-second check. Computes missing next runs; a due,
     // enabled entry gets its next run advanced, the schedule saved, and is run.
-    // Nothing starts while a run is in progress.
+    // Nothing starts while a run is in progress. The first tick after a job's run
+    // writes "(%d) Run ended" to the transcript.
     void tickScheduler();
 
     double computeNextRun(ScheduleEntry& entry) const { return unattended::computeNextRun(entry, now()); }
@@ -63,6 +64,7 @@ private:
     SchedulerHooks hooks_;
     ScheduleList list_;
     std::filesystem::file_time_type stamp_{};
+    int started_entry_ = 0;   // the number of the job whose run was started last
 };
 
 }  // namespace tallowick::unattended
