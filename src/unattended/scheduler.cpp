@@ -71,6 +71,7 @@ fs::file_time_type Scheduler::scheduleFileStamp() const {
 }
 
 void Scheduler::initSchedule(bool for_service) {
+    service_form_ = for_service;
     transcript(for_service ? "Initializing Schedule for NT Service" : "Initializing Schedule",
                for_service);
     stamp_ = scheduleFileStamp();
@@ -95,6 +96,12 @@ void Scheduler::tickScheduler() {
             ShowStatus("Next Run=" + schedule_date_text(entry.next));
         }
         if (current > entry.next) {
+            // The save below would undo an edit made since the last read: read the
+            // file first; a job that is still due runs at the next tick.
+            if (scheduleFileStamp() != stamp_) {
+                initSchedule(service_form_);
+                return;
+            }
             computeNextRun(entry);
             save();
             stamp_ = scheduleFileStamp();   // our own save is no change to re-read
