@@ -17,11 +17,11 @@
 #include <string>
 #include <string_view>
 
-#include "app/run_job.h"
 #include "app/settings_file.h"
 #include "base/settings.h"
 #include "base/status.h"
 #include "engine/analysis_run.h"
+#include "run/run_job.h"
 
 namespace fs = std::filesystem;
 using namespace tallowick;
@@ -75,7 +75,7 @@ Result analyse(const std::string& path, bool with_report) {
         close(fds[0]);
         Settings settings;
         app::ResetSettings(settings, true);
-        engine::RunHooks hooks = app::default_run_hooks(settings);
+        engine::RunHooks hooks = run::default_run_hooks(settings);
         if (!with_report) {
             hooks.write_report = nullptr;
             hooks.write_all = nullptr;

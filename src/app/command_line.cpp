@@ -1,23 +1,21 @@
 #include "app/command_line.h"
 
-#include <sys/resource.h>
-#include <sys/stat.h>
-#include <sys/syscall.h>
-#include <unistd.h>
-
-#include <atomic>
-#include <cerrno>
-#include <chrono>
+#include <algorithm>
 #include <cstdio>
-#include <thread>
+#include <optional>
 
 #include "app/console_status.h"
 #include "app/options.h"
-#include "app/run_job.h"
+#include "app/schedule_command.h"
+#include "app/settings_file.h"
+#include "app/settings_store.h"
 #include "base/cancel.h"
 #include "base/status.h"
-#include "platform/folders.h"
+#include "platform/service_manager.h"
 #include "platform/system.h"
+#include "run/processing.h"
+#include "run/run_job.h"
+#include "unattended/service.h"
 
 namespace tallowick::app {
 
@@ -44,42 +42,45 @@ bool is_help(std::string_view t) {
     return false;
 }
 
-std::atomic<bool> g_running{false};
-
-void lower_thread_priority() {
-    // Linux keeps a nice value per thread; the analysis should not slow the desktop
-    // or the server it runs on.
-    setpriority(PRIO_PROCESS, static_cast<id_t>(syscall(SYS_gettid)), 5);
+// A scheduled job loads its settings file as "-r" does.
+unattended::SchedulerHooks scheduler_hooks() {
+    unattended::SchedulerHooks hooks;
+    hooks.load_settings = [](const std::string& path) { return LoadSettingsFile(path); };
+    return hooks;
 }
 
-// The folder that must exist before a run: the output path itself when it names a
-// folder, else the folder part of the file name.
-std::string output_folder(const std::string& out) {
-    std::string path = platform::normalise_path(out);
-    struct stat st{};
-    if (stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return path;
-    if (!path.empty() && path.back() == '/') return path;
-    return platform::folder_of(path);
+unattended::ServiceContext service_context(bool debug) {
+    unattended::ServiceContext context;
+    context.scheduler = scheduler_hooks();
+    context.load_default_settings = [] { ResetSettings(true); };
+    context.debug = debug;
+    return context;
 }
 
-int run_steps_now() {
-    auto& steps = run_steps();
-    long errors_before = error_count();
-    int rc = 0;
-    if (steps.prepare_post_processing) rc = steps.prepare_post_processing();
-    if (rc == 0 && steps.analyse) rc = steps.analyse();
-    if (rc == 0 && !out_of_memory() && steps.post_process) rc = steps.post_process();
-    ShowProgress(0, "Report Completed.");
-    if (rc != 0 || out_of_memory() || error_count() != errors_before) return kExitRunFailed;
-    return kExitOk;
+// "-checkschedule": the schedule is read and checked once; a job that is due runs
+// to its end before the command line goes on.
+int check_schedule() {
+    // While the service runs it alone ticks this schedule, so that no job runs twice.
+    long owner = 0;
+    auto lock = platform::InstanceLock::acquire(unattended::scheduler_lock_path(), owner);
+    if (!lock) {
+        unattended::transcript("Schedule left to the running service (process " +
+                               std::to_string(owner) + ")");
+        return kExitOk;
+    }
+    unattended::Scheduler scheduler(unattended::schedule_file_path(), scheduler_hooks());
+    scheduler.initSchedule(false);
+    const auto& entries = scheduler.list().entries();
+    const bool uncomputed = std::any_of(entries.begin(), entries.end(),
+                                        [](const unattended::ScheduleEntry& e) { return e.next == 0; });
+    scheduler.tickScheduler();
+    // Each check is a process of its own: next runs worked out now are kept in the
+    // file, or a job that starts in the past would be put off again at every check.
+    if (uncomputed) scheduler.save();
+    return run::wait_for_run();
 }
 
 }  // namespace
-
-RunSteps& run_steps() {
-    static RunSteps steps;
-    return steps;
-}
 
 RawSwitches inspect_command_line(std::span<const std::string_view> args) {
     RawSwitches sw;
@@ -97,51 +98,14 @@ RawSwitches inspect_command_line(std::span<const std::string_view> args) {
         // An option word after the program name (" -" on the raw command line).
         if (!a.empty() && a.front() == '-') sw.command_line = true;
     }
-    if (!args.empty()) {
-        std::string_view first = args[0];
-        for (std::string_view s : {"-i", "-u", "-nt", "-ntservice"})
-            if (equals_ci(first, s)) sw.service = true;
-    }
+    // Whole words only: "-ignorecase" or "-usecgi" first is an ordinary option.
+    if (!args.empty()) sw.service = unattended::is_service_switch(args[0]);
     if (sw.report_server || sw.second_instance) end = 0;
     for (std::size_t i = 0; i < end && sw.tokens.size() < kMaxTokens; ++i) {
         if (equals_ci(args[i], "-nogui") || equals_ci(args[i], "-cli")) continue;
         sw.tokens.emplace_back(args[i]);
     }
     return sw;
-}
-
-int StartProcessing(bool synchronous) {
-    const std::string out = current_output_path();
-    if (out.find('{') == std::string::npos) {
-        std::string folder = output_folder(out);
-        struct stat st{};
-        if (stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
-            int err = errno != 0 ? errno : ENOTDIR;
-            ShowError("Cannot find output path (" + out + ")\nbecause " +
-                      platform::system_error_text(err) + "\n");
-            return kExitNotStarted;
-        }
-    }
-
-    if (synchronous) return run_steps_now();
-
-    int result = kExitOk;
-    g_running = true;
-    try {
-        std::thread worker([&result] {
-            lower_thread_priority();
-            result = run_steps_now();
-            g_running = false;
-        });
-        // The run clears the flag as its last step; poll it as the batch start does.
-        while (g_running) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        worker.join();
-    } catch (const std::system_error&) {
-        g_running = false;
-        ShowError("cannot create processing thread!!!");
-        return kExitRunFailed;
-    }
-    return result;
 }
 
 int run_main(int argc, char** argv) {
@@ -157,10 +121,8 @@ int run_main(int argc, char** argv) {
         sw.command_line = true;
     mode.command_line = sw.command_line;
 
-    if (sw.service) {
-        std::fprintf(stderr, "Tallowick: service mode is not available in this build.\n");
-        return kExitUnavailable;
-    }
+    if (!run::run_steps().analyse) run::register_run_job();
+    if (sw.service) return unattended::service_command(args.front(), service_context(sw.debug));
     if (sw.report_server) {
         std::fprintf(stderr, "Tallowick: the report server is not available in this build.\n");
         return kExitUnavailable;
@@ -172,7 +134,11 @@ int run_main(int argc, char** argv) {
         return kExitUnavailable;
     }
 
-    if (!run_steps().analyse) register_run_job();
+    if (!sw.tokens.empty() && is_schedule_command(sw.tokens.front())) {
+        std::vector<std::string_view> rest(sw.tokens.begin() + 1, sw.tokens.end());
+        return schedule_command(rest);
+    }
+    if (!run::run_steps().check_schedule) run::run_steps().check_schedule = check_schedule;
 
     ConsoleStatusSink console;
     StatusSink* previous = set_status_sink(&console);
@@ -185,6 +151,7 @@ int run_main(int argc, char** argv) {
     const std::string program = argc > 0 ? argv[0] : "tallowick";
     std::vector<std::string_view> tokens(sw.tokens.begin(), sw.tokens.end());
     long errors_before = error_count();
+    std::optional<int> schedule_result;
     for (std::size_t i = 0; i < tokens.size(); ++i) {
         std::string_view t = tokens[i];
         if (is_help(t)) {
@@ -201,7 +168,7 @@ int run_main(int argc, char** argv) {
             continue;
         }
         if (equals_ci(t, "-checkschedule") || equals_ci(t, "checkschedule")) {
-            if (run_steps().check_schedule) run_steps().check_schedule();
+            schedule_result = run::run_steps().check_schedule();
             continue;
         }
         if (apply_option(tokens, i)) continue;
@@ -212,13 +179,16 @@ int run_main(int argc, char** argv) {
     }
     // A settings file that failed to load or a refused option leaves the run
     // without the settings the user asked for: do not report on the wrong data.
+    // "-checkschedule" alone (as cron calls it) is no batch run of its own.
+    if (schedule_result && log_list().empty()) return *schedule_result;
     if (error_count() != errors_before) return kExitNotStarted;
 
     prepare_run();
     ShowStatus("Ok.");
     // SIGINT and SIGTERM cancel the run; the exit code then tells which one came.
     install_cancel_signals();
-    int rc = StartProcessing(false);
+    int rc = run::StartProcessing(false);
+    if (rc == run::kRunSucceeded) rc = run::wait_for_run();
     console.progress_done();
     if (const int sig = cancel_signal(); sig != 0) return 128 + sig;
     return rc;

@@ -2,7 +2,6 @@
 // usage text, and the batch run (reset, apply options, prepare, run, wait, exit).
 #pragma once
 
-#include <functional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -35,22 +34,6 @@ RawSwitches inspect_command_line(std::span<const std::string_view> args);
 std::string_view usage_text();
 // "Tallowick Version 3.6 (Linux)".
 std::string version_line();
-
-// The work of one run, filled by the subsystems that do it. Each returns 0 for
-// success. Empty members are skipped.
-struct RunSteps {
-    std::function<int()> prepare_post_processing;
-    std::function<int()> analyse;
-    std::function<int()> post_process;
-    std::function<void()> check_schedule;   // "-checkschedule"
-};
-RunSteps& run_steps();
-
-// Start processing: checks the output folder, then runs on a processing thread
-// at below-normal priority (or on the caller's thread when synchronous) and
-// returns when the run ends. Returns 0 when the run succeeded, kExitNotStarted
-// when it could not start, kExitRunFailed when it failed.
-int StartProcessing(bool synchronous);
 
 // The whole program: argv as main received it; returns the exit code.
 int run_main(int argc, char** argv);

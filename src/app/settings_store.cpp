@@ -2,15 +2,16 @@
 
 #include <utility>
 
+#include "run/live_settings.h"
+
 namespace tallowick::app {
 
 namespace {
 
-// Built on first use, so no other static initialiser can see it half made.
+// Built on first use, so no other static initialiser can see it half made. The
+// record and log list themselves belong to the run library, which every run reads.
 struct Store {
-    Settings settings;
-    logs::LogList logs;
-    KeywordContext context{settings, logs};
+    KeywordContext context{run::settings(), run::log_list()};
 };
 
 Store& store() {
@@ -20,8 +21,8 @@ Store& store() {
 
 }  // namespace
 
-Settings& settings() { return store().settings; }
-logs::LogList& log_list() { return store().logs; }
+Settings& settings() { return run::settings(); }
+logs::LogList& log_list() { return run::log_list(); }
 KeywordContext& keyword_context() { return store().context; }
 
 const std::string& settings_file_name() { return store().context.file_name; }

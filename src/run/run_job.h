@@ -7,7 +7,7 @@
 #include "engine/analysis_run.h"
 #include "report/chart_seam.h"
 
-namespace tallowick::app {
+namespace tallowick::run {
 
 // The chart driver report assembly calls after each report's pages: the graph
 // layer's charts unless another is installed; an empty one draws no images.
@@ -22,7 +22,7 @@ engine::RunHooks default_run_hooks(const Settings& settings);
 // lines not understood, seconds and lines per second.
 std::string summary_line(const engine::RunTotals& totals, double seconds);
 
-// RunAnalysisJob: the analysis over app::log_list() with app::settings();
+// RunAnalysisJob: the analysis over run::log_list() with run::settings();
 // history databases (".tdb") are read first. Returns 0 when the run finished, 1
 // when it was cancelled or failed. In command-line mode without "-q" it prints
 // the summary line.
@@ -31,4 +31,4 @@ int RunAnalysisJob();
 // Installs RunAnalysisJob as run_steps().analyse.
 void register_run_job();
 
-}  // namespace tallowick::app
+}  // namespace tallowick::run

@@ -1,18 +1,18 @@
-#include "app/run_job.h"
+#include "run/run_job.h"
 
 #include <algorithm>
 #include <cstdio>
 
-#include "app/command_line.h"
-#include "app/settings_store.h"
 #include "base/status.h"
 #include "delivery/page_titles.h"
 #include "delivery/post_processing.h"
 #include "engine/clients.h"
 #include "graph/charts.h"
 #include "report/report_assembly.h"
+#include "run/live_settings.h"
+#include "run/processing.h"
 
-namespace tallowick::app {
+namespace tallowick::run {
 
 namespace {
 
@@ -81,6 +81,7 @@ int RunAnalysisJob() {
     });
     delivery::prepare_post_processing(s.post);
     engine::AnalysisRun run(s, logs, default_run_hooks(s));
+    CancelRegistration cancel([&run] { run.Cancel(); });
     int cancelled = run.Process();
     const ProcessMode& mode = process_mode();
     if (mode.command_line && !mode.quiet_given) {
@@ -93,4 +94,4 @@ int RunAnalysisJob() {
 
 void register_run_job() { run_steps().analyse = RunAnalysisJob; }
 
-}  // namespace tallowick::app
+}  // namespace tallowick::run
