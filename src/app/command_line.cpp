@@ -1,9 +1,14 @@
 #include "app/command_line.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <memory>
+#include <optional>
 
 #include "app/console_status.h"
+#include "app/host_mode.h"
 #include "app/options.h"
+#include "app/settings_store.h"
 #include "base/status.h"
 #include "platform/system.h"
 #include "run/processing.h"
@@ -34,6 +39,27 @@ bool is_help(std::string_view t) {
     return false;
 }
 
+// "-sendfile": the file's lines, empty ones left out, each sent as a command.
+void read_command_file(const std::string& path, std::vector<std::string>& commands) {
+    std::unique_ptr<std::FILE, decltype(&std::fclose)> f(std::fopen(path.c_str(), "r"),
+                                                         &std::fclose);
+    if (!f) {
+        ShowError("cannot open " + path + ": " + platform::system_error_text(errno));
+        return;
+    }
+    std::string line;
+    for (int c; (c = std::fgetc(f.get())) != EOF;) {
+        if (c != '\n') {
+            line += static_cast<char>(c);
+            continue;
+        }
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (!line.empty()) commands.push_back(std::move(line));
+        line.clear();
+    }
+    if (!line.empty()) commands.push_back(std::move(line));
+}
+
 }  // namespace
 
 RawSwitches inspect_command_line(std::span<const std::string_view> args) {
@@ -57,9 +83,11 @@ RawSwitches inspect_command_line(std::span<const std::string_view> args) {
         for (std::string_view s : {"-i", "-u", "-nt", "-ntservice"})
             if (equals_ci(first, s)) sw.service = true;
     }
-    if (sw.report_server || sw.second_instance) end = 0;
+    if (sw.second_instance) end = 0;
     for (std::size_t i = 0; i < end && sw.tokens.size() < kMaxTokens; ++i) {
-        if (equals_ci(args[i], "-nogui") || equals_ci(args[i], "-cli")) continue;
+        if (equals_ci(args[i], "-nogui") || equals_ci(args[i], "-cli") ||
+            equals_ci(args[i], "-http"))
+            continue;
         sw.tokens.emplace_back(args[i]);
     }
     return sw;
@@ -82,10 +110,6 @@ int run_main(int argc, char** argv) {
         std::fprintf(stderr, "Tallowick: service mode is not available in this build.\n");
         return kExitUnavailable;
     }
-    if (sw.report_server) {
-        std::fprintf(stderr, "Tallowick: the report server is not available in this build.\n");
-        return kExitUnavailable;
-    }
     if (!sw.command_line) {
         std::fprintf(stderr,
                      "Tallowick: no options and no terminal; the background host is not "
@@ -106,8 +130,21 @@ int run_main(int argc, char** argv) {
     const std::string program = argc > 0 ? argv[0] : "tallowick";
     std::vector<std::string_view> tokens(sw.tokens.begin(), sw.tokens.end());
     long errors_before = error_count();
+    std::optional<std::string> connect_to;   // "-connect": drive a remote copy
+    std::vector<std::string> remote_commands;
     for (std::size_t i = 0; i < tokens.size(); ++i) {
         std::string_view t = tokens[i];
+        if (equals_ci(t, "-connect") || equals_ci(t, "-send") || equals_ci(t, "-sendfile")) {
+            if (i + 1 == tokens.size()) continue;
+            const std::string value(tokens[++i]);
+            if (equals_ci(t, "-connect"))
+                connect_to = value;
+            else if (equals_ci(t, "-send"))
+                remote_commands.push_back(value);
+            else
+                read_command_file(value, remote_commands);
+            continue;
+        }
         if (is_help(t)) {
             std::fwrite(usage_text().data(), 1, usage_text().size(), stdout);
             return kExitOk;
@@ -134,6 +171,9 @@ int run_main(int argc, char** argv) {
     // A settings file that failed to load or a refused option leaves the run
     // without the settings the user asked for: do not report on the wrong data.
     if (error_count() != errors_before) return kExitNotStarted;
+
+    if (connect_to) return run_remote_client(*connect_to, remote_commands);
+    if (sw.report_server || settings().run.remoteloginon) return run_host_mode(sw.report_server);
 
     prepare_run();
     ShowStatus("Ok.");

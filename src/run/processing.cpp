@@ -49,6 +49,25 @@ StartResult run_steps_now() {
     return kRunSucceeded;
 }
 
+// Whether the output folder exists; says why not when it does not.
+bool output_folder_exists() {
+    const std::string out = settings().run.out;
+    if (out.find('{') != std::string::npos) return true;
+    std::string folder = output_folder(out);
+    struct stat st{};
+    if (stat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return true;
+    int err = errno != 0 ? errno : ENOTDIR;
+    ShowError("Cannot find output path (" + out + ")\nbecause " +
+              platform::system_error_text(err) + "\n");
+    return false;
+}
+
+// The thread of a run started in the background, joined by the next start or wait.
+std::thread& background_worker() {
+    static std::thread worker;
+    return worker;
+}
+
 }  // namespace
 
 RunSteps& run_steps() {
@@ -59,18 +78,7 @@ RunSteps& run_steps() {
 bool run_in_progress() { return g_running; }
 
 StartResult StartProcessing(bool synchronous) {
-    const std::string out = settings().run.out;
-    if (out.find('{') == std::string::npos) {
-        std::string folder = output_folder(out);
-        struct stat st{};
-        if (stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
-            int err = errno != 0 ? errno : ENOTDIR;
-            ShowError("Cannot find output path (" + out + ")\nbecause " +
-                      platform::system_error_text(err) + "\n");
-            return kRunNotStarted;
-        }
-    }
-
+    if (!output_folder_exists()) return kRunNotStarted;
     if (synchronous) return run_steps_now();
 
     StartResult result = kRunSucceeded;
@@ -90,6 +98,31 @@ StartResult StartProcessing(bool synchronous) {
         return kRunFailed;
     }
     return result;
+}
+
+StartResult StartProcessingInBackground() {
+    if (g_running.exchange(true)) return kRunNotStarted;
+    WaitForBackgroundRun();
+    if (!output_folder_exists()) {
+        g_running = false;
+        return kRunNotStarted;
+    }
+    try {
+        background_worker() = std::thread([] {
+            lower_thread_priority();
+            run_steps_now();
+            g_running = false;
+        });
+    } catch (const std::system_error&) {
+        g_running = false;
+        ShowError("cannot create processing thread!!!");
+        return kRunNotStarted;
+    }
+    return kRunSucceeded;
+}
+
+void WaitForBackgroundRun() {
+    if (background_worker().joinable()) background_worker().join();
 }
 
 }  // namespace tallowick::run

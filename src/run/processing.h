@@ -28,6 +28,13 @@ RunSteps& run_steps();
 // returns when the run ends.
 StartResult StartProcessing(bool synchronous);
 
+// Starts the run on the processing thread and returns at once (the servers of the
+// host keep answering meanwhile). kRunNotStarted when a run is already active or
+// the output folder is missing (said through ShowError).
+StartResult StartProcessingInBackground();
+// Waits until a run started in the background has ended; returns at once when none.
+void WaitForBackgroundRun();
+
 // Set while a run is active.
 bool run_in_progress();
 
