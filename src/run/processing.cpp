@@ -21,6 +21,8 @@ namespace {
 
 std::atomic<bool> g_running{false};
 
+constexpr std::string_view kRunEnded = "Report Completed.";
+
 void lower_thread_priority() {
     // Linux keeps a nice value per thread; the analysis should not slow the desktop
     // or the server it runs on.
@@ -37,6 +39,9 @@ std::string output_folder(const std::string& out) {
     return platform::folder_of(path);
 }
 
+// The steps of one run. The end of the run ("Report Completed.") is announced by
+// the caller, after the run-in-progress flag is down, so that whoever hears it
+// may start the next run at once.
 StartResult run_steps_now() {
     auto& steps = run_steps();
     long errors_before = error_count();
@@ -44,7 +49,6 @@ StartResult run_steps_now() {
     if (steps.prepare_post_processing) rc = steps.prepare_post_processing();
     if (rc == 0 && steps.analyse) rc = steps.analyse();
     if (rc == 0 && !out_of_memory() && steps.post_process) rc = steps.post_process();
-    ShowProgress(0, "Report Completed.");
     if (rc != 0 || out_of_memory() || error_count() != errors_before) return kRunFailed;
     return kRunSucceeded;
 }
@@ -79,7 +83,11 @@ bool run_in_progress() { return g_running; }
 
 StartResult StartProcessing(bool synchronous) {
     if (!output_folder_exists()) return kRunNotStarted;
-    if (synchronous) return run_steps_now();
+    if (synchronous) {
+        const StartResult result = run_steps_now();
+        ShowProgress(0, kRunEnded);
+        return result;
+    }
 
     StartResult result = kRunSucceeded;
     g_running = true;
@@ -88,6 +96,7 @@ StartResult StartProcessing(bool synchronous) {
             lower_thread_priority();
             result = run_steps_now();
             g_running = false;
+            ShowProgress(0, kRunEnded);
         });
         // The run clears the flag as its last step; poll it as the batch start does.
         while (g_running) std::this_thread::sleep_for(std::chrono::milliseconds(1));
@@ -112,6 +121,7 @@ StartResult StartProcessingInBackground() {
             lower_thread_priority();
             run_steps_now();
             g_running = false;
+            ShowProgress(0, kRunEnded);
         });
     } catch (const std::system_error&) {
         g_running = false;

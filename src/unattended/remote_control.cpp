@@ -513,7 +513,7 @@ std::unique_ptr<RemoteControlServer> RemoteControlServer::start(const RemoteCont
     if (!impl->listener ||
         ::setsockopt(impl->listener.get(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0 ||
         ::bind(impl->listener.get(), reinterpret_cast<sockaddr*>(&addr), len) != 0 ||
-        ::listen(impl->listener.get(), 32) != 0) {
+        ::listen(impl->listener.get(), SOMAXCONN) != 0) {
         error = "remote control: cannot listen on " + options.address + ":" +
                 std::to_string(options.port) + ": " + platform::system_error_text(errno);
         return nullptr;
