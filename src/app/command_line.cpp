@@ -1,5 +1,6 @@
 #include "app/command_line.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <memory>
@@ -8,11 +9,15 @@
 #include "app/console_status.h"
 #include "app/host_mode.h"
 #include "app/options.h"
+#include "app/schedule_command.h"
+#include "app/settings_file.h"
 #include "app/settings_store.h"
 #include "base/status.h"
+#include "platform/service_manager.h"
 #include "platform/system.h"
 #include "run/processing.h"
 #include "run/run_job.h"
+#include "unattended/service.h"
 
 namespace tallowick::app {
 
@@ -60,6 +65,44 @@ void read_command_file(const std::string& path, std::vector<std::string>& comman
     if (!line.empty()) commands.push_back(std::move(line));
 }
 
+// A scheduled job loads its settings file as "-r" does.
+unattended::SchedulerHooks scheduler_hooks() {
+    unattended::SchedulerHooks hooks;
+    hooks.load_settings = [](const std::string& path) { return LoadSettingsFile(path); };
+    return hooks;
+}
+
+unattended::ServiceContext service_context(bool debug) {
+    unattended::ServiceContext context;
+    context.scheduler = scheduler_hooks();
+    context.load_default_settings = [] { ResetSettings(true); };
+    context.debug = debug;
+    return context;
+}
+
+// "-checkschedule": the schedule is read and checked once; a job that is due runs
+// to its end before the command line goes on.
+int check_schedule() {
+    // While the service runs it alone ticks this schedule, so that no job runs twice.
+    long owner = 0;
+    auto lock = platform::InstanceLock::acquire(unattended::scheduler_lock_path(), owner);
+    if (!lock) {
+        unattended::transcript("Schedule left to the running service (process " +
+                               std::to_string(owner) + ")");
+        return kExitOk;
+    }
+    unattended::Scheduler scheduler(unattended::schedule_file_path(), scheduler_hooks());
+    scheduler.initSchedule(false);
+    const auto& entries = scheduler.list().entries();
+    const bool uncomputed = std::any_of(entries.begin(), entries.end(),
+                                        [](const unattended::ScheduleEntry& e) { return e.next == 0; });
+    scheduler.tickScheduler();
+    // Each check is a process of its own: next runs worked out now are kept in the
+    // file, or a job that starts in the past would be put off again at every check.
+    if (uncomputed) scheduler.save();
+    return run::wait_for_run();
+}
+
 }  // namespace
 
 RawSwitches inspect_command_line(std::span<const std::string_view> args) {
@@ -78,11 +121,8 @@ RawSwitches inspect_command_line(std::span<const std::string_view> args) {
         // An option word after the program name (" -" on the raw command line).
         if (!a.empty() && a.front() == '-') sw.command_line = true;
     }
-    if (!args.empty()) {
-        std::string_view first = args[0];
-        for (std::string_view s : {"-i", "-u", "-nt", "-ntservice"})
-            if (equals_ci(first, s)) sw.service = true;
-    }
+    // Whole words only: "-ignorecase" or "-usecgi" first is an ordinary option.
+    if (!args.empty()) sw.service = unattended::is_service_switch(args[0]);
     if (sw.second_instance) end = 0;
     for (std::size_t i = 0; i < end && sw.tokens.size() < kMaxTokens; ++i) {
         if (equals_ci(args[i], "-nogui") || equals_ci(args[i], "-cli") ||
@@ -106,10 +146,8 @@ int run_main(int argc, char** argv) {
         sw.command_line = true;
     mode.command_line = sw.command_line;
 
-    if (sw.service) {
-        std::fprintf(stderr, "Tallowick: service mode is not available in this build.\n");
-        return kExitUnavailable;
-    }
+    if (!run::run_steps().analyse) run::register_run_job();
+    if (sw.service) return unattended::service_command(args.front(), service_context(sw.debug));
     if (!sw.command_line) {
         std::fprintf(stderr,
                      "Tallowick: no options and no terminal; the background host is not "
@@ -117,7 +155,11 @@ int run_main(int argc, char** argv) {
         return kExitUnavailable;
     }
 
-    if (!run::run_steps().analyse) run::register_run_job();
+    if (!sw.tokens.empty() && is_schedule_command(sw.tokens.front())) {
+        std::vector<std::string_view> rest(sw.tokens.begin() + 1, sw.tokens.end());
+        return schedule_command(rest);
+    }
+    if (!run::run_steps().check_schedule) run::run_steps().check_schedule = check_schedule;
 
     ConsoleStatusSink console;
     StatusSink* previous = set_status_sink(&console);
@@ -132,6 +174,7 @@ int run_main(int argc, char** argv) {
     long errors_before = error_count();
     std::optional<std::string> connect_to;   // "-connect": drive a remote copy
     std::vector<std::string> remote_commands;
+    std::optional<int> schedule_result;
     for (std::size_t i = 0; i < tokens.size(); ++i) {
         std::string_view t = tokens[i];
         if (equals_ci(t, "-connect") || equals_ci(t, "-send") || equals_ci(t, "-sendfile")) {
@@ -159,7 +202,7 @@ int run_main(int argc, char** argv) {
             continue;
         }
         if (equals_ci(t, "-checkschedule") || equals_ci(t, "checkschedule")) {
-            if (run::run_steps().check_schedule) run::run_steps().check_schedule();
+            schedule_result = run::run_steps().check_schedule();
             continue;
         }
         if (apply_option(tokens, i)) continue;
@@ -170,14 +213,17 @@ int run_main(int argc, char** argv) {
     }
     // A settings file that failed to load or a refused option leaves the run
     // without the settings the user asked for: do not report on the wrong data.
+    // "-checkschedule" alone (as cron calls it) is no batch run of its own.
+    if (schedule_result && log_list().empty()) return *schedule_result;
     if (error_count() != errors_before) return kExitNotStarted;
 
     if (connect_to) return run_remote_client(*connect_to, remote_commands);
-    if (sw.report_server || settings().run.remoteloginon) return run_host_mode(sw.report_server);
+    if (sw.report_server || settings().run.remoteloginon) return run_host_mode(sw.report_server, scheduler_hooks());
 
     prepare_run();
     ShowStatus("Ok.");
     int rc = run::StartProcessing(false);
+    if (rc == run::kRunSucceeded) rc = run::wait_for_run();
     console.progress_done();
     return rc;
 }

@@ -3,12 +3,15 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
+#include <optional>
 
 #include "app/command_line.h"
 #include "app/options.h"
 #include "app/settings_keywords.h"
 #include "app/settings_store.h"
+#include "base/julian_date.h"
 #include "base/status.h"
+#include "platform/service_manager.h"
 #include "report/report_assembly.h"
 #include "run/processing.h"
 #include "run/run_job.h"
@@ -71,13 +74,14 @@ public:
             ApplyKeyword(keyword_context(), tokens, 0, line);
         return true;
     }
+    bool settings_steady() override { return !run::scheduled_run_in_progress(); }
     RunStart start_run() override {
         if (run::run_in_progress()) return RunStart::busy;
         prepare_run();
-        return run::StartProcessingInBackground() == run::kRunSucceeded ? RunStart::started
-                                                                         : RunStart::not_started;
+        return run::StartProcessing(false) == run::kRunSucceeded ? RunStart::started
+                                                                 : RunStart::not_started;
     }
-    void stop_run() override { run::CancelAnalysis(); }
+    void stop_run() override { run::cancel_run(); }
     void quit() override { quit_ = true; }
     void set_progress(int percent) override { ShowProgress(percent, {}); }
     std::string usage_text() override { return std::string(app::usage_text()); }
@@ -87,23 +91,61 @@ public:
         const Settings& s = settings();
         site.main_page = report::completeReportPath(s.run.out, s.report.reportformat).main.string();
         site.logs = log_list().names();
+        if (scheduler_)
+            for (const auto& entry : scheduler_->list().entries())
+                site.schedule.push_back(schedule_line(entry));
         return site;
     }
-    // The scheduler's seam: nothing to check until the program keeps a schedule.
-    void tick_scheduler() override {}
+    // The scheduler ticks here unless a service already ticks the same schedule.
+    void tick_scheduler() override {
+        if (!scheduler_) return;
+        if (++seconds_ % kScheduleCheckSeconds == 0 &&
+            scheduler_->scheduleFileStamp() != scheduler_->remembered_stamp())
+            scheduler_->initSchedule(false);
+        scheduler_->tickScheduler();
+    }
     bool quit_requested() override { return quit_; }
     void finish_run() override {
-        run::CancelAnalysis();
-        run::WaitForBackgroundRun();
+        run::cancel_run();
+        run::wait_for_run();
+    }
+
+    // Takes the schedule when no service holds it.
+    void start_scheduler(unattended::SchedulerHooks hooks) {
+        long owner = 0;
+        lock_ = platform::InstanceLock::acquire(unattended::scheduler_lock_path(), owner);
+        if (!lock_) {
+            ShowStatus("Schedule left to the running service (process " + std::to_string(owner) +
+                       ")");
+            return;
+        }
+        scheduler_.emplace(unattended::schedule_file_path(), std::move(hooks));
+        scheduler_->initSchedule(false);
     }
 
 private:
+    static constexpr int kScheduleCheckSeconds = 30;
+
+    static std::string schedule_line(const unattended::ScheduleEntry& e) {
+        const CalendarTime next = CalendarFromJulian(e.next);
+        char when[64];
+        std::snprintf(when, sizeof when, "%04d-%02d-%02d %02d:%02d", next.year, next.month,
+                      next.day, next.hour, next.minute);
+        return std::to_string(e.number) + ". " + (e.enabled ? "" : "(disabled) ") + "next " +
+               (e.next > 0 ? when : "not yet computed") + ", every " +
+               std::to_string(e.repeat_count) + " " + std::string(unattended::unit_word(e.repeat_unit)) +
+               ": " + e.logs + " with " + e.settings_file;
+    }
+
     std::atomic<bool> quit_{false};
+    std::optional<platform::InstanceLock> lock_;
+    std::optional<unattended::Scheduler> scheduler_;
+    int seconds_ = 0;
 };
 
 }  // namespace
 
-int run_host_mode(bool report_server) {
+int run_host_mode(bool report_server, unattended::SchedulerHooks scheduler) {
     ProcessMode& mode = process_mode();
     // Like the desktop: errors go to the status sinks (and to a connected client).
     mode.command_line = false;
@@ -125,6 +167,7 @@ int run_host_mode(bool report_server) {
     options.http.port = static_cast<std::uint16_t>(r.http_port);
 
     ProgramServices services;
+    services.start_scheduler(std::move(scheduler));
     const int rc = unattended::run_host(options, services);
     set_status_sink(previous);
     return rc == 0 ? kExitOk : kExitNotStarted;

@@ -6,11 +6,14 @@
 #include <string>
 #include <vector>
 
+#include "unattended/scheduler.h"
+
 namespace tallowick::app {
 
 // Serves until SIGTERM, SIGINT or a remote "quitapp", on the settings the
-// command line has built. report_server: "-http" was given. Returns the exit code.
-int run_host_mode(bool report_server);
+// command line has built. report_server: "-http" was given. The schedule is
+// ticked with `scheduler` unless a service already ticks it. Returns the exit code.
+int run_host_mode(bool report_server, unattended::SchedulerHooks scheduler);
 
 // "-connect host[:port]": logs in with the remote-control password of the
 // settings, sends `commands` (a settings file's lines or single commands) and

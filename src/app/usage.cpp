@@ -99,6 +99,14 @@ or -graph with above
 or -stat with above
 -head                file to use for HTML header
 -foot                file to use for HTML footer
+--------- Scheduler and service
+-schedule list       list the scheduled jobs
+-schedule add {logs} {settings file} [start YYYY-MM-DD [HH:MM]] [every {n} mins|hrs|days|months|years] [sendto {dest}] [on]
+-schedule on|off|remove {n}     enable, disable or remove job n (remove 0 = all)
+-i / -u              install / remove the scheduler service (systemd unit)
+-nts / -nte          start / stop the scheduler service
+-ntv                 service version and whether it is installed
+-ntservice           run the scheduler service in the foreground
 )";
     return text;
 }

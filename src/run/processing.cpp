@@ -8,6 +8,8 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <mutex>
+#include <optional>
 #include <thread>
 
 #include "base/status.h"
@@ -20,8 +22,44 @@ namespace tallowick::run {
 namespace {
 
 std::atomic<bool> g_running{false};
+std::atomic<bool> g_scheduled{false};
 
-constexpr std::string_view kRunEnded = "Report Completed.";
+// The processing thread and what the run left behind. The thread is joined by the
+// next start, by wait_for_run, or at exit.
+struct Worker {
+    std::thread thread;
+    std::atomic<StartResult> result{kRunSucceeded};
+    ~Worker() {
+        if (thread.joinable()) thread.join();
+    }
+};
+
+Worker& worker() {
+    static Worker w;
+    return w;
+}
+
+struct Kept {
+    Settings settings;
+    logs::LogList logs;
+};
+
+// Written only while no run is active (keep) or by the run's own thread (restore).
+std::optional<Kept>& kept() {
+    static std::optional<Kept> k;
+    return k;
+}
+
+struct Cancel {
+    std::mutex mutex;
+    bool requested = false;
+    std::function<void()> handler;
+};
+
+Cancel& cancel_state() {
+    static Cancel c;
+    return c;
+}
 
 void lower_thread_priority() {
     // Linux keeps a nice value per thread; the analysis should not slow the desktop
@@ -39,9 +77,11 @@ std::string output_folder(const std::string& out) {
     return platform::folder_of(path);
 }
 
-// The steps of one run. The end of the run ("Report Completed.") is announced by
-// the caller, after the run-in-progress flag is down, so that whoever hears it
-// may start the next run at once.
+constexpr std::string_view kRunEnded = "Report Completed.";
+
+// The steps of one run. Its end ("Report Completed.") is announced by the caller
+// once the run-in-progress flag is down, so that whoever hears it (a remote
+// client) may start the next run at once.
 StartResult run_steps_now() {
     auto& steps = run_steps();
     long errors_before = error_count();
@@ -49,27 +89,9 @@ StartResult run_steps_now() {
     if (steps.prepare_post_processing) rc = steps.prepare_post_processing();
     if (rc == 0 && steps.analyse) rc = steps.analyse();
     if (rc == 0 && !out_of_memory() && steps.post_process) rc = steps.post_process();
+    restore_kept_settings();
     if (rc != 0 || out_of_memory() || error_count() != errors_before) return kRunFailed;
     return kRunSucceeded;
-}
-
-// Whether the output folder exists; says why not when it does not.
-bool output_folder_exists() {
-    const std::string out = settings().run.out;
-    if (out.find('{') != std::string::npos) return true;
-    std::string folder = output_folder(out);
-    struct stat st{};
-    if (stat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return true;
-    int err = errno != 0 ? errno : ENOTDIR;
-    ShowError("Cannot find output path (" + out + ")\nbecause " +
-              platform::system_error_text(err) + "\n");
-    return false;
-}
-
-// The thread of a run started in the background, joined by the next start or wait.
-std::thread& background_worker() {
-    static std::thread worker;
-    return worker;
 }
 
 }  // namespace
@@ -80,59 +102,91 @@ RunSteps& run_steps() {
 }
 
 bool run_in_progress() { return g_running; }
+bool scheduled_run_in_progress() { return g_scheduled; }
+
+void keep_settings_for_run() {
+    kept() = Kept{settings(), log_list()};
+    g_scheduled = true;
+}
+
+void restore_kept_settings() {
+    if (!kept()) return;
+    settings() = std::move(kept()->settings);
+    log_list() = std::move(kept()->logs);
+    kept().reset();
+    g_scheduled = false;
+}
+
+void cancel_run() {
+    Cancel& c = cancel_state();
+    std::lock_guard lock(c.mutex);
+    c.requested = true;
+    if (c.handler) c.handler();
+}
+
+CancelRegistration::CancelRegistration(std::function<void()> cancel) {
+    Cancel& c = cancel_state();
+    std::lock_guard lock(c.mutex);
+    c.handler = std::move(cancel);
+    if (c.requested) c.handler();
+}
+
+CancelRegistration::~CancelRegistration() {
+    Cancel& c = cancel_state();
+    std::lock_guard lock(c.mutex);
+    c.handler = nullptr;
+}
 
 StartResult StartProcessing(bool synchronous) {
-    if (!output_folder_exists()) return kRunNotStarted;
+    if (g_running) return kRunNotStarted;
+    const std::string out = settings().run.out;
+    if (out.find('{') == std::string::npos) {
+        std::string folder = output_folder(out);
+        struct stat st{};
+        if (stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+            int err = errno != 0 ? errno : ENOTDIR;
+            ShowError("Cannot find output path (" + out + ")\nbecause " +
+                      platform::system_error_text(err) + "\n");
+            restore_kept_settings();
+            return kRunNotStarted;
+        }
+    }
+    {
+        std::lock_guard lock(cancel_state().mutex);
+        cancel_state().requested = false;
+    }
+
     if (synchronous) {
         const StartResult result = run_steps_now();
         ShowProgress(0, kRunEnded);
         return result;
     }
 
-    StartResult result = kRunSucceeded;
+    Worker& w = worker();
+    if (w.thread.joinable()) w.thread.join();
     g_running = true;
     try {
-        std::thread worker([&result] {
+        w.thread = std::thread([&w] {
             lower_thread_priority();
-            result = run_steps_now();
+            w.result = run_steps_now();
             g_running = false;
             ShowProgress(0, kRunEnded);
         });
-        // The run clears the flag as its last step; poll it as the batch start does.
-        while (g_running) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        worker.join();
     } catch (const std::system_error&) {
         g_running = false;
+        restore_kept_settings();
         ShowError("cannot create processing thread!!!");
         return kRunFailed;
-    }
-    return result;
-}
-
-StartResult StartProcessingInBackground() {
-    if (g_running.exchange(true)) return kRunNotStarted;
-    WaitForBackgroundRun();
-    if (!output_folder_exists()) {
-        g_running = false;
-        return kRunNotStarted;
-    }
-    try {
-        background_worker() = std::thread([] {
-            lower_thread_priority();
-            run_steps_now();
-            g_running = false;
-            ShowProgress(0, kRunEnded);
-        });
-    } catch (const std::system_error&) {
-        g_running = false;
-        ShowError("cannot create processing thread!!!");
-        return kRunNotStarted;
     }
     return kRunSucceeded;
 }
 
-void WaitForBackgroundRun() {
-    if (background_worker().joinable()) background_worker().join();
+StartResult wait_for_run() {
+    // The run clears the flag as its last step; poll it as the batch start does.
+    while (g_running) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    Worker& w = worker();
+    if (w.thread.joinable()) w.thread.join();
+    return w.result;
 }
 
 }  // namespace tallowick::run

@@ -1,16 +1,18 @@
 // Starting a run: the steps a run is made of, the output-folder check, the
-// processing thread and the run-in-progress flag.
+// processing thread, the run-in-progress flags and the settings a scheduled run
+// keeps aside.
 #pragma once
 
 #include <functional>
 
 namespace tallowick::run {
 
-// What StartProcessing returns; the batch run exits with the same numbers.
+// What StartProcessing and wait_for_run return; the batch run exits with the same
+// numbers.
 enum StartResult : int {
     kRunSucceeded = 0,
     kRunFailed = 1,      // the run started but failed or reported errors
-    kRunNotStarted = 2,  // the output folder is missing
+    kRunNotStarted = 2,  // the output folder is missing, or a run is active
 };
 
 // The work of one run, filled by the subsystems that do it. Each returns 0 for
@@ -19,23 +21,42 @@ struct RunSteps {
     std::function<int()> prepare_post_processing;
     std::function<int()> analyse;
     std::function<int()> post_process;
-    std::function<void()> check_schedule;   // "-checkschedule"
+    std::function<int()> check_schedule;   // "-checkschedule"
 };
 RunSteps& run_steps();
 
-// Start processing: checks the output folder, then runs on a processing thread
-// at below-normal priority (or on the caller's thread when synchronous) and
-// returns when the run ends.
+// Start processing: checks the output folder, then runs the steps. Synchronous:
+// on the caller's thread, returning the run's result. Otherwise on a processing
+// thread at below-normal priority: returns kRunSucceeded once the run has started
+// (wait_for_run gives its result). Only one run exists at a time.
 StartResult StartProcessing(bool synchronous);
 
-// Starts the run on the processing thread and returns at once (the servers of the
-// host keep answering meanwhile). kRunNotStarted when a run is already active or
-// the output folder is missing (said through ShowError).
-StartResult StartProcessingInBackground();
-// Waits until a run started in the background has ended; returns at once when none.
-void WaitForBackgroundRun();
+// Polls the run-in-progress flag every millisecond until the run clears it; the
+// result of the last run started on the processing thread.
+StartResult wait_for_run();
 
 // Set while a run is active.
 bool run_in_progress();
+
+// A scheduled run works on its job's settings. keep_settings_for_run copies the
+// settings record and log list aside and sets the scheduled-run-in-progress flag;
+// when the run ends (or fails to start), the run job copies them back and clears
+// the flag.
+void keep_settings_for_run();
+void restore_kept_settings();
+bool scheduled_run_in_progress();
+
+// Asks the active run, if any, to stop (any thread).
+void cancel_run();
+
+// While it lives, cancel_run calls its function: the analysis step registers its
+// run this way. A cancel that came earlier in the same run calls it at once.
+class CancelRegistration {
+public:
+    explicit CancelRegistration(std::function<void()> cancel);
+    ~CancelRegistration();
+    CancelRegistration(const CancelRegistration&) = delete;
+    CancelRegistration& operator=(const CancelRegistration&) = delete;
+};
 
 }  // namespace tallowick::run

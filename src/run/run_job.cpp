@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <mutex>
 
 #include "base/status.h"
 #include "engine/clients.h"
@@ -19,17 +18,6 @@ namespace {
 report::ChartDriver& installed_chart_driver() {
     static report::ChartDriver driver = graph::draw_report_charts;
     return driver;
-}
-
-// The analysis in progress, for a stop request from another thread.
-struct ActiveRun {
-    std::mutex mutex;
-    engine::AnalysisRun* run = nullptr;
-};
-
-ActiveRun& active_run() {
-    static ActiveRun a;
-    return a;
 }
 
 }  // namespace
@@ -88,26 +76,14 @@ int RunAnalysisJob() {
         return name.find(".tdb") != std::string::npos;
     });
     engine::AnalysisRun run(s, std::move(logs), default_run_hooks(s));
-    {
-        std::lock_guard lock(active_run().mutex);
-        active_run().run = &run;
-    }
+    CancelRegistration cancel([&run] { run.Cancel(); });
     const int cancelled = run.Process();
-    {
-        std::lock_guard lock(active_run().mutex);
-        active_run().run = nullptr;
-    }
     const ProcessMode& mode = process_mode();
     if (mode.command_line && !mode.quiet_given) {
         std::printf("%s\n", summary_line(run.totals(), run.seconds()).c_str());
         std::fflush(stdout);
     }
     return cancelled != 0 ? 1 : 0;
-}
-
-void CancelAnalysis() {
-    std::lock_guard lock(active_run().mutex);
-    if (active_run().run) active_run().run->Cancel();
 }
 
 void register_run_job() { run_steps().analyse = RunAnalysisJob; }

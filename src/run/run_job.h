@@ -28,9 +28,6 @@ std::string summary_line(const engine::RunTotals& totals, double seconds);
 // the summary line.
 int RunAnalysisJob();
 
-// Asks the analysis in progress, if any, to stop; it ends at its next line.
-void CancelAnalysis();
-
 // Installs RunAnalysisJob as run_steps().analyse.
 void register_run_job();
 

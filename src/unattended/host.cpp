@@ -103,7 +103,7 @@ int run_host(const HostOptions& options, HostServices& services) {
             services.tick_scheduler();
             next_tick = Clock::now() + kTick;
         }
-        if (http) http->update(services.report_site());
+        if (http && services.settings_steady()) http->update(services.report_site());
         if (services.quit_requested()) stop = true;
     }
 

@@ -383,7 +383,10 @@ struct RemoteControlServer::Impl {
         }
     }
 
-    void getconfig(Connection& c, std::string_view) { send_lines(c, commands.settings_text()); }
+    void getconfig(Connection& c, std::string_view) {
+        if (!commands.settings_steady()) return send(c, text::kBusyRun);
+        send_lines(c, commands.settings_text());
+    }
     void command_list(Connection& c, std::string_view) { send(c, kControlCommands); }
     void help(Connection& c, std::string_view) {
         std::string usage = commands.usage_text();
@@ -419,6 +422,7 @@ struct RemoteControlServer::Impl {
             commands.set_progress(std::atoi(std::string(line.substr(word.size() + 1)).c_str()));
     }
     void showlogs(Connection& c, std::string_view) {
+        if (!commands.settings_steady()) return send(c, text::kBusyRun);
         for (const std::string& log : commands.logs()) send(c, "addlog " + one_line(log) + "\r\n");
     }
     void host(Connection& c, std::string_view) {

@@ -37,6 +37,9 @@ public:
     // The settings in settings-file form ("getconfig").
     virtual std::string settings_text() = 0;
     virtual std::vector<std::string> logs() = 0;
+    // False while a run may replace the settings under the reader's feet (a
+    // scheduled run puts the settings it kept aside back at its end).
+    virtual bool settings_steady() = 0;
     // The three below change the settings or the log list; they return false,
     // changing nothing, while a run is in progress.
     virtual bool clear_logs() = 0;

@@ -6,6 +6,7 @@
 #include <cstdlib>
 
 #include "base/atomic_file.h"
+#include "base/case_compare.h"
 #include "base/julian_date.h"
 #include "base/status.h"
 #include "platform/folders.h"
@@ -19,15 +20,6 @@ constexpr int kMaxRepeatCount = 10000;
 
 std::string clipped(std::string_view text, std::size_t limit) {
     return std::string(text.substr(0, limit));
-}
-
-bool starts_with_ci(std::string_view text, std::string_view word) {
-    if (text.size() < word.size()) return false;
-    for (std::size_t i = 0; i < word.size(); ++i) {
-        auto up = [](char c) { return (c >= 'a' && c <= 'z') ? char(c - 32) : c; };
-        if (up(text[i]) != up(word[i])) return false;
-    }
-    return true;
 }
 
 // The file's lines without their ends, each cut at kMaxLine characters.
@@ -214,9 +206,12 @@ std::string schedule_date_text(double julian) {
 
 std::filesystem::path schedule_file_path() { return platform::program_folder() / "def_sched.txt"; }
 std::filesystem::path schedule_log_path() { return platform::program_folder() / "schedlog.txt"; }
+std::filesystem::path scheduler_lock_path() {
+    return platform::program_folder() / "tallowick-scheduler.lock";
+}
 
-void transcript(std::string_view line) {
-    AppendMessageLog(schedule_log_path().string(), line, 0);
+void transcript(std::string_view line, bool service_tag) {
+    AppendMessageLog(schedule_log_path().string(), line, service_tag ? -1 : 0);
     ShowStatus(line);
 }
 

@@ -68,8 +68,11 @@ std::string schedule_date_text(double julian);
 // The schedule file and the transcript in the program folder.
 std::filesystem::path schedule_file_path();
 std::filesystem::path schedule_log_path();
+// The lock of the one scheduler that may tick over this program folder.
+std::filesystem::path scheduler_lock_path();
 
-// Appends a line to the transcript and shows it on the status line.
-void transcript(std::string_view line);
+// Appends a line to the transcript and shows it on the status line; service_tag
+// writes it (and every later line of the process) in the service form.
+void transcript(std::string_view line, bool service_tag = false);
 
 }  // namespace tallowick::unattended
