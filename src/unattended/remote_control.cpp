@@ -299,11 +299,12 @@ struct RemoteControlServer::Impl {
     // --- the protocol ----------------------------------------------------------
 
     void handle_line(Connection& c, std::string_view line) {
-        // Before login the line may be a password: it is never echoed.
+        // A password (the login line, or a new one set remotely) is never echoed.
         char code[16];
         std::snprintf(code, sizeof code, "%x",
                       line.empty() ? 0u : static_cast<unsigned char>(line.back()));
-        ShowStatus("SERVER REC: '" + (c.logged_in ? one_line(line) : std::string("(login)")) +
+        const bool secret = !c.logged_in || begins_with_ci(line, "remotelogin_pass");
+        ShowStatus("SERVER REC: '" + (secret ? std::string("(password)") : one_line(line)) +
                    "' " + code);
 
         if (begins_with_ci(line, "logout")) {
