@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <charconv>
 
+#include "base/case_compare.h"
 #include "base/status.h"
 #include "base/unique_fd.h"
 #include "platform/system.h"
@@ -18,15 +19,6 @@ namespace tallowick::unattended {
 namespace {
 
 namespace text = remote_text;
-
-bool begins_with_ci(std::string_view line, std::string_view word) {
-    if (line.size() < word.size()) return false;
-    for (std::size_t i = 0; i < word.size(); ++i) {
-        auto up = [](char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c; };
-        if (up(line[i]) != up(word[i])) return false;
-    }
-    return true;
-}
 
 std::string_view trimmed(std::string_view s) {
     while (!s.empty() && (s.back() == '\r' || s.back() == '\n')) s.remove_suffix(1);
@@ -91,7 +83,7 @@ public:
                 handle(trimmed(std::string_view(buffer).substr(start, end - start)));
             buffer.erase(0, std::min(start, buffer.size()));
             // The prompt has no line end of its own.
-            if (begins_with_ci(buffer, "Login:")) {
+            if (starts_with_ci(buffer, "Login:")) {
                 handle(buffer);
                 buffer.clear();
             }
@@ -103,17 +95,17 @@ public:
 private:
     void handle(std::string_view line) {
         on_line_(line);
-        if (begins_with_ci(line, "Login:")) {
+        if (starts_with_ci(line, "Login:")) {
             if (!send_line(fd_, s_.password)) finish(SessionResult::lost);
-        } else if (begins_with_ci(line, "Granted")) {
+        } else if (starts_with_ci(line, "Granted")) {
             ShowStatus("Connecting....");
             send_next();
-        } else if (begins_with_ci(line, "Login incorrect")) {
+        } else if (starts_with_ci(line, "Login incorrect")) {
             ShowError("password is incorrect for login\r\n");
             finish(SessionResult::login_failed);
         } else if (line == trimmed(text::kBusyClient) || line == trimmed(text::kLockedOut)) {
             finish(SessionResult::login_failed);
-        } else if (begins_with_ci(line, "Bye")) {
+        } else if (starts_with_ci(line, "Bye")) {
             said_bye_ = true;
         } else if (waiting_for_run_ && run_ended(line)) {
             waiting_for_run_ = false;
@@ -122,7 +114,7 @@ private:
     }
 
     static bool run_ended(std::string_view line) {
-        return (begins_with_ci(line, "status") &&
+        return (starts_with_ci(line, "status") &&
                 line.find(text::kReportCompleted) != std::string_view::npos) ||
                line == trimmed(text::kBusyRun) || line == trimmed(text::kNotProcessing);
     }
@@ -132,11 +124,11 @@ private:
         while (next_ < s_.commands.size()) {
             const std::string& command = s_.commands[next_++];
             if (!send_line(fd_, command)) return finish(SessionResult::lost);
-            if (begins_with_ci(command, "proclog")) {
+            if (starts_with_ci(command, "proclog")) {
                 waiting_for_run_ = true;
                 return;
             }
-            if (begins_with_ci(command, "quitapp") || begins_with_ci(command, "logout")) {
+            if (starts_with_ci(command, "quitapp") || starts_with_ci(command, "logout")) {
                 said_bye_ = true;   // the server closes the connection itself
                 return;
             }

@@ -17,6 +17,7 @@
 #include <mutex>
 #include <unordered_map>
 
+#include "base/case_compare.h"
 #include "base/status.h"
 #include "base/unique_fd.h"
 #include "platform/system.h"
@@ -58,15 +59,6 @@ constexpr std::string_view kControlCommands =
     "clearlog    clear memory of logs\r\n"
     "logout      exit session\r\n"
     "\r\n";
-
-char upper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c; }
-
-bool begins_with_ci(std::string_view line, std::string_view word) {
-    if (line.size() < word.size()) return false;
-    for (std::size_t i = 0; i < word.size(); ++i)
-        if (upper(line[i]) != upper(word[i])) return false;
-    return true;
-}
 
 // Compares the whole line with the password in time that depends only on the
 // password's length, so that timing tells nothing about how much matched.
@@ -199,13 +191,15 @@ struct RemoteControlServer::Impl {
         c.deadline = Clock::now() + delay;
     }
 
+    void release_control() {
+        set_remote_status_sink(nullptr);
+        controller = nullptr;
+        outbox->take();
+        ShowStatus("Remote client disconnected");
+    }
+
     void close(std::list<Connection>::iterator it) {
-        if (controller == &*it) {
-            set_remote_status_sink(nullptr);
-            controller = nullptr;
-            outbox->take();
-            ShowStatus("Remote client disconnected");
-        }
+        if (controller == &*it) release_control();
         ::shutdown(it->fd.get(), SHUT_RDWR);
         connections.erase(it);
     }
@@ -303,13 +297,14 @@ struct RemoteControlServer::Impl {
         char code[16];
         std::snprintf(code, sizeof code, "%x",
                       line.empty() ? 0u : static_cast<unsigned char>(line.back()));
-        const bool secret = !c.logged_in || begins_with_ci(line, "remotelogin_pass");
+        const bool secret = !c.logged_in || starts_with_ci(line, "remotelogin_pass");
         ShowStatus("SERVER REC: '" + (secret ? std::string("(password)") : one_line(line)) +
                    "' " + code);
 
-        if (begins_with_ci(line, "logout")) {
+        if (starts_with_ci(line, "logout")) {
             send(c, text::kBye);
             close_later(c, kCloseDelay);
+            if (controller == &c) release_control();   // the next client may log in at once
             return;
         }
         if (!c.logged_in) {
@@ -360,7 +355,7 @@ struct RemoteControlServer::Impl {
             {"#", &Impl::ignore},
         };
         for (const CommandRow& row : kCommands) {
-            if (begins_with_ci(line, row.word)) {
+            if (starts_with_ci(line, row.word)) {
                 (this->*row.handler)(c, line);
                 return;
             }
