@@ -9,6 +9,7 @@
 #include "base/case_compare.h"
 #include "base/julian_date.h"
 #include "unattended/schedule_file.h"
+#include "unattended/scheduler.h"
 
 namespace tallowick::app {
 
@@ -103,6 +104,9 @@ int add(ScheduleList& list, std::span<const std::string_view> args) {
             return fail("-schedule add: unknown word '" + std::string(word) + "'");
         }
     }
+    // Worked out now, so that a start still ahead is kept even when the service is
+    // busy with another run at that moment.
+    unattended::computeNextRun(e, JulianNow());
     return 0;
 }
 
@@ -149,7 +153,7 @@ int schedule_command(std::span<const std::string_view> args) {
         } else {
             ScheduleEntry& e = *list.get(static_cast<int>(n));
             e.enabled = equals_ci(verb, "on");
-            e.next = 0;   // computed again from the start at the next check
+            unattended::computeNextRun(e, JulianNow());
         }
     } else {
         return fail("-schedule wants list, add, on, off or remove");

@@ -71,6 +71,7 @@ fs::file_time_type Scheduler::scheduleFileStamp() const {
 }
 
 void Scheduler::initSchedule(bool for_service) {
+    service_form_ = for_service;
     transcript(for_service ? "Initializing Schedule for NT Service" : "Initializing Schedule",
                for_service);
     stamp_ = scheduleFileStamp();
@@ -79,6 +80,10 @@ void Scheduler::initSchedule(bool for_service) {
 
 void Scheduler::tickScheduler() {
     if (run::run_in_progress()) return;
+    if (started_entry_ != 0) {
+        transcript("(" + std::to_string(started_entry_) + ") Run ended");
+        started_entry_ = 0;
+    }
     const double current = now();
     for (ScheduleEntry& entry : list_.entries()) {
         if (entry.next == 0) computeNextRun(entry);
@@ -91,6 +96,12 @@ void Scheduler::tickScheduler() {
             ShowStatus("Next Run=" + schedule_date_text(entry.next));
         }
         if (current > entry.next) {
+            // The save below would undo an edit made since the last read: read the
+            // file first; a job that is still due runs at the next tick.
+            if (scheduleFileStamp() != stamp_) {
+                initSchedule(service_form_);
+                return;
+            }
             computeNextRun(entry);
             save();
             stamp_ = scheduleFileStamp();   // our own save is no change to re-read
@@ -170,7 +181,9 @@ bool Scheduler::runScheduleEntry(const ScheduleEntry& entry) {
     for (const std::string& name : run::log_list().names())
         transcript("Log to process - '" + name + "'");
 
-    return run::StartProcessing(false) == run::kRunSucceeded;
+    if (run::StartProcessing(false) != run::kRunSucceeded) return false;
+    started_entry_ = entry.number;
+    return true;
 }
 
 }  // namespace tallowick::unattended

@@ -34,7 +34,9 @@ public:
 
     // tickScheduler: the once-a-second check. Computes missing next runs; a due,
     // enabled entry gets its next run advanced, the schedule saved, and is run.
-    // Nothing starts while a run is in progress.
+    // Nothing starts while a run is in progress. A schedule file changed since it
+    // was read is read again before a save could undo the change. The first tick
+    // after a job's run writes "(%d) Run ended" to the transcript.
     void tickScheduler();
 
     double computeNextRun(ScheduleEntry& entry) const { return unattended::computeNextRun(entry, now()); }
@@ -62,7 +64,9 @@ private:
     std::filesystem::path file_;
     SchedulerHooks hooks_;
     ScheduleList list_;
-    std::filesystem::file_time_type stamp_{};
+    std::filesystem::file_time_type stamp_ = std::filesystem::file_time_type::min();
+    int started_entry_ = 0;
+    bool service_form_ = false;   // as the last initSchedule was called   // the number of the job whose run was started last
 };
 
 }  // namespace tallowick::unattended

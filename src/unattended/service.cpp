@@ -78,13 +78,28 @@ bool unit_installed() {
     return fs::exists(unit_path(), ec);
 }
 
+// A word of a unit file line: "%" starts a specifier there, and a word with
+// blanks, quotes or backslashes needs quoting.
+std::string unit_file_word(std::string_view text, bool always_quote) {
+    std::string word;
+    bool quote = always_quote;
+    for (char c : text) {
+        if (c == '%') word += '%';
+        if (c == '"' || c == '\\') word += '\\';
+        if (c == ' ' || c == '\t' || c == '"' || c == '\\' || c == '\'') quote = true;
+        word += c;
+    }
+    return quote ? "\"" + word + "\"" : word;
+}
+
 std::string unit_text(bool debug, bool system_unit) {
     std::string text = "[Unit]\nDescription=" + std::string(kServiceName) +
                        "\nAfter=network.target\n\n[Service]\nType=simple\nExecStart=" +
-                       executable_path() + " -ntservice" + (debug ? " -debug" : "") + "\n";
+                       unit_file_word(executable_path(), false) + " -ntservice" +
+                       (debug ? " -debug" : "") + "\n";
     // A program folder named at install time is the one the service works in.
     if (const char* home = std::getenv("TALLOWICK_HOME"); home && *home)
-        text += "Environment=\"TALLOWICK_HOME=" + std::string(home) + "\"\n";
+        text += "Environment=" + unit_file_word("TALLOWICK_HOME=" + std::string(home), true) + "\n";
     text += "KillMode=mixed\nTimeoutStopSec=30\n\n[Install]\nWantedBy=";
     text += system_unit ? "multi-user.target\n" : "default.target\n";
     return text;

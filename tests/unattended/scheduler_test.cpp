@@ -132,6 +132,39 @@ TEST(Scheduler, DueEntryWaitsForTheActiveRunThenRunsWithItsOwnSettings) {
         EXPECT_NE(log.find(line), std::string::npos) << line;
 }
 
+TEST(Scheduler, FileEditedSinceItWasReadIsReadAgainBeforeTheSave) {
+    test::TempDir dir;
+    run::settings().run.out = (dir / "r.html").string();
+    int runs = 0;
+    run::run_steps().analyse = [&runs] { return ++runs, 0; };
+    SchedulerHooks hooks;
+    hooks.load_settings = [](const std::string&) { return true; };
+    Scheduler scheduler(dir / "def_sched.txt", hooks);
+    ScheduleList list;
+    ScheduleEntry& due = list.create(JulianDate(2020, 1, 1));
+    due.enabled = true;
+    due.next = JulianDate(2020, 1, 2);
+    ASSERT_TRUE(saveSchedule(dir / "def_sched.txt", list));
+    scheduler.initSchedule(false);
+
+    // Another process adds a job (a second later, so the time stamp differs).
+    std::filesystem::last_write_time(dir / "def_sched.txt",
+                                     scheduler.remembered_stamp() - std::chrono::seconds(1));
+    list.create(JulianDate(2030, 1, 1));
+    ASSERT_TRUE(saveSchedule(dir / "def_sched.txt", list));
+
+    scheduler.tickScheduler();
+    EXPECT_EQ(scheduler.list().count(), 2);
+    EXPECT_EQ(runs, 0);
+    scheduler.tickScheduler();
+    run::wait_for_run();
+    run::run_steps().analyse = nullptr;
+    EXPECT_EQ(runs, 1);
+    ScheduleList saved;
+    readSchedule(dir / "def_sched.txt", saved);
+    EXPECT_EQ(saved.count(), 2);
+}
+
 TEST(Scheduler, UnreadableSettingsKeepTheSettingsInForceAndStartNothing) {
     test::TempDir dir;
     run::settings().run.out = (dir / "kept.html").string();
