@@ -20,6 +20,8 @@ namespace {
 
 namespace text = remote_text;
 
+constexpr std::chrono::seconds kRunSilence{3600};
+
 std::string_view trimmed(std::string_view s) {
     while (!s.empty() && (s.back() == '\r' || s.back() == '\n')) s.remove_suffix(1);
     return s;
@@ -70,7 +72,9 @@ public:
         char block[32767];
         while (!done_) {
             pollfd p{fd_, POLLIN, 0};
-            const int ready = ::poll(&p, 1, static_cast<int>(s_.silence.count() * 1000));
+            // A run's progress may pause for long on a large log.
+            const auto silence = waiting_for_run_ ? kRunSilence : s_.silence;
+            const int ready = ::poll(&p, 1, static_cast<int>(silence.count() * 1000));
             if (ready < 0 && errno == EINTR) continue;
             if (ready <= 0) return SessionResult::lost;
             const ssize_t n = ::recv(fd_, block, sizeof block, 0);

@@ -19,6 +19,7 @@ struct RemoteSession {
     std::string password;
     std::vector<std::string> commands;    // sent in order after login, then "logout"
     std::chrono::seconds silence{120};    // the longest wait for the server to say anything
+                                          // (an hour while a run is in progress)
 };
 
 enum class SessionResult {

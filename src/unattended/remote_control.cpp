@@ -558,7 +558,12 @@ void RemoteControlServer::dispatch(std::span<const pollfd> fds) {
             while (::read(fd, drain, sizeof drain) > 0) {
             }
             std::string lines = s.outbox->take();
-            if (s.controller && !lines.empty()) Impl::send(*s.controller, lines);
+            if (s.controller && !lines.empty()) {
+                Impl::send(*s.controller, lines);
+                // A client that follows a run's progress is not idle.
+                if (!s.controller->closing)
+                    s.controller->deadline = Clock::now() + s.options.idle_timeout;
+            }
         } else if (fd == s.listener.get()) {
             s.accept_all();
         } else {

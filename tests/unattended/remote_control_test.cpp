@@ -3,6 +3,7 @@
 
 #include <signal.h>
 
+#include <ctime>
 #include <sstream>
 #include <thread>
 
@@ -160,6 +161,35 @@ TEST(RemoteControl, NoPasswordNoServer) {
                              (dir / "index.html").string()});
     EXPECT_EQ(r.exit_code, 2);
     EXPECT_NE((r.out + r.err).find("needs a password"), std::string::npos) << r.out << r.err;
+}
+
+// The host ticks the schedule: a job due two seconds after the host starts runs,
+// and the start page lists it.
+TEST(RemoteControl, TheHostRunsDueScheduledJobsAndShowsThem) {
+    auto log = real_log();
+    if (!log) GTEST_SKIP() << "real logs not available";
+    TempDir dir;
+    const fs::path report = dir / "scheduled.html";
+    write_file(dir / "job.tkp", "#Tallowick settings\nout " + report.string() + "\n");
+    const std::time_t soon = std::time(nullptr) + 2;
+    std::tm local{};
+    localtime_r(&soon, &local);
+    char date[16], time[16];
+    std::strftime(date, sizeof date, "%Y-%m-%d", &local);
+    std::strftime(time, sizeof time, "%H:%M:%S", &local);
+    const ProcessResult add = run_process(
+        tallowick_binary(), {"-schedule", "add", log->string(), (dir / "job.tkp").string(),
+                             "start", date, time, "on"});
+    ASSERT_EQ(add.exit_code, 0) << add.out << add.err;
+
+    auto host = start_host({}, true);
+    ASSERT_TRUE(host->server->ready()) << host->server->output();
+    for (int i = 0; i < 100 && !fs::exists(report); ++i) std::this_thread::sleep_for(100ms);
+    EXPECT_TRUE(fs::exists(report)) << host->server->output();
+    const ProcessResult page = run_process(
+        "/usr/bin/curl", {"-s", "http://127.0.0.1:" + std::to_string(host->http_port) + "/"});
+    EXPECT_NE(page.out.find("1. next "), std::string::npos) << page.out;
+    EXPECT_NE(page.out.find("job.tkp"), std::string::npos) << page.out;
 }
 
 bool port_closes(std::uint16_t port) {
