@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "host_fixture.h"
+#include "unattended/remote_client.h"
 
 namespace tallowick::test {
 namespace {
@@ -152,6 +153,25 @@ TEST(RemoteControl, ClientOptionsMirrorSettingsAndDriveARun) {
                              "-remotelogin_pass", "nope", "-send", "ver"});
     EXPECT_NE(wrong.exit_code, 0);
     EXPECT_NE(wrong.out.find("password is incorrect for login"), std::string::npos) << wrong.out;
+}
+
+TEST(RemoteControl, ConnectAddresses) {
+    struct Case {
+        std::string_view text;
+        std::string host;
+        int port;   // -1: refused
+    };
+    for (const Case& c : std::initializer_list<Case>{
+             {"stats.example", "stats.example", 911}, {"10.0.0.1:2911", "10.0.0.1", 2911},
+             {"[::1]:99", "::1", 99},                 {"::1", "::1", 911},
+             {"host:", "", -1},                       {"host:65536", "", -1},
+             {"host:12x", "", -1},                    {":911", "", -1}}) {
+        const auto session = unattended::parse_remote_address(c.text, 911);
+        ASSERT_EQ(session.has_value(), c.port >= 0) << c.text;
+        if (!session) continue;
+        EXPECT_EQ(session->host, c.host) << c.text;
+        EXPECT_EQ(session->port, c.port) << c.text;
+    }
 }
 
 TEST(RemoteControl, NoPasswordNoServer) {
