@@ -1,10 +1,13 @@
 #include "app/command_line.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <memory>
 #include <optional>
 
 #include "app/console_status.h"
+#include "app/host_mode.h"
 #include "app/options.h"
 #include "app/schedule_command.h"
 #include "app/settings_file.h"
@@ -40,6 +43,27 @@ bool is_help(std::string_view t) {
     for (std::string_view h : {"-h", "-help", "-?", "--h", "--?", "--help"})
         if (equals_ci(t, h)) return true;
     return false;
+}
+
+// "-sendfile": the file's lines, empty ones left out, each sent as a command.
+void read_command_file(const std::string& path, std::vector<std::string>& commands) {
+    std::unique_ptr<std::FILE, decltype(&std::fclose)> f(std::fopen(path.c_str(), "r"),
+                                                         &std::fclose);
+    if (!f) {
+        ShowError("cannot open " + path + ": " + platform::system_error_text(errno));
+        return;
+    }
+    std::string line;
+    for (int c; (c = std::fgetc(f.get())) != EOF;) {
+        if (c != '\n') {
+            line += static_cast<char>(c);
+            continue;
+        }
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (!line.empty()) commands.push_back(std::move(line));
+        line.clear();
+    }
+    if (!line.empty()) commands.push_back(std::move(line));
 }
 
 // A scheduled job loads its settings file as "-r" does.
@@ -100,9 +124,11 @@ RawSwitches inspect_command_line(std::span<const std::string_view> args) {
     }
     // Whole words only: "-ignorecase" or "-usecgi" first is an ordinary option.
     if (!args.empty()) sw.service = unattended::is_service_switch(args[0]);
-    if (sw.report_server || sw.second_instance) end = 0;
+    if (sw.second_instance) end = 0;
     for (std::size_t i = 0; i < end && sw.tokens.size() < kMaxTokens; ++i) {
-        if (equals_ci(args[i], "-nogui") || equals_ci(args[i], "-cli")) continue;
+        if (equals_ci(args[i], "-nogui") || equals_ci(args[i], "-cli") ||
+            equals_ci(args[i], "-http"))
+            continue;
         sw.tokens.emplace_back(args[i]);
     }
     return sw;
@@ -123,10 +149,6 @@ int run_main(int argc, char** argv) {
 
     if (!run::run_steps().analyse) run::register_run_job();
     if (sw.service) return unattended::service_command(args.front(), service_context(sw.debug));
-    if (sw.report_server) {
-        std::fprintf(stderr, "Tallowick: the report server is not available in this build.\n");
-        return kExitUnavailable;
-    }
     if (!sw.command_line) {
         std::fprintf(stderr,
                      "Tallowick: no options and no terminal; the background host is not "
@@ -151,9 +173,22 @@ int run_main(int argc, char** argv) {
     const std::string program = argc > 0 ? argv[0] : "tallowick";
     std::vector<std::string_view> tokens(sw.tokens.begin(), sw.tokens.end());
     long errors_before = error_count();
+    std::optional<std::string> connect_to;   // "-connect": drive a remote copy
+    std::vector<std::string> remote_commands;
     std::optional<int> schedule_result;
     for (std::size_t i = 0; i < tokens.size(); ++i) {
         std::string_view t = tokens[i];
+        if (equals_ci(t, "-connect") || equals_ci(t, "-send") || equals_ci(t, "-sendfile")) {
+            if (i + 1 == tokens.size()) continue;
+            const std::string value(tokens[++i]);
+            if (equals_ci(t, "-connect"))
+                connect_to = value;
+            else if (equals_ci(t, "-send"))
+                remote_commands.push_back(value);
+            else
+                read_command_file(value, remote_commands);
+            continue;
+        }
         if (is_help(t)) {
             std::fwrite(usage_text().data(), 1, usage_text().size(), stdout);
             return kExitOk;
@@ -182,6 +217,9 @@ int run_main(int argc, char** argv) {
     // "-checkschedule" alone (as cron calls it) is no batch run of its own.
     if (schedule_result && log_list().empty()) return *schedule_result;
     if (error_count() != errors_before) return kExitNotStarted;
+
+    if (connect_to) return run_remote_client(*connect_to, remote_commands);
+    if (sw.report_server || settings().run.remoteloginon) return run_host_mode(sw.report_server, scheduler_hooks());
 
     prepare_run();
     ShowStatus("Ok.");

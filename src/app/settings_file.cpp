@@ -88,7 +88,7 @@ std::string_view default_html_foot() { return kDefaultFoot; }
 
 void ResetSettings(Settings& s, bool withOrgMap) {
     // The record's own initialisers hold the plain defaults (DNS amount 100,
-    // session time 10, order by requests, port 911, password "lumo", ...).
+    // session time 10, order by requests, port 911, no password, ...).
     s = Settings{};
     s.magic = std::string(Settings::kMagic);
     s.version = Settings::kVersion;

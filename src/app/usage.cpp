@@ -61,9 +61,14 @@ R"(-h                  help
 -nobandwidth         dont include bandwidth information in report
 -headtitle           include log name in report header
 -remotelogin_port    remote login port for ServerMode (911 = default)
--remotelogin_pass    remote login password (lumo = default)
+-remotelogin_pass    remote login password (required, no default)
 -remoteloginon       activate remote login
 -daemon              run as a server using above details
+-remotelogin_addr    address remote login listens on (127.0.0.1 = default)
+-http                serve the report over HTTP on -http_port (800 = default)
+-connect             connect to a remote server [host[:port]]
+-send                command for the remote server (after -connect)
+-sendfile            settings file for the remote server (after -connect)
 -hitpattern          set advert hitpattern string
 -clickpattern        set advert clickpattern string
 -multidomains        process multiple log files as multipledomains and not combined report

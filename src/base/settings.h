@@ -105,8 +105,16 @@ struct RunSettings {
     int daemonrehash = 0;
     int daemonrehash_counter = 0;
     std::uint16_t remotelogin_port = 911;
-    std::string remotelogin_passwd = "lumo";   // the password itself, not its stored form
+    // The password itself, not its stored form. There is no default: without one
+    // the remote-control server does not start.
+    std::string remotelogin_passwd;
     bool remoteloginon = false;
+    std::string remotelogin_addr = "127.0.0.1";   // where remote control listens
+    int remotelogin_timeout = 300;      // seconds a logged-in client may stay silent
+    int remotelogin_wait = 10;          // seconds an address waits after three wrong passwords
+    std::string remote_programs;        // folder of the programs "!" may run; empty: none
+    int http_port = 800;                // the report server ("-http")
+    std::string http_addr;              // empty: every local address
     int notify_type = 0;
     std::string notify_dest;
     bool operator==(const RunSettings&) const = default;

@@ -77,6 +77,11 @@ std::string output_folder(const std::string& out) {
     return platform::folder_of(path);
 }
 
+constexpr std::string_view kRunEnded = "Report Completed.";
+
+// The steps of one run. Its end ("Report Completed.") is announced by the caller
+// once the run-in-progress flag is down, so that whoever hears it (a remote
+// client) may start the next run at once.
 StartResult run_steps_now() {
     auto& steps = run_steps();
     long errors_before = error_count();
@@ -84,7 +89,6 @@ StartResult run_steps_now() {
     if (steps.prepare_post_processing) rc = steps.prepare_post_processing();
     if (rc == 0 && steps.analyse) rc = steps.analyse();
     if (rc == 0 && !out_of_memory() && steps.post_process) rc = steps.post_process();
-    ShowProgress(0, "Report Completed.");
     restore_kept_settings();
     if (rc != 0 || out_of_memory() || error_count() != errors_before) return kRunFailed;
     return kRunSucceeded;
@@ -152,7 +156,11 @@ StartResult StartProcessing(bool synchronous) {
         cancel_state().requested = false;
     }
 
-    if (synchronous) return run_steps_now();
+    if (synchronous) {
+        const StartResult result = run_steps_now();
+        ShowProgress(0, kRunEnded);
+        return result;
+    }
 
     Worker& w = worker();
     if (w.thread.joinable()) w.thread.join();
@@ -162,6 +170,7 @@ StartResult StartProcessing(bool synchronous) {
             lower_thread_priority();
             w.result = run_steps_now();
             g_running = false;
+            ShowProgress(0, kRunEnded);
         });
     } catch (const std::system_error&) {
         g_running = false;
