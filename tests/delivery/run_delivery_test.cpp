@@ -30,10 +30,12 @@ std::string sample_log(const std::vector<std::string>& paths) {
 }
 
 // Every file below `folder` but `except`, relative, sorted, one a line.
+// The report's files: everything in its folder but the archive and the lock file
+// that keeps two runs from writing into one folder at once.
 std::string listing(const fs::path& folder, const fs::path& except) {
     std::vector<std::string> names;
     for (const auto& e : fs::recursive_directory_iterator(folder))
-        if (e.is_regular_file() && e.path() != except)
+        if (e.is_regular_file() && e.path() != except && e.path().filename() != ".tallowick.lock")
             names.push_back(e.path().lexically_relative(folder).generic_string());
     std::sort(names.begin(), names.end());
     std::string text;
