@@ -19,13 +19,38 @@ for p in "${packages[@]}"; do
   fi
 done
 
-if [ ${#missing[@]} -eq 0 ]; then
-  exit 0
-fi
-
-echo "Installing: ${missing[*]}"
 sudo=""
 if [ "$(id -u)" -ne 0 ]; then sudo="sudo"; fi
 export DEBIAN_FRONTEND=noninteractive
-$sudo apt-get update -qq
-$sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+apt_updated=""
+
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "Installing: ${missing[*]}"
+  $sudo apt-get update -qq
+  apt_updated=1
+  $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
+
+# The address databases for countries and organisations of numeric clients,
+# from npm: the country database as it comes, the AS CSV files turned into the
+# compact table the program loads at start-up. Skipped when both are there.
+ipdata=/usr/local/share/tallowick/ipdata
+if [ ! -s "$ipdata/geo-whois-asn-country.mmdb" ] || [ ! -s "$ipdata/asn.tbl" ]; then
+  if ! command -v npm >/dev/null 2>&1; then
+    [ -n "$apt_updated" ] || $sudo apt-get update -qq
+    $sudo apt-get install -y -qq --no-install-recommends npm
+  fi
+  here="$(cd "$(dirname "$0")" && pwd)"
+  work="$(mktemp -d)"
+  trap 'rm -rf "$work"' EXIT
+  (cd "$work" && npm pack --silent @ip-location-db/geo-whois-asn-country-mmdb @ip-location-db/asn >/dev/null)
+  mkdir -p "$work/country" "$work/asn"
+  tar xzf "$work"/ip-location-db-geo-whois-asn-country-mmdb-*.tgz -C "$work/country"
+  tar xzf "$work"/ip-location-db-asn-*.tgz -C "$work/asn"
+  /usr/bin/python3 "$here/make_as_table.py" "$work/asn/package/asn-ipv4.csv" \
+    "$work/asn/package/asn-ipv6.csv" "$work/asn.tbl"
+  $sudo mkdir -p "$ipdata"
+  $sudo cp "$work/country/package/geo-whois-asn-country.mmdb" "$work/asn.tbl" "$ipdata/"
+  $sudo cp "$work/asn/package/DBIP-LICENSE" "$work/asn/package/ROUTEVIEWS-LICENSE" \
+    "$work/asn/package/NRO_LICENSE" "$ipdata/"
+fi
