@@ -1,5 +1,6 @@
 #include "engine/dns_resolver.h"
 
+#include <arpa/inet.h>
 #include <ares.h>
 #include <netdb.h>
 #include <poll.h>
@@ -44,6 +45,43 @@ std::string reverse_name(const IpAddress& a) {
     return name + "ip6.arpa";
 }
 
+// The server list c-ares takes ("addr", "addr:port", "[v6addr]:port") from
+// "host", "host:port", "[v6]:port" or a bare IPv6 address; a host name is
+// resolved here, once. Empty with `error` set when the host has no address.
+std::string server_list(std::string_view server, std::string& error) {
+    std::string host(server), port;
+    if (!server.empty() && server.front() == '[') {
+        const std::size_t close = server.find(']');
+        host = std::string(server.substr(1, close == std::string_view::npos ? close : close - 1));
+        if (close != std::string_view::npos && close + 1 < server.size() && server[close + 1] == ':')
+            port = std::string(server.substr(close + 2));
+    } else if (std::count(server.begin(), server.end(), ':') == 1) {
+        const std::size_t colon = server.find(':');
+        host = std::string(server.substr(0, colon));
+        port = std::string(server.substr(colon + 1));
+    }
+    if (!parse_ip_address(host)) {
+        addrinfo hints{};
+        hints.ai_socktype = SOCK_DGRAM;
+        addrinfo* found = nullptr;
+        const int rc = getaddrinfo(host.c_str(), nullptr, &hints, &found);
+        if (rc != 0 || !found) {
+            error = host + ": " + gai_strerror(rc);
+            return {};
+        }
+        std::unique_ptr<addrinfo, void (*)(addrinfo*)> owned(found, &freeaddrinfo);
+        char text[INET6_ADDRSTRLEN] = {};
+        const void* raw = found->ai_family == AF_INET6
+                              ? static_cast<const void*>(&reinterpret_cast<sockaddr_in6*>(found->ai_addr)->sin6_addr)
+                              : static_cast<const void*>(&reinterpret_cast<sockaddr_in*>(found->ai_addr)->sin_addr);
+        inet_ntop(found->ai_family, raw, text, sizeof text);
+        host = text;
+    }
+    const bool v6 = host.find(':') != std::string::npos;
+    if (port.empty()) return host;
+    return v6 ? "[" + host + "]:" + port : host + ":" + port;
+}
+
 }  // namespace
 
 struct DnsResolver::Channel {
@@ -81,9 +119,11 @@ std::unique_ptr<DnsResolver> DnsResolver::Create(std::string_view server, std::s
         options.lookups = lookups.data();
         mask |= ARES_OPT_LOOKUPS;
     }
+    std::string servers;
+    if (!server.empty() && (servers = server_list(server, error)).empty()) return nullptr;
     int status = ares_init_options(&resolver->channel_->handle, &options, mask);
-    if (status == ARES_SUCCESS && !server.empty())
-        status = ares_set_servers_ports_csv(resolver->channel_->handle, std::string(server).c_str());
+    if (status == ARES_SUCCESS && !servers.empty())
+        status = ares_set_servers_ports_csv(resolver->channel_->handle, servers.c_str());
     if (status != ARES_SUCCESS) {
         error = ares_strerror(status);
         return nullptr;

@@ -100,6 +100,31 @@ TEST_F(InstalledDatabases, AFileThatCannotBeOpenedIsReportedAndPlacesNothing) {
     EXPECT_EQ(AddressPlaces::ForSettings(s.analysis), nullptr);
 }
 
+TEST_F(InstalledDatabases, GroupingPlacesAddressesAfterNamesAndTheOrganisationMap) {
+    auto places = AddressPlaces::ForFiles(country_, as_);
+    test::RunOnText t;
+    std::string log;
+    for (std::string_view client : {"8.8.8.8", "1.1.1.1", "192.168.1.9", "host.example.de"})
+        log += test::CombinedLine(client, "10/Oct/2026:13:55:36 +0000", "GET / HTTP/1.1", 200, 10);
+    t.AddLog("access.log", log);
+    SettingsList orgmap;
+    orgmap.add("8.8.*=Resolver");
+    t.hooks().group_clients = [&](ReportStats& r) {
+        return group_report_clients(r, orgmap, places.get());
+    };
+    t.Process();
+    const ReportStats& r = t.report();
+    EXPECT_EQ(test::ReqOf(r.org, "Resolver"), 1);  // the map comes first
+    EXPECT_EQ(test::ReqOf(r.org, "Cloudflare, Inc."), 1);
+    EXPECT_EQ(r.org->Count(), 2);
+    EXPECT_EQ(test::ReqOf(r.domain, "United States"), 1);
+    EXPECT_EQ(test::ReqOf(r.domain, kLocalNet), 1);
+    EXPECT_EQ(test::ReqOf(r.domain, "Germany"), 1);
+    EXPECT_EQ(test::ReqOf(r.domain, kUnresolvedIp), 0);
+    EXPECT_EQ(test::ReqOf(r.region, "North America"), 1);
+    EXPECT_TRUE(r.as_data_used);
+}
+
 // A real log of numeric clients: without the databases every hit is an
 // unresolved address; with them nearly every hit has a country.
 TEST_F(InstalledDatabases, RealNumericLogGetsCountriesAndOrganisations) {

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
 
 #include "engine/clients.h"
 #include "platform/folders.h"
@@ -193,6 +194,24 @@ TEST_F(NameResolutionRun, UnansweredLookUpsEndWithTheWaitAndCountUnderTheirAddre
     EXPECT_EQ(ReqOf(t.report().client, "203.0.113.21"), 1);
     // Nothing was learnt: the file stays as it was, and the next run asks again.
     EXPECT_EQ(tallowick::test::read_file(CacheFile()), "203.0.113.5,host5.example.de\n");
+}
+
+TEST_F(NameResolutionRun, ACacheThatCannotBeWrittenIsReported) {
+    DnsServer dns("203.0.113.5 host5.example.de\n");
+    ASSERT_TRUE(dns.ready());
+    const std::string home = platform::program_folder().string();
+    tallowick::test::TempDir dir;
+    setenv("TALLOWICK_HOME", (dir / "gone").c_str(), 1);
+    test::RecordingSink sink;
+    RunOnText t;
+    t.AddLog("access.log", Hit("203.0.113.5"));
+    LookUpAt(t, dns);
+    t.Process();
+    setenv("TALLOWICK_HOME", home.c_str(), 1);
+    EXPECT_EQ(ReqOf(t.report().client, "host5.example.de"), 1);
+    ASSERT_EQ(sink.errors.size(), 1u);
+    EXPECT_EQ(sink.errors[0].rfind("Couldn't write the DNS cache: ", 0), 0u) << sink.errors[0];
+    EXPECT_NE(sink.errors[0].find("gone"), std::string::npos) << sink.errors[0];
 }
 
 }  // namespace
