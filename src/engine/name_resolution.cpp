@@ -117,54 +117,50 @@ void NameResolution::Hold(Pending& pending, const logs::HitRecord& hit,
     ++held_hits_;
 }
 
+bool NameResolution::UseCached(std::string_view& client) const {
+    const auto name = table_->Lookup(client);
+    if (!name) return false;
+    if (!name->empty()) client = *name;
+    return true;
+}
+
+bool NameResolution::StartLookup(std::string_view client, const IpAddress& address) {
+    std::uint32_t tag;
+    if (!free_slots_.empty()) {
+        tag = free_slots_.back();
+        free_slots_.pop_back();
+    } else {
+        tag = static_cast<std::uint32_t>(slots_.size());
+        slots_.emplace_back();
+    }
+    slots_[tag].address.assign(client);
+    pending_.emplace(std::string(client), tag);
+    ++submitted_;
+    resolver_->Lookup(address, tag);
+    // A look-up that cannot even be sent is answered inside Lookup.
+    TakeAnswers(lines_);
+    return pending_.contains(client);
+}
+
 bool NameResolution::Resolve(logs::HitRecord& hit, const HeldHitContext& context,
                              std::string_view& client) {
-    if (!may_be_address(client)) return true;
-    if (const auto name = table_->Lookup(client)) {
-        if (!name->empty()) client = *name;
-        return true;
-    }
-    if (!resolver_) return true;
+    if (!may_be_address(client) || UseCached(client) || !resolver_) return true;
     try {
-        const bool known = pending_.contains(client);
         std::optional<IpAddress> address;
-        if (!known && !(address = parse_ip_address(client))) return true;
+        const bool pending = pending_.contains(client);
+        if (!pending && !(address = parse_ip_address(client))) return true;
         // Room for one more held hit, and for one more look-up when it needs one.
         while (!cancelled_() &&
                (held_hits_ >= kMaxHeldHits ||
-                (!known && static_cast<int>(pending_.size()) >= max_in_flight_)))
+                (!pending && static_cast<int>(pending_.size()) >= max_in_flight_)))
             Poll(kPollSliceMs, lines_);
-        if (cancelled_()) return true;
-        // Waiting may have brought this very address in.
-        if (const auto name = table_->Lookup(client)) {
-            if (!name->empty()) client = *name;
-            return true;
+        if (cancelled_() || UseCached(client)) return true;
+        // While waiting, the address's own look-up may have ended without an answer.
+        if (!pending_.contains(client)) {
+            if (!address) address = parse_ip_address(client);
+            if (!address || !StartLookup(client, *address)) return true;
         }
-        auto it = pending_.find(client);
-        if (it == pending_.end()) {
-            if (!address && !(address = parse_ip_address(client))) return true;
-            std::uint32_t tag;
-            if (!free_slots_.empty()) {
-                tag = free_slots_.back();
-                free_slots_.pop_back();
-            } else {
-                tag = static_cast<std::uint32_t>(slots_.size());
-                slots_.emplace_back();
-            }
-            slots_[tag].address.assign(client);
-            it = pending_.emplace(std::string(client), tag).first;
-            ++submitted_;
-            resolver_->Lookup(*address, tag);
-            // A look-up that failed at once has been answered inside Lookup.
-            TakeAnswers(lines_);
-            if (const auto name = table_->Lookup(client)) {
-                if (!name->empty()) client = *name;
-                return true;
-            }
-            it = pending_.find(client);
-            if (it == pending_.end()) return true;  // answered without a name: as it is
-        }
-        Hold(slots_[it->second], hit, context);
+        Hold(slots_[pending_.find(client)->second], hit, context);
         return false;
     } catch (const std::bad_alloc&) {
         OutOfMemory("Name look-up", static_cast<long>(sizeof(HeldHit)));

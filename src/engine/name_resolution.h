@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "base/settings.h"
+#include "engine/ip_address.h"
 #include "engine/string_lookup.h"
 #include "logs/hit_record.h"
 
@@ -71,6 +72,10 @@ private:
     struct Pending;
 
     NameResolution() = default;
+    // The cached name of an address into `client`; false when not cached.
+    bool UseCached(std::string_view& client) const;
+    // Sends the look-up of an address; false when it ended at once.
+    bool StartLookup(std::string_view client, const IpAddress& address);
     void Hold(Pending& pending, const logs::HitRecord& hit, const HeldHitContext& context);
     void Answered(std::uint32_t tag, bool named, bool cache, std::string_view name);
     void TakeAnswers(std::int64_t lines);
