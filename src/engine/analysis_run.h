@@ -1,11 +1,12 @@
 // The analysis run: reads every line of a job's logs, detects each log's format,
 // applies the date range and filters, and hands every accepted hit to the hit
 // accounting of its report. It owns the reports (ReportStats) of the run, writes
-// interim reports while streaming, and can keep going as a daemon.
+// interim reports while streaming, and can keep going as a daemon. With `dnson`
+// or `dnscache` it turns client addresses into names (NameResolution).
 //
-// What comes later (name resolution, client grouping, the history database,
-// notification rules, report assembly) is reached through RunHooks: the run calls
-// each hook at its place and skips the ones that are empty.
+// What comes later (client grouping, the history database, notification rules,
+// report assembly) is reached through RunHooks: the run calls each hook at its
+// place and skips the ones that are empty.
 #pragma once
 
 #include <atomic>
