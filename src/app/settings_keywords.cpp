@@ -173,6 +173,8 @@ constexpr KeywordWord kGraphSortWords[] = {
 
 constexpr KeywordWord kStyleWords[] = {{"2d", 0}, {"3d", 1}};
 
+constexpr KeywordWord kOnOffWords[] = {{"on", 1}, {"off", 0}};
+
 constexpr KeywordWord kLanguageFiles[] = {
     {"Language.dat", 0},  {"German.lang", 1},    {"Italian.lang", 2}, {"French.lang", 3},
     {"Spanish.lang", 4},  {"Swedish.lang", 5},   {"Norwegian.lang", 6},
@@ -578,6 +580,14 @@ constexpr KeywordRow kKeywords[] = {
      .constant = kDnsCache, .write = R::when_set},
     {.name = "dnsAmount", .type = T::number, .field = number<kAna, &Ana::dns_amount>(),
      .min = 0, .max = 10000, .over_max = 50, .write = R::always},
+    {.name = "dnsserver", .type = T::text, .field = text<kAna, &Ana::dns_server>(),
+     .max = kShortText, .write = R::when_set},
+    {.name = "dnswait", .type = T::number, .field = number<kAna, &Ana::dns_wait>(), .min = 0,
+     .max = 3600, .write = R::always},
+    {.name = "geoip", .type = T::number, .field = number<kAna, &Ana::geoip>(), .min = 0, .max = 1,
+     .words = kOnOffWords, .digit_first = true, .write = R::word},
+    {.name = "geoipdb", .type = T::text, .field = text<kAna, &Ana::geoipdb>(), .max = kPathText,
+     .write = R::when_set},
 
     {.name = "ignoreself", .type = T::set_flag, .field = flag<kAna, &Ana::ignoreself>(),
      .write = R::when_set},

@@ -135,6 +135,10 @@ enum DnsMode : std::int16_t { kDnsOff = 0, kDnsOn = 1, kDnsCache = 2 };
 struct AnalysisSettings {
     std::int16_t dns_mode = kDnsOff;
     std::int16_t dns_amount = 100;
+    std::string dns_server;             // dnsserver: "host" or "host:port"; empty: the system's
+    int dns_wait = 20;                  // dnswait: seconds to wait for answers at a log's end
+    int geoip = 1;                      // geoip: countries and AS names of numeric clients
+    std::string geoipdb;                // geoipdb: another country database (MaxMind DB)
     bool ignoreself = false, ignorebookmark = false, ignorecase = false;
     bool ignoreipvhosts = false, ignoreusernames = false;
     bool usecgi = false;

@@ -12,6 +12,7 @@
 #include "logs/filters.h"
 #include "logs/log_list.h"
 #include "logs/log_source.h"
+#include "platform/folders.h"
 
 namespace tallowick::engine {
 namespace {
@@ -151,16 +152,15 @@ void AnalysisRun::StartRun() {
     split_mode_ = SplitModeOf(settings_.run);
     split_ = std::make_unique<SplitKeys>();
 
-    dns_.reset();
-    dns_running_ = false;
+    names_.reset();
     if (settings_.analysis.dns_mode != kDnsOff) {
-        dns_ = StringLookup::Create(kDNSListIncr);
-        if (!dns_) {
-            Cancel();
-            return;
-        }
-        if (hooks_.dns_start) dns_running_ = hooks_.dns_start(*dns_) &&
-                                             settings_.analysis.dns_mode == kDnsOn;
+        names_ = NameResolution::Start(
+            settings_.analysis, platform::program_folder() / "dnscache.dat",
+            [this](logs::HitRecord& hit, std::string_view client, const HeldHitContext& held) {
+                AccountHit(hit, client, held.time, held.has_time);
+            },
+            [this] { return cancelled(); });
+        if (!names_) Cancel();  // out of memory, reported
     }
 }
 
@@ -325,12 +325,19 @@ bool AnalysisRun::HandleLine(std::string_view line) {
         return false;
 
     std::string_view client = hit.client;
-    if (dns_) {
-        if (auto name = dns_->Lookup(client))
-            client = *name;
-        else if (dns_running_ && hooks_.dns_submit)
-            hooks_.dns_submit(client);
+    if (names_) {
+        // A hit whose client is being looked up comes back through AccountHit.
+        const bool now = names_->Resolve(hit, HeldHitContext{time, has_time}, client);
+        const bool counted = now && AccountHit(hit, client, time, has_time);
+        names_->Poll(0, totals_.lines);
+        return counted;
     }
+    return AccountHit(hit, client, time, has_time);
+}
+
+// The rest of a hit's way: the filters, its report and the accounting.
+bool AnalysisRun::AccountHit(logs::HitRecord& hit, std::string_view client, double time,
+                             bool has_time) {
     const std::string_view url = normalise_url(hit.url, settings_.analysis.usecgi, url_scratch_);
     const logs::FilterSubject subject{client, hit.source, hit.agent, hit.referrer, url};
     if (!logs::FiltersKeep(settings_.filters, subject)) return false;
@@ -359,8 +366,6 @@ bool AnalysisRun::HandleLine(std::string_view line) {
     prepared.has_time = has_time;
     prepared.format_code = static_cast<int>(dispatcher_->log_type());
     accounting_->Account(*report, prepared, totals_);
-
-    if (dns_running_ && hooks_.dns_poll) hooks_.dns_poll(*dns_);
     return true;
 }
 
@@ -422,24 +427,8 @@ ReportStats* AnalysisRun::ReportFor(const logs::HitRecord& hit, std::string_view
 
 // ---- end of log, end of run ------------------------------------------------------
 
-void AnalysisRun::DnsWait() {
-    if (!dns_running_) return;
-    int pending = hooks_.dns_poll ? hooks_.dns_poll(*dns_) : 0;
-    for (int waited = 0; pending > 0 && waited < hooks_.dns_wait_seconds && !cancelled();
-         ++waited) {
-        ShowStatus(Format("Lines %d, DNR remaining %d, TTL %d", static_cast<long>(totals_.lines),
-                          pending, hooks_.dns_wait_seconds - waited));
-        SleepSecond();
-        pending = hooks_.dns_poll ? hooks_.dns_poll(*dns_) : 0;
-    }
-    if (pending > 0) {
-        if (hooks_.dns_flush) hooks_.dns_flush();
-        ShowStatus("Flushing Remainder...");
-    }
-}
-
 bool AnalysisRun::EndOfLog() {
-    DnsWait();
+    if (names_) names_->EndOfLog(totals_.lines);
     const std::uint64_t read = log_->source.bytes_read();
     const std::uint64_t fresh = read - std::min(read, consumed_[log_index_]);
     consumed_[log_index_] = read;
@@ -459,10 +448,7 @@ bool AnalysisRun::EndOfLog() {
 }
 
 void AnalysisRun::Finish() {
-    if (dns_) {
-        ShowStatus("DNS Completed");
-        if (hooks_.dns_save) hooks_.dns_save(*dns_);
-    }
+    if (names_) names_->Finish();
     if (cancelled()) {
         ReportProgress(100, true, "Process Cancelled", run_start_seconds_);
         return;
@@ -534,8 +520,7 @@ int AnalysisRun::Process() {
         }
     }
     ShowStatus("Cleaning up...");
-    dns_.reset();
-    dns_running_ = false;
+    names_.reset();
     log_.reset();
     ReportProgress(-1, false, {}, 0);
     seconds_ = now_seconds() - started;

@@ -1,11 +1,12 @@
 // The analysis run: reads every line of a job's logs, detects each log's format,
 // applies the date range and filters, and hands every accepted hit to the hit
 // accounting of its report. It owns the reports (ReportStats) of the run, writes
-// interim reports while streaming, and can keep going as a daemon.
+// interim reports while streaming, and can keep going as a daemon. With `dnson`
+// or `dnscache` it turns client addresses into names (NameResolution).
 //
-// What comes later (name resolution, client grouping, the history database,
-// notification rules, report assembly) is reached through RunHooks: the run calls
-// each hook at its place and skips the ones that are empty.
+// What comes later (client grouping, the history database, notification rules,
+// report assembly) is reached through RunHooks: the run calls each hook at its
+// place and skips the ones that are empty.
 #pragma once
 
 #include <atomic>
@@ -21,8 +22,8 @@
 
 #include "base/settings.h"
 #include "engine/hit_accounting.h"
+#include "engine/name_resolution.h"
 #include "engine/report_stats.h"
-#include "engine/string_lookup.h"
 #include "logs/dispatch.h"
 #include "logs/hit_record.h"
 
@@ -35,20 +36,6 @@ enum class NotifyPoint { interim, end_of_run, daemon_cycle };
 
 // The seams of the run, one std::function each; an empty one is skipped.
 struct RunHooks {
-    // ---- name resolution (with dnson or dnscache) ----
-    // Loads the cache into the run's table and starts the resolver (dnson);
-    // returns whether a resolver thread is running.
-    std::function<bool(StringLookup& table)> dns_start;
-    // Asks for the name of a client address that the table does not hold.
-    std::function<void(std::string_view address)> dns_submit;
-    // Moves finished look-ups into the table; returns the number still pending.
-    std::function<int(StringLookup& table)> dns_poll;
-    // Drops what is still pending; then saves "dnscache.dat".
-    std::function<void()> dns_flush;
-    std::function<void(const StringLookup& table)> dns_save;
-    // Seconds to wait for pending look-ups at the end of a log.
-    int dns_wait_seconds = 0;
-
     // ---- clients ----
     // Groups a report's clients at the end of the run; non-zero cancels.
     std::function<int(ReportStats& report)> group_clients;
@@ -131,11 +118,11 @@ private:
     bool ReadLine(std::string_view& line);
     void ReadLogs();
     bool HandleLine(std::string_view line);
+    bool AccountHit(logs::HitRecord& hit, std::string_view client, double time, bool has_time);
     ReportStats* ReportFor(const logs::HitRecord& hit, std::string_view url, double time);
     void Progress();
     void StreamingCheck();
     bool EndOfLog();
-    void DnsWait();
     void Finish();
     bool DaemonCycle();
     double Now() const;
@@ -147,8 +134,7 @@ private:
     ReportOptions options_;
     std::unique_ptr<HitAccounting> accounting_;
     std::unique_ptr<logs::LineDispatcher> dispatcher_;
-    std::unique_ptr<StringLookup> dns_;
-    bool dns_running_ = false;
+    std::unique_ptr<NameResolution> names_;
 
     std::vector<std::unique_ptr<ReportStats>> reports_;
     ReportStats* current_ = nullptr;

@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "base/status.h"
+#include "engine/address_places.h"
 #include "engine/report_stats.h"
 #include "engine/sessions.h"
 #include "engine/stat_list.h"
@@ -136,12 +137,17 @@ void group_client(StatList& clients, int index, const ClientLists& lists,
 
     if (lists.users && is_user_name(name)) lists.users->Merge(clients, index);
     if (lists.government && is_government(name)) add_government_client(*lists.government, clients, index);
-    if (lists.organisations && !orgmap.empty()) {
+    // A client that stays an address is placed by the address databases.
+    AddressPlace place{country_of(name), {}};
+    if (lists.places && place.country.name == kUnresolvedIp) place = lists.places->Find(name);
+    if (lists.organisations) {
         if (const auto org = organisation_of(name, orgmap))
             add_client_totals(*lists.organisations, *org, *client);
+        else if (!place.organisation.empty())
+            add_client_totals(*lists.organisations, place.organisation, *client);
     }
     if (lists.countries) {
-        const CountryOf country = country_of(name);
+        const CountryOf country = place.country;
         const int i = add_client_totals(*lists.countries, country.name, *client);
         if (i >= 0) lists.countries->SetMisc2(i, country.region);
         if (lists.regions) add_client_totals(*lists.regions, region_name(country.region), *client);
@@ -188,20 +194,25 @@ bool make_settled(ReportStats& r) {
     return true;
 }
 
-ClientLists lists_of(ReportStats& r) {
+ClientLists lists_of(ReportStats& r, AddressPlaces* places) {
     return ClientLists{r.user.get(), r.government.get(), r.org.get(), r.domain.get(),
-                       r.region.get()};
+                       r.region.get(), places};
 }
 
-ClientLists settled_lists_of(ReportStats& r) {
+ClientLists settled_lists_of(ReportStats& r, AddressPlaces* places) {
     auto& s = r.settled_groups;
     return ClientLists{s.user.get(), s.government.get(), s.org.get(), s.domain.get(),
-                       s.region.get()};
+                       s.region.get(), places};
+}
+
+// A report whose organisations hold AS names credits the AS data.
+void note_as_names(ReportStats& r, const AddressPlaces* places, std::uint64_t given_before) {
+    if (places && places->as_names_given() > given_before) r.as_data_used = true;
 }
 
 }  // namespace
 
-int group_report_clients(ReportStats& r, const SettingsList& orgmap) {
+int group_report_clients(ReportStats& r, const SettingsList& orgmap, AddressPlaces* places) {
     // The lasting tally and the settled lists stay as they are: grouping may run
     // again (daemon cycles), and the clients still in the list are counted
     // afresh each time.
@@ -219,18 +230,22 @@ int group_report_clients(ReportStats& r, const SettingsList& orgmap) {
         if (!fresh) return 1;
         *live = std::move(fresh);
     }
+    const std::uint64_t as_names_before = places ? places->as_names_given() : 0;
     if (r.client)
-        group_clients(*r.client, lists_of(r), orgmap,
+        group_clients(*r.client, lists_of(r, places), orgmap,
                       [&](int i) { add_client_measures(tally, *r.client, i); });
+    note_as_names(r, places, as_names_before);
     const bool written = write_visitor_measures(r, tally);
     sort_mean_paths(r);
     return written && !out_of_memory() ? 0 : 1;
 }
 
 void group_dropped_client(ReportStats& r, StatList& clients, int index,
-                          const SettingsList& orgmap) {
+                          const SettingsList& orgmap, AddressPlaces* places) {
     add_client_measures(r.visitor_tally, clients, index);
-    if (make_settled(r)) group_client(clients, index, settled_lists_of(r), orgmap);
+    const std::uint64_t as_names_before = places ? places->as_names_given() : 0;
+    if (make_settled(r)) group_client(clients, index, settled_lists_of(r, places), orgmap);
+    note_as_names(r, places, as_names_before);
 }
 
 }  // namespace tallowick::engine

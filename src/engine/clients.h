@@ -14,6 +14,7 @@
 
 namespace tallowick::engine {
 
+class AddressPlaces;
 class StatList;
 struct ReportStats;
 
@@ -87,6 +88,8 @@ struct ClientLists {
     StatList* organisations = nullptr;
     StatList* countries = nullptr;
     StatList* regions = nullptr;
+    // Countries and AS names of numeric clients; none: they stay "[UNRESOLVED IP]".
+    AddressPlaces* places = nullptr;
 };
 
 // group_client: rolls client item `index` of `clients` into the derived lists.
@@ -95,7 +98,9 @@ struct ClientLists {
 // regions add up the client's requests, bytes, bytes in, visits, pages, time
 // online and errors; a government item also adds up the client's day records,
 // which stay with the client for its own history. A country item keeps its
-// region number in misc2.
+// region number in misc2. A numeric client takes its country from the address
+// databases (`lists.places`), and its AS name as organisation when no map
+// pattern matches it.
 // A bad index does nothing.
 void group_client(StatList& clients, int index, const ClientLists& lists,
                   const SettingsList& orgmap);
@@ -115,12 +120,13 @@ void group_clients(StatList& clients, const ClientLists& lists, const SettingsLi
 // settled lists (what pruning dropped), so grouping again after more hits (a
 // daemon cycle) counts every client once. Non-zero when memory ran out
 // (reported).
-int group_report_clients(ReportStats& report, const SettingsList& orgmap);
+int group_report_clients(ReportStats& report, const SettingsList& orgmap,
+                         AddressPlaces* places = nullptr);
 
 // group_dropped_client: one client that pruning is about to drop, grouped for
 // good: into the settled derived lists and into the report's lasting visitor
 // tally.
 void group_dropped_client(ReportStats& report, StatList& clients, int index,
-                          const SettingsList& orgmap);
+                          const SettingsList& orgmap, AddressPlaces* places = nullptr);
 
 }  // namespace tallowick::engine

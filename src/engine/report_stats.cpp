@@ -118,7 +118,7 @@ std::unique_ptr<ReportStats> CreateReportStats(const ReportOptions& options, int
     if (proxy) r->src = m.make(c.src);
     if (want(W::seconddomain)) r->second_domain = m.make(c.second_domain);
     r->domain = m.make(c.domain, kStaticNames);
-    if (!as.orgmap.empty()) r->org = m.make(c.org);
+    if (!as.orgmap.empty() || as.geoip) r->org = m.make(c.org);
     if (want(W::region)) r->region = m.make(c.region, kStaticNames);
     if (web) {
         // The browser-by-system graph reads the per-family records of each browser.

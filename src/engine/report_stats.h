@@ -69,6 +69,7 @@ struct ReportStats {
     std::int64_t unparsed_lines = 0;
     double bytes = 0, bytes_in = 0;
     double first_time = 0, last_time = 0;  // Julian days of the earliest and latest hit
+    bool as_data_used = false;  // organisations from AS names: the footer credits the data
 
     // The tables. A table the settings do not ask for is null. The file list
     // comes first: the page, download and advert lists point at its names, so it

@@ -1,6 +1,8 @@
 #include "engine/string_lookup.h"
 
 #include <algorithm>
+#include <array>
+#include <cstdio>
 #include <cstring>
 #include <string>
 
@@ -88,7 +90,7 @@ std::string_view StringLookup::Name(int index) const {
     return records_[static_cast<std::size_t>(index)].name();
 }
 
-bool StringLookup::Save(const std::filesystem::path& path) const {
+bool StringLookup::Save(const std::filesystem::path& path, std::string* error) const {
     std::string out =
         "###############################################\n"
         "# DNS Cache data file\n"
@@ -101,8 +103,34 @@ bool StringLookup::Save(const std::filesystem::path& path) const {
         out.append(r.name());
         out += '\n';
     }
-    std::string error;
-    return write_file_atomically(path, out, error);
+    std::string reason;
+    const bool written = write_file_atomically(path, out, reason);
+    if (!written && error) *error = std::move(reason);
+    return written;
+}
+
+bool StringLookup::Load(const std::filesystem::path& path) {
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> f(std::fopen(path.c_str(), "rb"), &std::fclose);
+    if (!f) return false;
+    std::string text;
+    std::array<char, 65536> block;
+    for (std::size_t n; (n = std::fread(block.data(), 1, block.size(), f.get())) > 0;)
+        text.append(block.data(), n);
+    const std::string_view all(text);
+    for (std::size_t at = 0; at < all.size();) {
+        const std::size_t start = all.find_first_not_of(" \t\r\n", at);
+        if (start == std::string_view::npos) break;
+        std::size_t end = all.find_first_of(" \t\r\n", start);
+        if (end == std::string_view::npos) end = all.size();
+        at = end;
+        const std::string_view word = all.substr(start, end - start);
+        const std::size_t comma = word.find(',');
+        if (word.front() == '#' || comma == std::string_view::npos || comma == 0 ||
+            comma + 1 == word.size())
+            continue;
+        if (!Add(word.substr(0, comma), word.substr(comma + 1))) return false;
+    }
+    return true;
 }
 
 }  // namespace tallowick::engine

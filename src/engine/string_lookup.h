@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <memory>
 #include <optional>
+#include <string>
 #include <string_view>
 
 #include "engine/table_storage.h"
@@ -41,8 +42,14 @@ public:
     std::string_view Name(int index) const;
 
     // `Save`: writes the table as "dnscache.dat" (comment header, then one
-    // "address,name" line per entry). False when the file cannot be written.
-    bool Save(const std::filesystem::path& path) const;
+    // "address,name" line per entry), replacing the file atomically. False when
+    // the file cannot be written; `error` then holds the path and the reason.
+    bool Save(const std::filesystem::path& path, std::string* error = nullptr) const;
+    // `Load`: adds the entries of a cache file: blank-separated words, each
+    // "address,name" split at its first ","; words beginning with "#" (the
+    // header) and words without an address or a name are passed over. False
+    // when the file cannot be read (a missing cache is no error) or memory ran out.
+    bool Load(const std::filesystem::path& path);
 
 private:
     explicit StringLookup(int increment) : increment_(increment) {}

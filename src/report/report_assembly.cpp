@@ -7,6 +7,7 @@
 #include "base/cancel.h"
 #include "base/file_transaction.h"
 #include "base/status.h"
+#include "engine/address_places.h"
 #include "engine/analysis_run.h"
 #include "logs/log_list.h"
 #include "platform/folders.h"
@@ -305,11 +306,21 @@ void write_head(OutputWriter& out, const Settings& settings, std::string_view ti
     }
 }
 
-void write_foot(OutputWriter& out, const Settings& settings) {
-    if (out.format() == Html)
+// `credit_as_data`: the report names organisations from the AS data, whose
+// licence asks for this credit.
+void write_foot(OutputWriter& out, const Settings& settings, bool credit_as_data = false) {
+    const std::string_view credit = engine::kAsDataCredit;
+    if (out.format() == Html) {
+        if (credit_as_data)
+            out.writeFormat("<P ALIGN=CENTER><SMALL>%.*s</SMALL></P>\n",
+                            static_cast<int>(credit.size()), credit.data());
         out.writeText(settings.report.htmlfoot);
-    else if (out.format() == Rtf)
+    } else if (out.format() == Rtf) {
+        if (credit_as_data)
+            out.writeFormat("\\par {\\fs16 %.*s}\\par\n", static_cast<int>(credit.size()),
+                            credit.data());
         out.writeText(kRtfEnd);
+    }
 }
 
 void write_logo(ReportContext& ctx) {
@@ -353,7 +364,7 @@ void write_main_page(ReportContext& ctx) {
     writeServerLinks(ctx.report, out, 180, true, ctx.summaries);
     writeClientLinks(ctx.report, out, 180, true, ctx.summaries);
     if (html) out.writeText("</TD></TR></TABLE></CENTER>\n<!-- TABLE END -->\n\n");
-    write_foot(out, ctx.settings);
+    write_foot(out, ctx.settings, ctx.report.as_data_used);
     close_page(ctx, file);
 }
 
@@ -399,7 +410,7 @@ void write_frame_pages(ReportContext& ctx) {
     writeServerLoad(ctx.report, out, 180, false, ctx.summaries);
     writeServerLinks(ctx.report, out, 180, false, ctx.summaries);
     writeClientLinks(ctx.report, out, 180, false, ctx.summaries);
-    write_foot(out, ctx.settings);
+    write_foot(out, ctx.settings, ctx.report.as_data_used);
     close_page(ctx, file);
 }
 
@@ -499,7 +510,7 @@ void write_stat_page(ReportContext& ctx, const PageEntry& page) {
         write_page_content(out, ctx, page, chart_value_of(s));
     }
     out.writeMessage(11, ctx.main_name.c_str());
-    write_foot(out, ctx.settings);
+    write_foot(out, ctx.settings, ctx.report.as_data_used);
     close_page(ctx, file);
 }
 

@@ -6,6 +6,7 @@
 #include "base/status.h"
 #include "delivery/page_titles.h"
 #include "delivery/post_processing.h"
+#include "engine/address_places.h"
 #include "engine/clients.h"
 #include "graph/charts.h"
 #include "report/report_assembly.h"
@@ -29,13 +30,18 @@ void set_chart_driver(report::ChartDriver driver) { installed_chart_driver() = s
 engine::RunHooks default_run_hooks(const Settings& settings) {
     engine::RunHooks hooks;
     const SettingsList* orgmap = &settings.analysis.orgmap;
+    // Countries and AS names of numeric clients, read when the first one is met.
+    std::shared_ptr<engine::AddressPlaces> places =
+        engine::AddressPlaces::ForSettings(settings.analysis);
     // Grouping also works out the visitor measures and orders the mean paths.
-    hooks.group_clients = [orgmap](engine::ReportStats& r) {
-        return engine::group_report_clients(r, *orgmap) != 0 || out_of_memory() ? 1 : 0;
+    hooks.group_clients = [orgmap, places](engine::ReportStats& r) {
+        return engine::group_report_clients(r, *orgmap, places.get()) != 0 || out_of_memory()
+                   ? 1
+                   : 0;
     };
-    hooks.group_dropped_client = [orgmap](engine::ReportStats& r, engine::StatList& clients,
-                                          int index) {
-        engine::group_dropped_client(r, clients, index, *orgmap);
+    hooks.group_dropped_client = [orgmap, places](engine::ReportStats& r,
+                                                  engine::StatList& clients, int index) {
+        engine::group_dropped_client(r, clients, index, *orgmap, places.get());
     };
     // Report assembly: every report at the end of the run, one for each interim report.
     auto assembly = [&settings] {

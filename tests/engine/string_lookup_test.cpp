@@ -84,7 +84,20 @@ TEST(StringLookup, SaveWritesTheCacheFile) {
               "###############################################\n"
               "192.0.2.7,mail.example.org\n"
               "192.0.2.8,192.0.2.8\n");
-    EXPECT_FALSE(table->Save(dir / "missing-folder" / "dnscache.dat"));
+    std::string error;
+    EXPECT_FALSE(table->Save(dir / "missing-folder" / "dnscache.dat", &error));
+    EXPECT_NE(error.find("missing-folder"), std::string::npos) << error;
+
+    // Read back: the header's words and words without both halves are passed over.
+    test::write_file(dir / "extra.dat", test::read_file(dir / "dnscache.dat") +
+                                            "10.0.0.1,a,b  ,x.example 10.0.0.2, \t10.0.0.3,c.example\r\n");
+    auto loaded = StringLookup::Create();
+    ASSERT_TRUE(loaded->Load(dir / "extra.dat"));
+    EXPECT_EQ(loaded->Count(), 4);
+    EXPECT_EQ(loaded->Lookup("192.0.2.7"), "mail.example.org");
+    EXPECT_EQ(loaded->Lookup("10.0.0.1"), "a,b");
+    EXPECT_EQ(loaded->Lookup("10.0.0.3"), "c.example");
+    EXPECT_FALSE(loaded->Load(dir / "absent.dat"));
 }
 
 }  // namespace

@@ -37,6 +37,7 @@ public:
     // True once the port accepted a connection (checked by the constructor).
     bool ready() const { return ready_; }
     std::uint16_t port() const { return port_; }
+    // The server's process (and process group), for tests that pause it.
     pid_t pid() const { return pid_; }
     std::string output() const;
 

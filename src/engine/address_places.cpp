@@ -1,0 +1,244 @@
+#include "engine/address_places.h"
+
+#include <maxminddb.h>
+#include <netinet/in.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+#include "base/status.h"
+#include "engine/ip_address.h"
+#include "platform/folders.h"
+
+namespace tallowick::engine {
+
+namespace fs = std::filesystem;
+
+// ---- the country database -------------------------------------------------------
+
+// An open MaxMind DB file. Country codes are read from "country_code" (the
+// installed database), else from "country/iso_code" or
+// "registered_country/iso_code" (the commercial and free country databases).
+class CountryDatabase {
+public:
+    static std::unique_ptr<CountryDatabase> Open(const fs::path& file, std::string& error) {
+        std::unique_ptr<CountryDatabase> db(new CountryDatabase);
+        const int status = MMDB_open(file.c_str(), MMDB_MODE_MMAP, &db->mmdb_);
+        if (status != MMDB_SUCCESS) {
+            error = MMDB_strerror(status);
+            return nullptr;
+        }
+        db->open_ = true;
+        return db;
+    }
+    ~CountryDatabase() {
+        if (open_) MMDB_close(&mmdb_);
+    }
+    CountryDatabase(const CountryDatabase&) = delete;
+    CountryDatabase& operator=(const CountryDatabase&) = delete;
+
+    // The two-letter code of an address, upper or lower case; empty when unknown.
+    std::string_view CodeOf(const IpAddress& address) {
+        sockaddr_storage storage{};
+        if (address.v6) {
+            auto* in6 = reinterpret_cast<sockaddr_in6*>(&storage);
+            in6->sin6_family = AF_INET6;
+            std::memcpy(&in6->sin6_addr, address.bytes.data(), 16);
+        } else {
+            auto* in4 = reinterpret_cast<sockaddr_in*>(&storage);
+            in4->sin_family = AF_INET;
+            std::memcpy(&in4->sin_addr, address.bytes.data(), 4);
+        }
+        int error = MMDB_SUCCESS;
+        MMDB_lookup_result_s result =
+            MMDB_lookup_sockaddr(&mmdb_, reinterpret_cast<const sockaddr*>(&storage), &error);
+        if (error != MMDB_SUCCESS || !result.found_entry) return {};
+        MMDB_entry_data_s data{};
+        for (const char* const* path : {kFlatPath, kCountryPath, kRegisteredPath}) {
+            if (MMDB_aget_value(&result.entry, &data, path) == MMDB_SUCCESS && data.has_data &&
+                data.type == MMDB_DATA_TYPE_UTF8_STRING && data.data_size == 2)
+                return {data.utf8_string, 2};
+        }
+        return {};
+    }
+
+private:
+    CountryDatabase() = default;
+    static constexpr const char* kFlatPath[] = {"country_code", nullptr};
+    static constexpr const char* kCountryPath[] = {"country", "iso_code", nullptr};
+    static constexpr const char* kRegisteredPath[] = {"registered_country", "iso_code", nullptr};
+
+    MMDB_s mmdb_{};
+    bool open_ = false;
+};
+
+// ---- the AS table -------------------------------------------------------------------
+
+// The compact table scripts/make_as_table.py writes: sorted, non-overlapping
+// ranges of IPv4 and IPv6 addresses, each with the offset of its AS name.
+class AsTable {
+public:
+    static std::unique_ptr<AsTable> Open(const fs::path& file, std::string& error) {
+        std::unique_ptr<std::FILE, int (*)(std::FILE*)> f(std::fopen(file.c_str(), "rb"),
+                                                          &std::fclose);
+        if (!f) {
+            error = std::strerror(errno);
+            return nullptr;
+        }
+        std::unique_ptr<AsTable> table(new AsTable);
+        std::array<char, 20> head{};
+        if (std::fread(head.data(), 1, head.size(), f.get()) != head.size() ||
+            std::memcmp(head.data(), kMagic, 8) != 0) {
+            error = "not an AS table";
+            return nullptr;
+        }
+        const std::uint32_t v4 = Read32(head.data() + 8), v6 = Read32(head.data() + 12),
+                            names = Read32(head.data() + 16);
+        try {
+            table->v4_.resize(static_cast<std::size_t>(v4) * kV4Size);
+            table->v6_.resize(static_cast<std::size_t>(v6) * kV6Size);
+            table->names_.resize(static_cast<std::size_t>(names) + 1);  // a NUL after the last
+        } catch (const std::exception&) {
+            error = "too large";
+            return nullptr;
+        }
+        if (std::fread(table->v4_.data(), 1, table->v4_.size(), f.get()) != table->v4_.size() ||
+            std::fread(table->v6_.data(), 1, table->v6_.size(), f.get()) != table->v6_.size() ||
+            std::fread(table->names_.data(), 1, names, f.get()) != names) {
+            error = "cut short";
+            return nullptr;
+        }
+        return table;
+    }
+
+    // The AS name of the range holding the address; empty when none does.
+    std::string_view NameOf(const IpAddress& address) const {
+        if (!address.v6) {
+            const std::uint32_t a = address.v4();
+            const std::size_t n = v4_.size() / kV4Size;
+            // The last range starting at or before the address.
+            std::size_t lo = 0, hi = n;
+            while (lo < hi) {
+                const std::size_t mid = (lo + hi) / 2;
+                if (Read32(&v4_[mid * kV4Size]) <= a) lo = mid + 1; else hi = mid;
+            }
+            if (lo == 0) return {};
+            const char* row = &v4_[(lo - 1) * kV4Size];
+            return a <= Read32(row + 4) ? Name(Read32(row + 8)) : std::string_view{};
+        }
+        const auto* key = reinterpret_cast<const char*>(address.bytes.data());
+        const std::size_t n = v6_.size() / kV6Size;
+        std::size_t lo = 0, hi = n;
+        while (lo < hi) {
+            const std::size_t mid = (lo + hi) / 2;
+            if (std::memcmp(&v6_[mid * kV6Size], key, 16) <= 0) lo = mid + 1; else hi = mid;
+        }
+        if (lo == 0) return {};
+        const char* row = &v6_[(lo - 1) * kV6Size];
+        return std::memcmp(key, row + 16, 16) <= 0 ? Name(Read32(row + 32)) : std::string_view{};
+    }
+
+private:
+    static constexpr char kMagic[] = "TWASTBL1";
+    static constexpr std::size_t kV4Size = 12, kV6Size = 36;
+
+    AsTable() = default;
+    static std::uint32_t Read32(const char* p) {
+        const auto* u = reinterpret_cast<const unsigned char*>(p);
+        return static_cast<std::uint32_t>(u[0]) | static_cast<std::uint32_t>(u[1]) << 8 |
+               static_cast<std::uint32_t>(u[2]) << 16 | static_cast<std::uint32_t>(u[3]) << 24;
+    }
+    std::string_view Name(std::uint32_t offset) const {
+        if (offset >= names_.size()) return {};
+        return std::string_view(names_.data() + offset);  // names_ ends in a NUL
+    }
+
+    std::vector<char> v4_, v6_, names_;
+};
+
+// ---- the places ---------------------------------------------------------------------
+
+fs::path find_ip_data_file(std::string_view name) {
+    const fs::path folders[] = {platform::program_folder() / "ipdata",
+                                "/usr/local/share/tallowick/ipdata", "/usr/share/tallowick/ipdata"};
+    std::error_code ec;
+    for (const fs::path& folder : folders)
+        if (fs::is_regular_file(folder / name, ec)) return folder / name;
+    return {};
+}
+
+AddressPlaces::~AddressPlaces() = default;
+
+std::unique_ptr<AddressPlaces> AddressPlaces::ForFiles(fs::path country_file, fs::path as_file) {
+    std::unique_ptr<AddressPlaces> places(new AddressPlaces);
+    places->country_file_ = std::move(country_file);
+    places->as_file_ = std::move(as_file);
+    return places;
+}
+
+std::unique_ptr<AddressPlaces> AddressPlaces::ForSettings(const AnalysisSettings& settings) {
+    if (!settings.geoip) return nullptr;
+    fs::path country = settings.geoipdb.empty()
+                           ? find_ip_data_file(kCountryDatabaseFile)
+                           : fs::path(platform::normalise_path(settings.geoipdb));
+    return ForFiles(std::move(country), find_ip_data_file(kAsTableFile));
+}
+
+void AddressPlaces::OpenFiles() {
+    opened_ = true;
+    std::string error;
+    if (!country_file_.empty()) {
+        countries_ = CountryDatabase::Open(country_file_, error);
+        if (!countries_)
+            ShowError("Cannot open the country database " + country_file_.string() + ": " + error);
+    }
+    if (!as_file_.empty()) {
+        as_names_ = AsTable::Open(as_file_, error);
+        if (!as_names_) ShowError("Cannot open the AS table " + as_file_.string() + ": " + error);
+    }
+}
+
+bool AddressPlaces::available() {
+    if (!opened_) OpenFiles();
+    return countries_ || as_names_;
+}
+
+AddressPlace AddressPlaces::Look(std::string_view client) {
+    AddressPlace place;
+    const auto address = parse_ip_address(client);
+    if (!address) return place;
+    if (is_local_address(*address)) {
+        place.country = {kLocalNet, kRegionNone};
+        return place;
+    }
+    if (countries_) {
+        if (const std::string_view code = countries_->CodeOf(*address); !code.empty()) {
+            const CountryOf c = country_of(code);
+            if (c.name != kLocalNet) place.country = c;
+        }
+    }
+    if (as_names_) place.organisation = as_names_->NameOf(*address);
+    return place;
+}
+
+AddressPlace AddressPlaces::Find(std::string_view client) {
+    AddressPlace place;
+    if (!available()) return place;
+    try {
+        const std::string key(client);
+        if (auto it = seen_.find(key); it != seen_.end()) {
+            place = it->second;
+        } else {
+            place = Look(client);
+            seen_.emplace(key, place);
+        }
+    } catch (const std::bad_alloc&) {
+        place = Look(client);  // not remembered
+    }
+    if (!place.organisation.empty()) ++as_names_given_;
+    return place;
+}
+
+}  // namespace tallowick::engine
