@@ -45,8 +45,8 @@ std::filesystem::path image_path(const ImageOutput& output, std::string_view bas
 // list; nothing when it cannot be created.
 std::unique_ptr<FileSink> image_open(const ImageOutput& output, std::string_view base_name);
 // Applies format forcing, makes the image interlaced, writes it with the current
-// format's encoder and destroys the canvas. Returns false, without a message, when
-// the file cannot be written (or the format is not a raster format).
+// format's encoder and destroys the canvas; with format 4 (scenes) a canvas is
+// written as GIF. Returns false, without a message, when the file cannot be written.
 bool image_save(ImageOutput& output, std::unique_ptr<Canvas> canvas, std::string_view base_name);
 
 }  // namespace tallowick::graph

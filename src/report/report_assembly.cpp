@@ -71,6 +71,7 @@ std::string_view image_extension(const Settings& s) {
     switch (s.report.imageformat) {
         case 1: return ".jpg";
         case 2: return ".png";
+        case 4: return ".wrl";    // charts are VRML scenes
         default: return ".gif";   // HTML never shows BMP images
     }
 }
@@ -421,9 +422,10 @@ void write_chart_reference(OutputWriter& out, ReportContext& ctx, const PageEntr
         heading = "Top Requests for ";
         prefix = "Req";
     }
-    const std::string ext(image_extension(ctx.settings));
+    std::string ext(image_extension(ctx.settings));
     const std::string image = std::string(prefix) + std::string(graph_key) + ext;
     note_image(ctx, image);
+    if (ext == ".wrl") ext = ".gif";   // the shadow strips stay images beside a scene
     if (out.format() == Html) {
         note_image(ctx, "rshad" + ext);
         note_image(ctx, "bshad" + ext);
