@@ -10,6 +10,7 @@
 #include "delivery/post_processing.h"
 #include "engine/clients.h"
 #include "graph/charts.h"
+#include "graph/text_graph.h"
 #include "report/report_assembly.h"
 
 namespace tallowick::app {
@@ -42,6 +43,7 @@ engine::RunHooks default_run_hooks(const Settings& settings) {
         report::AssemblyOptions options;
         options.settings = &settings;
         options.charts = installed_chart_driver();
+        options.text_graphs = graph::text_graph_write;
         options.created = delivery::recording_list();
         options.page_titles = delivery::page_title_source();
         return options;

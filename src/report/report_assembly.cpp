@@ -461,6 +461,9 @@ void write_page_content(OutputWriter& out, ReportContext& ctx, const PageEntry& 
         write_chart_reference(out, ctx, page, "Hit" + page.graph_key, value);
     else if (page.graph)
         write_chart_reference(out, ctx, page, page.graph_key, value);
+    if (page.graph && out.format() == Html && s.report.graph[StatWord::ascii] &&
+        ctx.options.text_graphs)
+        ctx.options.text_graphs(out, *page.list, page.kind, s.report.statdepth);
     if (page.kind == kBrowsers && s.report.graph[StatWord::browser] &&
         s.report.graph[StatWord::opersys] && ctx.report.oper)
         write_chart_reference(out, ctx, page, "BrowserOS", ChartValue::none);
