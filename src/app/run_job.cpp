@@ -4,7 +4,9 @@
 #include <cstdio>
 
 #include "app/command_line.h"
+#include "app/notify_actions.h"
 #include "app/settings_store.h"
+#include "base/julian_date.h"
 #include "base/status.h"
 #include "delivery/page_titles.h"
 #include "delivery/post_processing.h"
@@ -58,6 +60,12 @@ engine::RunHooks default_run_hooks(const Settings& settings) {
     };
     hooks.write_report = [assembly](engine::ReportStats& r) {
         return report::writeReport(r, assembly());
+    };
+    // Notification rules after every report written (end of run, interim, daemon cycle).
+    hooks.notify = [&settings](engine::ReportStats& r, double, engine::NotifyPoint) {
+        if (settings.run.notify_type == report::kNotifyOff) return;
+        report::checkNotifyRules(r, JulianNow(), settings.report.notifyrules,
+                                 notify_options(settings));
     };
     return hooks;
 }
