@@ -4,11 +4,8 @@
 
 #include <algorithm>
 
-#include "base/status.h"
-#include "engine/analysis_run.h"
-#include "engine/clients.h"
 #include "engine/stat_list.h"
-#include "graph/charts.h"
+#include "graph_test_support.h"
 #include "report/report_assembly.h"
 #include "report/report_file.h"
 #include "report/stat_tables.h"
@@ -18,15 +15,6 @@ namespace tallowick::graph {
 namespace {
 
 namespace fs = std::filesystem;
-
-class Quiet : public StatusSink {
-public:
-    Quiet() : previous_(set_status_sink(this)) {}
-    ~Quiet() override { set_status_sink(previous_); }
-
-private:
-    StatusSink* previous_;
-};
 
 struct Row {
     std::string name;   // as written, padding removed
@@ -119,31 +107,22 @@ TEST(TextGraph, StatdepthLimitsTheItemsOfListsOnly) {
 // A real report with text graphs: each page with a chart also has its text
 // graph, with one bar per listed row, and the page's tags still pair up.
 TEST(TextGraph, RealReportPagesCarryTheirTextGraphs) {
-    const auto logs = tallowick::test::shared_logs_dir();
-    const char* name = "clf/nasa_ksc_1995-07_random1000_UNSORTED.log";
-    if (!logs || !fs::exists(*logs / name)) GTEST_SKIP() << "no real logs here";
     tallowick::test::TempDir dir;
     Settings settings;
     settings.report.stat.set_all(true);
     settings.report.graph.set_all(true);
     settings.report.wider = true;
     settings.run.out = (dir / "index.html").string();
-    engine::RunHooks hooks;
-    hooks.group_clients = [&](engine::ReportStats& r) {
-        return engine::group_report_clients(r, settings.analysis.orgmap);
-    };
-    Quiet quiet;
-    engine::AnalysisRun run(settings, {(*logs / name).string()}, hooks);
-    ASSERT_EQ(run.Process(), 0);
     report::AssemblyOptions options;
-    options.settings = &settings;
     options.text_graphs = text_graph_write;
-    ASSERT_EQ(report::writeReports(run.reports(), options), 0);
+    const auto run =
+        test::written_real_report("clf/nasa_ksc_1995-07_random1000_UNSORTED.log", settings, options);
+    if (!run) GTEST_SKIP() << "no real logs here";
 
     const std::string client_page = tallowick::test::read_file(dir / "Client.html");
     const auto graphs = text_graphs(client_page);
     ASSERT_EQ(graphs.size(), 1u);
-    const engine::StatList& clients = *run.reports()[0]->client;
+    const engine::StatList& clients = *run->reports()[0]->client;
     const int listed = std::min(clients.Count(), 20);   // statdepth 4
     ASSERT_EQ(graphs[0].size(), std::size_t(listed));
     int maximum = 0;
@@ -162,9 +141,10 @@ TEST(TextGraph, RealReportPagesCarryTheirTextGraphs) {
     EXPECT_EQ(count("<NOSCRIPT>"), count("</NOSCRIPT>"));
     // Hours are listed whole, and pages without text graphs have none.
     EXPECT_EQ(text_graphs(tallowick::test::read_file(dir / "Hourly.html"))[0].size(),
-              std::size_t(run.reports()[0]->hour->Count()));
+              std::size_t(run->reports()[0]->hour->Count()));
     settings.report.graph.set(StatWord::ascii, false);
-    ASSERT_EQ(report::writeReports(run.reports(), options), 0);
+    options.settings = &settings;
+    ASSERT_EQ(report::writeReports(run->reports(), options), 0);
     EXPECT_TRUE(text_graphs(tallowick::test::read_file(dir / "Client.html")).empty());
 }
 

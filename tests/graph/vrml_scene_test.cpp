@@ -7,27 +7,15 @@
 #include <cstdio>
 #include <set>
 
-#include "base/status.h"
-#include "engine/analysis_run.h"
-#include "engine/clients.h"
 #include "engine/stat_list.h"
 #include "graph/charts.h"
-#include "report/report_assembly.h"
+#include "graph_test_support.h"
 #include "support/test_support.h"
 
 namespace tallowick::graph {
 namespace {
 
 namespace fs = std::filesystem;
-
-class Quiet : public StatusSink {
-public:
-    Quiet() : previous_(set_status_sink(this)) {}
-    ~Quiet() override { set_status_sink(previous_); }
-
-private:
-    StatusSink* previous_;
-};
 
 // A small VRML 2.0 reader of our own: the header, brackets that nest and close,
 // and only node types a viewer knows in front of an opening brace. Returns the
@@ -115,9 +103,6 @@ TEST(VrmlScene, RtfReportsKeepTheirImages) {
 // A real log with every graph on, written with `imageformat 4`: every chart a page
 // names is a written scene that a viewer can read, with one box per charted item.
 TEST(VrmlScene, EveryChartOfARealReportIsAReadableScene) {
-    const auto logs = tallowick::test::shared_logs_dir();
-    const char* name = "combined/basjes_nl_2015-10_hackers_combined.log";
-    if (!logs || !fs::exists(*logs / name)) GTEST_SKIP() << "no real logs here";
     tallowick::test::TempDir dir;
     Settings settings;
     settings.report.stat.set_all(true);
@@ -125,17 +110,11 @@ TEST(VrmlScene, EveryChartOfARealReportIsAReadableScene) {
     settings.report.graphsort = 2;
     settings.report.imageformat = kImageVrml;
     settings.run.out = (dir / "index.html").string();
-    engine::RunHooks hooks;
-    hooks.group_clients = [&](engine::ReportStats& r) {
-        return engine::group_report_clients(r, settings.analysis.orgmap);
-    };
-    Quiet quiet;
-    engine::AnalysisRun run(settings, {(*logs / name).string()}, hooks);
-    ASSERT_EQ(run.Process(), 0);
     report::AssemblyOptions options;
-    options.settings = &settings;
     options.charts = draw_report_charts;
-    ASSERT_EQ(report::writeReports(run.reports(), options), 0);
+    const auto run =
+        test::written_real_report("combined/basjes_nl_2015-10_hackers_combined.log", settings, options);
+    if (!run) GTEST_SKIP() << "no real logs here";
 
     std::set<std::string> scenes, others;
     for (const auto& entry : fs::directory_iterator(dir.path())) {
@@ -160,7 +139,7 @@ TEST(VrmlScene, EveryChartOfARealReportIsAReadableScene) {
 
     // The client scene against the client table: its 15 busiest clients, the
     // busiest 3 units tall.
-    const engine::StatList& clients = *run.reports()[0]->client;
+    const engine::StatList& clients = *run->reports()[0]->client;
     std::vector<int> requests;
     for (int i = 0; i < clients.Count(); ++i) requests.push_back(clients.Req(i));
     std::sort(requests.rbegin(), requests.rend());
@@ -171,7 +150,7 @@ TEST(VrmlScene, EveryChartOfARealReportIsAReadableScene) {
         EXPECT_NEAR(client.box_heights[kStageBoxes + i], 3.0 * requests[i] / requests[0], 1e-5);
     // The hourly scene: one box per hour that had hits.
     const SceneCheck hourly = check_scene(tallowick::test::read_file(dir / "ReqHourly.wrl"));
-    EXPECT_EQ(hourly.box_heights.size(), kStageBoxes + std::size_t(run.reports()[0]->hour->Count()));
+    EXPECT_EQ(hourly.box_heights.size(), kStageBoxes + std::size_t(run->reports()[0]->hour->Count()));
 }
 
 }  // namespace
