@@ -778,6 +778,8 @@ constexpr KeywordRow kKeywords[] = {
      .min = 0, .max = 255},
     {.name = "notify_dest", .type = T::text, .field = text<kRun, &Run::notify_dest>(),
      .max = kShortText},
+    {.name = "notify_folder", .type = T::text, .field = text<kRun, &Run::notify_folder>(),
+     .max = kPathText},
     {.name = "usecustomformat", .type = T::set_flag, .field = flag<kCst, &Cst::use>()},
     {.name = "custom_seperator", .type = T::number, .field = number<kCst, &Cst::separator>(),
      .min = 0, .max = 255, .digit_first = true},

@@ -117,6 +117,7 @@ struct RunSettings {
     std::string http_addr;              // empty: every local address
     int notify_type = 0;
     std::string notify_dest;
+    std::string notify_folder;  // where "notify_msg.txt" goes; empty: the user data folder
     bool operator==(const RunSettings&) const = default;
 };
 

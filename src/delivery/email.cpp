@@ -122,12 +122,12 @@ std::string sender_address(const PostSettings& post) {
 }
 
 std::string mail_message(std::string_view recipient, std::string_view sender,
-                         std::string_view body) {
+                         std::string_view body, std::string_view subject) {
     const std::time_t now = std::time(nullptr);
     std::string m;
     m += "To: " + std::string(recipient) + "\r\n";
     m += "FROM: Tallowick Notify <" + std::string(sender) + ">\r\n";
-    m += "SUBJECT: Tallowick Post Process Notify\r\n";
+    m += "SUBJECT: " + std::string(subject) + "\r\n";
     m += "DATE: " + mail_date(now) + "\r\n";
     m += "Message-ID: " + message_id(now) + "\r\n";
     m += "\r\n";
@@ -142,11 +142,12 @@ std::string mail_message(std::string_view recipient, std::string_view sender,
     return m;
 }
 
-MailResult email_send(std::string_view spec, std::string_view body, const PostSettings& post) {
+MailResult email_send(std::string_view spec, std::string_view body, const PostSettings& post,
+                      std::string_view subject) {
     const Recipient recipient = parse_recipient(spec);
     const std::string server = mail_server_for(recipient, post, platform::computer_name());
     const std::string sender = sender_address(post);
-    const std::string message = mail_message(recipient.address, sender, body);
+    const std::string message = mail_message(recipient.address, sender, body, subject);
 
     CurlEasy easy;
     CURL* c = easy.get();

@@ -35,15 +35,19 @@ std::string mail_server_for(const Recipient& recipient, const PostSettings& post
 // "tallowick@localhost".
 std::string sender_address(const PostSettings& post);
 
+// The subject of the notice after a delivered report.
+inline constexpr std::string_view kPostProcessSubject = "Tallowick Post Process Notify";
+
 // The whole message as sent: the headers, an empty line, then the body with
 // every line ended by CR LF.
 std::string mail_message(std::string_view recipient, std::string_view sender,
-                         std::string_view body);
+                         std::string_view body, std::string_view subject = kPostProcessSubject);
 
-// email_send: sends `body` to the recipient of `spec`. Shows the progress
+// email_send: sends `body` under `subject` to the recipient of `spec`. Shows the progress
 // ("Connecting to %s", "Sending headers...", "Sending message to %s", "mail
 // sent") and, in debug mode, each exchanged line as "SND:%s" / "REC:%s". A
 // failure is shown as an error and returned.
-MailResult email_send(std::string_view spec, std::string_view body, const PostSettings& post);
+MailResult email_send(std::string_view spec, std::string_view body, const PostSettings& post,
+                      std::string_view subject = kPostProcessSubject);
 
 }  // namespace tallowick::delivery

@@ -13,6 +13,7 @@
 #include "engine/visitor_measures.h"
 #include "graph/chart_spec.h"
 #include "graph/font.h"
+#include "graph/vrml_scene.h"
 #include "report/translate.h"
 
 namespace tallowick::graph {
@@ -1341,6 +1342,10 @@ std::unique_ptr<Canvas> chart_render(const ChartTarget& target, const ChartSpec&
 
 int chart_draw(ChartTarget& target, const ChartSpec& spec) {
     if (target.stop_requested && target.stop_requested()) return 0;
+    if (writes_scenes(target.output)) {
+        vrml_scene_write(target.output, spec);
+        return 1;
+    }
     auto canvas = chart_render(target, spec);
     if (canvas) image_save(target.output, std::move(canvas), spec.base_name);
     return 1;

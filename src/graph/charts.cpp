@@ -19,6 +19,7 @@
 #include "graph/chart_spec.h"
 #include "graph/font.h"
 #include "graph/region_map.h"
+#include "graph/vrml_scene.h"
 
 namespace tallowick::graph {
 
@@ -332,6 +333,9 @@ private:
 
     int region(int vk) {
         if (target_.stop_requested && target_.stop_requested()) return 0;
+        if (writes_scenes(target_.output))
+            return chart_draw(target_, with(top_list_preset(target_.wider), *r_.region, "Region",
+                                            "Regions", "", kSubjectRegions, vk));
         auto canvas = region_map_canvas(*r_.region, vk);
         if (!canvas) return 1;
         const int black = canvas_color_allocate(*canvas, 0, 0, 0);
@@ -550,6 +554,7 @@ bool draw_comparison_chart(std::span<const engine::ReportStats* const> reports, 
     spec.value_kind = value_kind;
     spec.title = "Report Comparison";
     spec.base_name = std::string(base_name);
+    if (writes_scenes(target.output)) return vrml_scene_write(target.output, spec);
     auto canvas = chart_render(target, spec);
     return canvas && image_save(target.output, std::move(canvas), spec.base_name);
 }

@@ -44,12 +44,15 @@ std::unique_ptr<FileSink> image_open(const ImageOutput& output, std::string_view
 bool image_save(ImageOutput& output, std::unique_ptr<Canvas> canvas, std::string_view base_name) {
     if (!canvas) return false;
     output.image_format = forced_image_format(output.report_format, output.image_format);
-    if (output.image_format == kImageVrml) return false;   // scenes are written by the chart code
+    // Charts become scenes (vrml_scene.h); what is still drawn on a canvas with
+    // format 4, the shadow strips of the pages, is written as GIF.
+    ImageOutput raster = output;
+    if (raster.image_format == kImageVrml) raster.image_format = kImageGif;
     canvas_set_interlace(*canvas, true);
-    auto file = image_open(output, base_name);
+    auto file = image_open(raster, base_name);
     if (!file) return false;
     bool written = true;
-    switch (output.image_format) {
+    switch (raster.image_format) {
     case kImageJpeg: written = jpeg_write(*canvas, *file, kJpegQuality); break;
     case kImagePng: written = png_write(*canvas, *file); break;
     case kImageBmp: bmp_write(*canvas, *file); break;

@@ -48,9 +48,10 @@ std::filesystem::path image_path(const ImageOutput& output, std::string_view bas
 // when it cannot be created ("Can't open report file" with the reason is shown).
 std::unique_ptr<FileSink> image_open(const ImageOutput& output, std::string_view base_name);
 // Applies format forcing, makes the image interlaced, writes it with the current
-// format's encoder and destroys the canvas. Returns false when the format is not
-// a raster format, or when the file cannot be written: that is shown as an error
-// with the path and the reason, and fails the transaction the image belongs to.
+// format's encoder and destroys the canvas; with format 4 (scenes) a canvas is
+// written as GIF. Returns false when the file cannot be written: that is shown as
+// an error with the path and the reason, and fails the transaction the image
+// belongs to.
 bool image_save(ImageOutput& output, std::unique_ptr<Canvas> canvas, std::string_view base_name);
 
 }  // namespace tallowick::graph

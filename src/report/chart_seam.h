@@ -14,11 +14,15 @@
 #include "base/file_transaction.h"
 #include "base/settings.h"
 
-namespace tallowick::engine { struct ReportStats; }
+namespace tallowick::engine {
+struct ReportStats;
+class StatList;
+}  // namespace tallowick::engine
 
 namespace tallowick::report {
 
 class LanguageTable;
+class OutputWriter;
 
 struct ChartRequest {
     const engine::ReportStats* report = nullptr;
@@ -44,5 +48,10 @@ struct ChartRequest {
 // Draws every chart the report's pages refer to. Returns 0 to ask report
 // assembly to stop after this report, non-zero to go on.
 using ChartDriver = std::function<int(const ChartRequest& request)>;
+
+// Writes the text graph of a table into an open HTML page (the `ascii` graph
+// flag): subject is the page's statistic kind, statdepth the rows code.
+using TextGraphWriter = std::function<void(OutputWriter& page, const engine::StatList& list,
+                                           int subject, int statdepth)>;
 
 }  // namespace tallowick::report

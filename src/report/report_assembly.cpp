@@ -75,6 +75,7 @@ std::string_view image_extension(const Settings& s) {
     switch (s.report.imageformat) {
         case 1: return ".jpg";
         case 2: return ".png";
+        case 4: return ".wrl";    // charts are VRML scenes
         default: return ".gif";   // HTML never shows BMP images
     }
 }
@@ -436,9 +437,10 @@ void write_chart_reference(OutputWriter& out, ReportContext& ctx, const PageEntr
         heading = "Top Requests for ";
         prefix = "Req";
     }
-    const std::string ext(image_extension(ctx.settings));
+    std::string ext(image_extension(ctx.settings));
     const std::string image = std::string(prefix) + std::string(graph_key) + ext;
     note_image(ctx, image);
+    if (ext == ".wrl") ext = ".gif";   // the shadow strips stay images beside a scene
     if (out.format() == Html) {
         note_image(ctx, "rshad" + ext);
         note_image(ctx, "bshad" + ext);
@@ -474,6 +476,9 @@ void write_page_content(OutputWriter& out, ReportContext& ctx, const PageEntry& 
         write_chart_reference(out, ctx, page, "Hit" + page.graph_key, value);
     else if (page.graph)
         write_chart_reference(out, ctx, page, page.graph_key, value);
+    if (page.graph && out.format() == Html && s.report.graph[StatWord::ascii] &&
+        ctx.options.text_graphs)
+        ctx.options.text_graphs(out, *page.list, page.kind, s.report.statdepth);
     if (page.kind == kBrowsers && s.report.graph[StatWord::browser] &&
         s.report.graph[StatWord::opersys] && ctx.report.oper)
         write_chart_reference(out, ctx, page, "BrowserOS", ChartValue::none);

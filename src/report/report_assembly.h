@@ -25,6 +25,7 @@ class LanguageTable;
 struct AssemblyOptions {
     const Settings* settings = nullptr;
     ChartDriver charts;                 // empty: no images are drawn
+    TextGraphWriter text_graphs;        // with the ascii graph flag; empty: none
     LanguageTable* languages = nullptr; // null: the process's own table
     CreatedFiles* created = nullptr;    // every page written is recorded; may be null
     PageTitleSource page_titles;        // with remotetitle: URL rows show page titles

@@ -3,14 +3,17 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "base/julian_date.h"
 #include "base/status.h"
 #include "delivery/page_titles.h"
 #include "delivery/post_processing.h"
 #include "engine/address_places.h"
 #include "engine/clients.h"
 #include "graph/charts.h"
+#include "graph/text_graph.h"
 #include "report/report_assembly.h"
 #include "run/live_settings.h"
+#include "run/notify_actions.h"
 #include "run/processing.h"
 
 namespace tallowick::run {
@@ -48,6 +51,7 @@ engine::RunHooks default_run_hooks(const Settings& settings) {
         report::AssemblyOptions options;
         options.settings = &settings;
         options.charts = installed_chart_driver();
+        options.text_graphs = graph::text_graph_write;
         options.created = delivery::recording_list();
         options.page_titles = delivery::page_title_source();
         return options;
@@ -62,6 +66,12 @@ engine::RunHooks default_run_hooks(const Settings& settings) {
     };
     hooks.write_report = [assembly](engine::ReportStats& r) {
         return report::writeReport(r, assembly());
+    };
+    // Notification rules after every report written (end of run, interim, daemon cycle).
+    hooks.notify = [&settings](engine::ReportStats& r, double, engine::NotifyPoint) {
+        if (settings.run.notify_type == report::kNotifyOff) return;
+        report::checkNotifyRules(r, JulianNow(), settings.report.notifyrules,
+                                 notify_options(settings));
     };
     return hooks;
 }

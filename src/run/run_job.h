@@ -14,8 +14,8 @@ namespace tallowick::run {
 void set_chart_driver(report::ChartDriver driver);
 
 // The hooks the program fills today: client grouping (countries, regions,
-// organisations) and report assembly. The other seams stay empty until their
-// parts exist.
+// organisations), report assembly (charts and text graphs) and notification
+// rules. The other seams stay empty until their parts exist.
 engine::RunHooks default_run_hooks(const Settings& settings);
 
 // One line for standard output after a batch run: lines read, hits accepted,

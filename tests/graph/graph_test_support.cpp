@@ -4,6 +4,10 @@
 #include <cstdlib>
 #include <cstring>
 
+#include <gtest/gtest.h>
+
+#include "base/status.h"
+#include "engine/clients.h"
 #include "graph/font.h"
 #include "support/test_support.h"
 
@@ -215,6 +219,37 @@ long count_pixels(const Canvas& canvas, int c) {
     for (int y = 0; y < canvas.height(); ++y)
         for (std::uint8_t p : canvas.row(y)) n += p == (c & 0xFF);
     return n;
+}
+
+namespace {
+
+class Quiet : public StatusSink {
+public:
+    Quiet() : previous_(set_status_sink(this)) {}
+    ~Quiet() override { set_status_sink(previous_); }
+
+private:
+    StatusSink* previous_;
+};
+
+}  // namespace
+
+std::unique_ptr<engine::AnalysisRun> written_real_report(const std::string& log,
+                                                         const Settings& settings,
+                                                         report::AssemblyOptions options) {
+    const auto logs = tallowick::test::shared_logs_dir();
+    if (!logs || !std::filesystem::exists(*logs / log)) return nullptr;
+    engine::RunHooks hooks;
+    hooks.group_clients = [&settings](engine::ReportStats& r) {
+        return engine::group_report_clients(r, settings.analysis.orgmap);
+    };
+    Quiet quiet;
+    auto run = std::make_unique<engine::AnalysisRun>(settings, std::vector{(*logs / log).string()},
+                                                     hooks);
+    EXPECT_EQ(run->Process(), 0);
+    options.settings = &settings;
+    EXPECT_EQ(report::writeReports(run->reports(), options), 0);
+    return run;
 }
 
 }  // namespace tallowick::graph::test

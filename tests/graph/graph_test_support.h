@@ -8,7 +8,10 @@
 #include <string>
 #include <vector>
 
+#include "base/settings.h"
+#include "engine/analysis_run.h"
 #include "graph/canvas.h"
+#include "report/report_assembly.h"
 
 namespace tallowick::graph::test {
 
@@ -46,5 +49,13 @@ GifStream read_gif_stream(const std::vector<std::uint8_t>& file);
 
 // The number of pixels whose value is the colour c.
 long count_pixels(const Canvas& canvas, int c);
+
+// A real log of the shared folder analysed with `settings` (clients grouped) and
+// its report written through report assembly with `options` (settings added),
+// status reports silenced. Nothing when the log is not here; the run fails the
+// test when it does not finish or the report is not written.
+std::unique_ptr<engine::AnalysisRun> written_real_report(const std::string& log,
+                                                         const Settings& settings,
+                                                         report::AssemblyOptions options);
 
 }  // namespace tallowick::graph::test
