@@ -499,11 +499,6 @@ void write_stat_page(ReportContext& ctx, const PageEntry& page) {
     close_page(ctx, file);
 }
 
-int period_days(const ReportStats& r) {
-    if (r.first_time <= 0 || r.last_time <= 0) return 1;
-    return static_cast<int>(r.last_time - 0.5) - static_cast<int>(r.first_time - 0.5) + 1;
-}
-
 // Writes one report into `folder` with the main page `main_name`. Returns false
 // when the chart driver asked to stop.
 bool write_one(ReportStats& report, const AssemblyOptions& options, const WriterStyle& style,
@@ -511,7 +506,7 @@ bool write_one(ReportStats& report, const AssemblyOptions& options, const Writer
     const Settings& s = *options.settings;
     ReportContext ctx{report, s, options, style, folder, main_name, {}, {}, {}, {}, 1, 0, false};
     ctx.pages = plan_pages(report, s);
-    ctx.days = period_days(report);
+    ctx.days = calendarDays(report);
     ctx.refresh = engine::DaemonIntervalSeconds(s.run.daemontime);
     ctx.tables.statdepth = s.report.statdepth;
     ctx.tables.recentdaily = s.report.recentdaily;
@@ -681,7 +676,8 @@ int write_reports(std::span<ReportStats* const> reports, const AssemblyOptions& 
     std::vector<ReportStats*> to_write;
     for (ReportStats* report : reports) {
         if (!report) continue;
-        if (report->elapsed <= 0) report->elapsed = std::max(now_seconds() - report->start_time, 1.0);
+        if (report->elapsed <= 0)
+            report->elapsed = std::max(now_seconds() - report->start_time, engine::kShortestElapsed);
         sortReportTables(*report, s);
         if (report->accepted_hits > 0) to_write.push_back(report);
     }

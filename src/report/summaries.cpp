@@ -1,5 +1,6 @@
 #include "report/summaries.h"
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 
@@ -102,8 +103,10 @@ private:
     int row_ = 0;
 };
 
+// days: the calendar days of the report, for the daily average; span: the days
+// between the first and the last hit, over which the bit rate is measured.
 void write_bandwidth(Block& block, const std::string_view caption, double bytes, double days,
-                     long dollar) {
+                     double span, long dollar) {
     block.section(caption);
     const double megabytes = bytes / kMega;
     if (megabytes >= 10)
@@ -116,15 +119,16 @@ void write_bandwidth(Block& block, const std::string_view caption, double bytes,
         block.line("Average Daily Megabytes", formatDecimal(megabytes / days, 2));
     else
         block.line("Average Daily Kilobytes", formatDecimal(bytes / 1024 / days, 2));
-    const double bps = bytes / (days * 10800);
+    const double bps = bytes / (span * 10800);
     block.line("Average Bits/Sec (bps)", formatDecimal(bps, 2));
     const LineRate rate = lineRateFor(bps);
     block.line(formatText("Percent of %.*s", static_cast<int>(rate.name.size()), rate.name.data()),
                formatText("%.2f%%", bps / rate.capacity * 100));
 }
 
-// The period in days for averages: a report of a single instant counts as one day.
-double period_days(const engine::ReportStats& report) {
+// The days between the first and the last hit, for bit rates: a report of a
+// single instant counts as one day.
+double logged_span_days(const engine::ReportStats& report) {
     const double d = report.last_time - report.first_time;
     return d > 0 ? d : 1;
 }
@@ -166,6 +170,11 @@ void write_links(OutputWriter& out, int width, bool large, std::string_view titl
 }
 
 }  // namespace
+
+int calendarDays(const engine::ReportStats& report) {
+    if (report.first_time <= 0 || report.last_time <= 0) return 1;
+    return static_cast<int>(report.last_time - 0.5) - static_cast<int>(report.first_time - 0.5) + 1;
+}
 
 LineRate lineRateFor(double bps) {
     static constexpr std::array<LineRate, 8> kRates = {{
@@ -224,7 +233,8 @@ void writePeriodHeading(const engine::ReportStats& report, OutputWriter& out,
 void writeServerLoad(const engine::ReportStats& report, OutputWriter& out, int width, bool large,
                      const SummaryOptions& options) {
     const Settings& s = *options.settings;
-    const double d = period_days(report);
+    const double d = calendarDays(report);
+    const double span = logged_span_days(report);
     const double requests = static_cast<double>(report.accepted_hits);
     const engine::StatList* clients = report.client.get();
     const double visits = clients ? clients->TotalVisits() : 0;
@@ -262,9 +272,9 @@ void writeServerLoad(const engine::ReportStats& report, OutputWriter& out, int w
     block.line("Average Daily Visits", formatCount(std::llround(visits / d)));
 
     if (s.report.bandwidth) {
-        write_bandwidth(block, "Bandwidth Out", report.bytes, d, s.analysis.dollar);
+        write_bandwidth(block, "Bandwidth Out", report.bytes, d, span, s.analysis.dollar);
         if (report.bytes_in != 0)
-            write_bandwidth(block, "Bandwidth In", report.bytes_in, d, s.analysis.dollar);
+            write_bandwidth(block, "Bandwidth In", report.bytes_in, d, span, s.analysis.dollar);
     }
     block.close();
 }
@@ -281,7 +291,7 @@ void writeClientLinks(const engine::ReportStats& /*report*/, OutputWriter& out, 
 
 void writeProcessingTime(const engine::ReportStats& report, OutputWriter& out,
                          const SummaryOptions& options) {
-    const double s = report.elapsed > 0 ? report.elapsed : 1;
+    const double s = std::max(report.elapsed, engine::kShortestElapsed);
     const long tenths = std::lround(s * 10);
     const std::string text =
         formatText("%02ld:%02ld:%02ld.%ld, %.0f Files/Min, %.1f Megs/Min", tenths / 36000,
