@@ -544,5 +544,46 @@ TEST(ReportAssembly, JapaneseReportFromTheShippedLanguageFile) {
     EXPECT_TRUE(quiet.errors.empty());
 }
 
+// A log written in Latin-1 gives pages that are valid UTF-8 in every format:
+// each byte that is not UTF-8 is shown as its Latin-1 character.
+TEST(ReportAssembly, Latin1LogGivesValidTextInEveryFormat) {
+    QuietSink quiet;
+    test::TempDir dir;
+    const fs::path log = dir / "latin1.log";
+    test::write_file(log,
+                     "10.0.0.1 - - [08/Dec/2026:10:00:00 +0000] \"GET /caf\xE9.html HTTP/1.1\" 200 "
+                     "1000 \"http://www.google.com/search?q=M\xFCller\" \"Pr\xFC" "fer/1.0\"\n"
+                     "10.0.0.2 - - [08/Dec/2026:11:00:00 +0000] \"GET /na\xC3\xAFve.html HTTP/1.1\" "
+                     "200 200 \"-\" \"Mozilla/5.0 (X11; Linux x86_64)\"\n");
+    const std::string check = R"(
+import csv, io, pathlib, sys
+for path in sorted(pathlib.Path(sys.argv[1]).iterdir()):
+    if path.suffix in ('.html', '.txt'):
+        text = path.read_bytes().decode('utf-8')
+    if path.suffix == '.txt':
+        list(csv.reader(io.StringIO(text)))
+print('checked')
+)";
+    for (const int format : {Html, Rtf, Delimited}) {
+        SCOPED_TRACE(format);
+        const fs::path out = dir / std::to_string(format);
+        const Settings settings = ReportSettingsFor(out / "index.html", format);
+        ASSERT_EQ(AnalyseAndReport(settings, {log.string()}).written, 0);
+        if (format == Rtf) {
+            if (!fs::exists("/usr/bin/unrtf")) continue;
+            const auto files = test::run_process("/usr/bin/unrtf", {"--html", (out / "Files.rtf").string()});
+            EXPECT_EQ(files.exit_code, 0) << files.err;
+            EXPECT_NE(files.out.find("/caf&eacute;.html"), std::string::npos) << files.out;
+            EXPECT_NE(files.out.find("/na&iuml;ve.html"), std::string::npos) << files.out;
+            continue;
+        }
+        const auto result = test::run_process("/usr/bin/python3", {"-c", check, out.string()});
+        EXPECT_EQ(result.out, "checked\n") << result.err;
+        const std::string page = test::read_file(out / (format == Html ? "Files.html" : "Files.txt"));
+        EXPECT_NE(page.find("/caf\xC3\xA9.html"), std::string::npos);
+        EXPECT_NE(page.find("/na\xC3\xAFve.html"), std::string::npos);
+    }
+}
+
 }  // namespace
 }  // namespace tallowick::report
