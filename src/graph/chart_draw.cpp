@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "base/julian_date.h"
+#include "base/utf8.h"
 #include "engine/report_stats.h"
 #include "engine/stat_list.h"
 #include "engine/visitor_measures.h"
@@ -111,11 +112,28 @@ void text_centred(Canvas& c, const BitmapFont& font, int centre, int y, std::str
     font_string(c, font, centre - font_string_width(font, s) / 2, y, s, colour);
 }
 
-// The text cut (from the end) until it is at most max_width pixels wide.
-std::string fit(const BitmapFont& font, std::string s, int max_width) {
-    if (font_string_width(font, s) <= max_width) return s;
-    while (!s.empty() && font_string_width(font, s + "..") > max_width) s.pop_back();
-    return s.empty() ? s : s + "..";
+// The text cut (from the end, with "...") until it is at most max_width pixels wide.
+std::string fit(const BitmapFont& font, std::string_view s, int max_width) {
+    return font_fit(font, s, max_width);
+}
+
+// The characters of a text (UTF-8, other bytes read as Latin-1).
+std::u32string characters(std::string_view text) {
+    std::u32string out;
+    for (std::size_t at = 0; at < text.size();) out += next_code_point(text, at);
+    return out;
+}
+
+std::string utf8_of(std::u32string_view text) {
+    std::string out;
+    for (char32_t c : text) append_utf8(out, c);
+    return out;
+}
+
+// The three-letter name of month 1..12 in the report language.
+std::string month_name(const ChartTarget& target, int month) {
+    if (month < 1 || month > 12) return {};
+    return chart_translate(target, kMonthNames.substr(std::size_t(month - 1) * 3, 3));
 }
 
 // Names as the tables shorten them: a file by its last path part (a host name
@@ -134,23 +152,29 @@ std::string short_name(std::string_view name, int subject) {
 
 // A name cut to max_width pixels: host names lose their start (the domain at the
 // end tells most), other names their end.
-std::string fit_name(const BitmapFont& font, std::string name, int subject, int max_width) {
+std::string fit_name(const BitmapFont& font, const std::string& name, int subject, int max_width) {
     const bool host_like = (subject == kSubjectHosts || subject == kSubjectDomains) &&
                            !name.empty() && !(name.front() >= '0' && name.front() <= '9');
     if (!host_like || font_string_width(font, name) <= max_width) return fit(font, name, max_width);
-    while (name.size() > 1 && font_string_width(font, ".." + name) > max_width) name.erase(0, 1);
-    return ".." + name;
+    std::u32string rest = characters(name);
+    while (rest.size() > 1 && font_string_width(font, "..." + utf8_of(rest)) > max_width)
+        rest.erase(0, 1);
+    return "..." + utf8_of(rest);
 }
 
 // A category name under a vertical bar: whole, up to its first space, or its
 // first three, two or one characters, whichever first fits the slot.
 std::string slot_name(std::string_view name, int slot) {
     const BitmapFont& f = label_font();
-    const std::size_t space = name.find(' ');
-    const std::array<std::string_view, 5> choices = {
-        name, name.substr(0, space), name.substr(0, 3), name.substr(0, 2), name.substr(0, 1)};
-    for (std::string_view c : choices)
-        if (font_string_width(f, c) <= slot) return std::string(c);
+    const std::u32string all = characters(name);
+    const std::u32string_view chars(all);
+    const std::array<std::u32string_view, 5> choices = {
+        chars, chars.substr(0, chars.find(U' ')), chars.substr(0, 3), chars.substr(0, 2),
+        chars.substr(0, 1)};
+    for (std::u32string_view c : choices) {
+        const std::string text = utf8_of(c);
+        if (font_string_width(f, text) <= slot) return text;
+    }
     return {};
 }
 
@@ -244,11 +268,14 @@ void draw_titles(Drawing& d) {
         const std::string& under = s.kind == kHorizontalBars ? value_title : category;
         const std::string& upward = s.kind == kHorizontalBars ? category : value_title;
         const int centre = d.plot.x + d.plot.w / 2;
-        text_centred(c, label_font(), centre, s.height - s.top / 2, under, black);
-        font_string_up(c, label_font(), 5, s.height / 2 + font_string_width(label_font(), upward) / 2,
-                       upward, black);
+        text_centred(c, label_font(), centre, s.height - s.top / 2,
+                     fit(label_font(), under, s.width - 8), black);
+        const std::string up = fit(label_font(), upward, s.height - 8);
+        font_string_up(c, label_font(), 5, s.height / 2 + font_string_width(label_font(), up) / 2,
+                       up, black);
     }
-    const std::string title = chart_translate(d.target, s.title);
+    const int title_room = s.width - 8 - (s.title_x ? s.title_x - 4 : 0);
+    const std::string title = fit(title_font(), chart_translate(d.target, s.title), title_room);
     const int tx = s.title_x ? s.title_x : (s.width - font_string_width(title_font(), title)) / 2;
     const int ty = s.title_y ? s.title_y : s.top / 4;
     text(c, title_font(), tx, ty, title, on_stage(s.kind) ? d.palette.white : black);
@@ -347,7 +374,7 @@ void draw_vertical_bars(Drawing& d) {
             const int month = (name[0] - '0') * 10 + (name[1] - '0');
             if (month >= 1 && month <= 12)
                 text_centred(d.canvas, label_font(), centre, p.bottom() + 5,
-                             slot_name(kMonthNames.substr(std::size_t(month - 1) * 3, 3), slot),
+                             slot_name(month_name(d.target, month), slot),
                              d.palette.black);
             const int year = std::atoi(std::string(name.substr(3, 4)).c_str());
             if (year != previous_year)
@@ -355,8 +382,12 @@ void draw_vertical_bars(Drawing& d) {
                              std::to_string(year), d.palette.black);
             previous_year = year;
         } else {
-            text_centred(d.canvas, label_font(), centre, p.bottom() + 5,
-                         slot_name(short_name(name, s.subject), slot), d.palette.black);
+            // Weekday names are the program's words, in the report language.
+            const std::string shown = s.subject == kSubjectWeekdays
+                                          ? chart_translate(d.target, name)
+                                          : short_name(name, s.subject);
+            text_centred(d.canvas, label_font(), centre, p.bottom() + 5, slot_name(shown, slot),
+                         d.palette.black);
         }
     }
 }
@@ -409,15 +440,28 @@ void draw_horizontal_bars(Drawing& d) {
     }
 }
 
-// The time line's legend at the top right.
+// The time line's legend at the top right. Longer (translated) names move it
+// left, as far as the title allows; what still does not fit is shortened.
 void draw_time_line_legend(Drawing& d) {
     const std::array<std::pair<std::string_view, int>, 3> entries = {{
         {"Traffic", d.palette.black}, {"Average", d.palette.yellow}, {"Errors", d.palette.red}}};
-    const int x = d.spec.width - 90;
+    const ChartSpec& s = d.spec;
+    std::array<std::string, 3> names;
+    int widest = 0;
+    for (std::size_t k = 0; k < entries.size(); ++k) {
+        names[k] = chart_translate(d.target, entries[k].first);
+        widest = std::max(widest, font_string_width(label_font(), names[k]));
+    }
+    const std::string title = chart_translate(d.target, s.title);
+    const int title_right = s.title_x ? s.title_x + font_string_width(title_font(), title)
+                                      : (s.width + font_string_width(title_font(), title)) / 2;
+    const int x = std::clamp(s.width - 8 - 26 - widest, std::min(title_right + 6, s.width - 90),
+                             s.width - 90);
     int y = 10;
-    for (const auto& [name, colour] : entries) {
-        canvas_filled_rectangle(d.canvas, x, y + 5, x + 22, y + 7, colour);
-        text(d.canvas, label_font(), x + 26, y, chart_translate(d.target, name), d.palette.black);
+    for (std::size_t k = 0; k < entries.size(); ++k) {
+        canvas_filled_rectangle(d.canvas, x, y + 5, x + 22, y + 7, entries[k].second);
+        text(d.canvas, label_font(), x + 26, y, fit(label_font(), names[k], s.width - 8 - (x + 26)),
+             d.palette.black);
         y += 13;
     }
 }
@@ -437,8 +481,7 @@ void draw_day_axis(Drawing& d, int slots) {
         }
         row += 12;
         if (width > 0.58 && t.month != previous_month) {
-            text(d.canvas, small_font(), x, row,
-                 kMonthNames.substr(std::size_t(t.month - 1) * 3, 3), d.palette.black);
+            text(d.canvas, small_font(), x, row, month_name(d.target, t.month), d.palette.black);
         }
         row += 12;
         if (width > 0.066 && t.year != previous_year) {
@@ -627,7 +670,8 @@ void draw_browser_vs_os(Drawing& d) {
         canvas_filled_rectangle(c, lx, y, lx + 8, y + 8, colour[1]);
         canvas_rectangle(c, lx, y, lx + 8, y + 8, d.palette.black);
         text(c, small_font(), s.width - 67, y - 2,
-             chart_translate(d.target, kFamilyNames[std::size_t(f)]), d.palette.white);
+             fit(small_font(), chart_translate(d.target, kFamilyNames[std::size_t(f)]), 62),
+             d.palette.white);
     }
 }
 
@@ -731,9 +775,8 @@ void draw_history(Drawing& d) {
     // Days along the front edge: the first and the last.
     const CalendarTime first = CalendarFromJulian(s.first_day + 0.5);
     const CalendarTime last = CalendarFromJulian(s.first_day + days - 1 + 0.5);
-    auto day_text = [](const CalendarTime& t) {
-        return std::string(kMonthNames.substr(std::size_t(t.month - 1) * 3, 3)) + " " +
-               std::to_string(t.day);
+    auto day_text = [&d](const CalendarTime& t) {
+        return month_name(d.target, t.month) + " " + std::to_string(t.day);
     };
     text(c, small_font(), s.left, base + 8, day_text(first), d.palette.white);
     text_right(c, small_font(), s.left + span, base + 8, day_text(last), d.palette.white);
@@ -777,11 +820,11 @@ struct Stage {
     }
 };
 
-std::string day_text(double julian_midnight) {
+std::string day_text(const ChartTarget& target, double julian_midnight) {
     const CalendarTime t = CalendarFromJulian(julian_midnight + 0.5);
     if (t.month < 1 || t.month > 12) return {};
-    return std::string(kMonthNames.substr(std::size_t(t.month - 1) * 3, 3)) + " " +
-           std::to_string(t.day) + " " + std::to_string(t.year);
+    return month_name(target, t.month) + " " + std::to_string(t.day) + " " +
+           std::to_string(t.year);
 }
 
 void draw_stage(Drawing& d, const Stage& st, double maximum) {
@@ -812,10 +855,10 @@ void draw_stage(Drawing& d, const Stage& st, double maximum) {
         text_right(c, small_font(), front.x - 3, front.y - 4,
                    chart_value_text(s.value_kind, maximum, maximum * k / steps), p.white);
     }
-    text(c, small_font(), st.left, st.base + 8, day_text(s.first_day), p.white);
+    text(c, small_font(), st.left, st.base + 8, day_text(d.target, s.first_day), p.white);
     if (st.days > 1)
         text_right(c, small_font(), st.left + st.span, st.base + 8,
-                   day_text(s.first_day + st.days - 1), p.white);
+                   day_text(d.target, s.first_day + st.days - 1), p.white);
 }
 
 // One band at depth z: the values of the days as its top edge.
@@ -1028,8 +1071,8 @@ void draw_session_depth(Drawing& d) {
         // Inside the plot's top right, clear of the title.
         const int y = p.y + 4 + 13 * static_cast<int>(k);
         canvas_filled_rectangle(c, s.width - 104, y + 4, s.width - 92, y + 8, legend[k].second);
-        text(c, label_font(), s.width - 88, y, chart_translate(d.target, legend[k].first),
-             d.palette.white);
+        text(c, label_font(), s.width - 88, y,
+             fit(label_font(), chart_translate(d.target, legend[k].first), 84), d.palette.white);
     }
     int step = 1;
     for (const int candidate : {1, 10, 60}) {
@@ -1294,17 +1337,18 @@ std::string chart_translate(const ChartTarget& target, std::string_view source) 
         }
         if (replaced) source = translated;
     }
-    // Numeric character entities become the character; the fonts draw 32..127.
+    // Numeric character entities become the character (UTF-8, as chart text is).
     std::string out;
     out.reserve(source.size());
     for (std::size_t i = 0; i < source.size(); ++i) {
         if (source[i] == '&' && i + 2 < source.size() && source[i + 1] == '#') {
             std::size_t j = i + 2;
             long n = 0;
-            while (j < source.size() && source[j] >= '0' && source[j] <= '9' && n < 100000)
+            while (j < source.size() && source[j] >= '0' && source[j] <= '9' && n < 0x110000)
                 n = n * 10 + (source[j++] - '0');
             if (j > i + 2 && j < source.size() && source[j] == ';') {
-                if (n > 0 && n < 256) out += static_cast<char>(n);
+                if (n >= 32 && n < 0x110000 && !(n >= 0xD800 && n <= 0xDFFF))
+                    append_utf8(out, static_cast<char32_t>(n));
                 i = j;
                 continue;
             }
