@@ -98,6 +98,8 @@ struct Drawing {
     std::vector<int> items;
     std::vector<int> slots;
     double maximum = 1;        // largest value drawn, at least 1
+    ChartScale scale;          // the value scale; values are drawn against its top
+    double top = 1;
 };
 
 void text(Canvas& c, const BitmapFont& font, int x, int y, std::string_view s, int colour) {
@@ -286,6 +288,14 @@ void set_dotted(Canvas& c, int colour) {
     canvas_set_style(c, on_off);
 }
 
+// Tells the target's observer the labels of a scale, lowest first.
+void report_scale(const Drawing& d, const ChartScale& scale) {
+    if (!d.target.scale_drawn) return;
+    std::vector<std::string> labels;
+    for (int k = 1; k <= scale.steps; ++k) labels.push_back(scale.label(k));
+    d.target.scale_drawn(d.spec, labels);
+}
+
 void draw_scale(Drawing& d) {
     const ChartSpec& s = d.spec;
     if (s.kind == kPie || on_stage(s.kind)) return;
@@ -293,25 +303,21 @@ void draw_scale(Drawing& d) {
     const Plot& p = d.plot;
     const Palette& pal = d.palette;
     set_dotted(c, pal.grey);
+    const int steps = d.scale.steps;
+    if (s.show_scale) report_scale(d, d.scale);
     if (s.kind == kHorizontalBars) {
-        const int steps = std::max(1, s.x_divisions);
         for (int k = steps; k >= 1; --k) {
             const int x = p.x + p.w * k / steps;
             if (s.show_scale)
-                text_right(c, label_font(), x, p.bottom() + 4,
-                           chart_value_text(s.value_kind, d.maximum, d.maximum * k / steps),
-                           pal.black);
+                text_right(c, label_font(), x, p.bottom() + 4, d.scale.label(k), pal.black);
             if (s.ticks_x) canvas_line(c, x, p.bottom(), x, p.bottom() + 3, pal.black);
             if (s.grid_x) canvas_dotted_line(c, x, p.y, x, p.bottom(), STYLED);
         }
         return;
     }
-    const int steps = std::max(1, s.y_divisions);
     for (int k = steps; k >= 1; --k) {
         const int y = p.y + p.h * (steps - k) / steps;
-        if (s.show_scale)
-            text_right(c, label_font(), p.x - 5, y - 3,
-                       chart_value_text(s.value_kind, d.maximum, d.maximum * k / steps), pal.black);
+        if (s.show_scale) text_right(c, label_font(), p.x - 5, y - 3, d.scale.label(k), pal.black);
         if (s.ticks_y) canvas_line(c, p.x - 4, y, p.x - 1, y, pal.black);
         if (s.grid_y) canvas_dotted_line(c, p.x, y, p.x + p.w, y, STYLED);
     }
@@ -363,7 +369,7 @@ void draw_vertical_bars(Drawing& d) {
         if (place >= slots) continue;
         const int x = p.x + place * p.w / slots + 1;
         const double v = chart_item_value(list, i, s.value_kind);
-        const int h = static_cast<int>(p.h * (v / d.maximum));
+        const int h = static_cast<int>(p.h * (v / d.top));
         vertical_bar(d, x, p.bottom(), std::max(1, bar), h, d.palette.c1, d.palette.c2,
                      d.palette.c3);
         if (!s.show_categories) continue;
@@ -407,7 +413,7 @@ void draw_horizontal_bars(Drawing& d) {
         if (place >= slots) break;
         const int y = p.y + place * slot + 2;
         const double v = chart_item_value(list, i, s.value_kind);
-        const int length = static_cast<int>(p.w * (v / d.maximum));
+        const int length = static_cast<int>(p.w * (v / d.top));
         const int x = p.x + 1;
         if (length > 0) {
             if (!d.target.three_d) {
@@ -519,7 +525,7 @@ void draw_time_line(Drawing& d) {
     }
     // Errors are a count: on a bytes chart they are drawn against the requests.
     const double error_scale =
-        s.value_kind == kValueRequests || s.value_kind == kValueErrors ? d.maximum : error_max;
+        s.value_kind == kValueRequests || s.value_kind == kValueErrors ? d.top : error_max;
     auto x_at = [&](int i) { return p.x + static_cast<int>(static_cast<long long>(p.w) * i / slots); };
     auto y_for = [&](double v, double max) {
         return p.bottom() - static_cast<int>(p.h * std::min(1.0, v / max));
@@ -534,8 +540,8 @@ void draw_time_line(Drawing& d) {
         sum += values[std::size_t(i)];
         ++counted;
         const int x = x_at(i);
-        const int y = y_for(values[std::size_t(i)], d.maximum);
-        const int avg = y_for(sum / counted, d.maximum);
+        const int y = y_for(values[std::size_t(i)], d.top);
+        const int avg = y_for(sum / counted, d.top);
         const int err = y_for(errors[std::size_t(i)], error_scale);
         if (have_previous) {
             const std::array<Point, 4> band = {
@@ -642,7 +648,7 @@ void draw_browser_vs_os(Drawing& d) {
         const int x0 = p.x + place * p.w / slots + 2;
         for (int f = 0; f < families; ++f) {
             const double v = family_value(list, i, f + 1, s.value_kind);
-            const int h = static_cast<int>(p.h * (v / d.maximum));
+            const int h = static_cast<int>(p.h * (v / d.top));
             const auto& colour = d.palette.item[std::size_t(f * 2 % 10)];
             if (h > 0)
                 vertical_bar(d, x0 + f * (bar + 1), p.bottom(), bar, h, colour[0], colour[1],
@@ -682,16 +688,15 @@ constexpr int kHistoryHeight = 130;   // the tallest band
 constexpr int kHistoryRowX = 10;      // each row further back moves right...
 constexpr int kHistoryRowY = 14;      // ...and up
 
-// The top value of a 3D chart's wall and the steps of its scale: counts are
-// rounded up so that every step is a whole number (up to four steps).
-double wall_maximum(double largest, int value_kind) {
-    largest = std::max(1.0, largest);
-    if (value_kind == kValueBytes) return largest;
-    return largest < 4 ? std::ceil(largest) : std::ceil(largest / 4) * 4;
-}
-int wall_steps(double maximum, int value_kind) {
-    if (value_kind == kValueBytes || maximum >= 4) return 4;
-    return std::max(1, static_cast<int>(maximum));
+// The scale of a 3D chart's wall: up to four steps.
+ChartScale wall_scale(double largest, int value_kind) { return chart_scale(value_kind, largest, 4); }
+
+// Scale labels drawn over whatever stands in front of the wall, each on a patch
+// of the background so that no band hides it.
+void wall_label(Drawing& d, int right, int y, const std::string& label) {
+    const int w = font_string_width(small_font(), label);
+    canvas_filled_rectangle(d.canvas, right - w - 1, y, right, y + 11, d.palette.plot_background);
+    text_right(d.canvas, small_font(), right, y, label, d.palette.white);
 }
 
 double day_value(const engine::StatList& list, int index, int key, int value_kind) {
@@ -731,13 +736,12 @@ void draw_history(Drawing& d) {
     canvas_filled_rectangle(c, wall_x, floor_top - kHistoryHeight, wall_x + span, floor_top,
                             d.palette.c1);
     set_dotted(c, d.palette.c2);
-    maximum = wall_maximum(maximum, s.value_kind);
-    const int steps = wall_steps(maximum, s.value_kind);
-    for (int k = 1; k <= steps; ++k) {
-        const int y = floor_top - kHistoryHeight * k / steps;
+    const ChartScale scale = wall_scale(maximum, s.value_kind);
+    report_scale(d, scale);
+    maximum = scale.top();
+    for (int k = 1; k <= scale.steps; ++k) {
+        const int y = floor_top - kHistoryHeight * k / scale.steps;
         canvas_dotted_line(c, wall_x, y, wall_x + span, y, STYLED);
-        text_right(c, small_font(), wall_x - 2, y - 6,
-                   chart_value_text(s.value_kind, maximum, maximum * k / steps), d.palette.white);
     }
     auto x_at = [&](int row, int day) {
         return s.left + row * kHistoryRowX + (days > 1 ? span * day / (days - 1) : span / 2);
@@ -772,6 +776,8 @@ void draw_history(Drawing& d) {
         const std::string name = fit(small_font(), short_name(list.Name(i), s.subject), 100);
         text(c, small_font(), x_at(row, days - 1) + 8, row_base - 10, name, d.palette.white);
     }
+    for (int k = 1; k <= scale.steps; ++k)
+        wall_label(d, wall_x - 2, floor_top - kHistoryHeight * k / scale.steps - 6, scale.label(k));
     // Days along the front edge: the first and the last.
     const CalendarTime first = CalendarFromJulian(s.first_day + 0.5);
     const CalendarTime last = CalendarFromJulian(s.first_day + days - 1 + 0.5);
@@ -827,7 +833,7 @@ std::string day_text(const ChartTarget& target, double julian_midnight) {
            std::to_string(t.year);
 }
 
-void draw_stage(Drawing& d, const Stage& st, double maximum) {
+void draw_stage(Drawing& d, const Stage& st, const ChartScale& scale) {
     Canvas& c = d.canvas;
     const ChartSpec& s = d.spec;
     const Palette& p = d.palette;
@@ -846,14 +852,13 @@ void draw_stage(Drawing& d, const Stage& st, double maximum) {
     canvas_line(c, wall.x, wall.y - st.height, wall.x + st.span, wall.y - st.height, p.grey);
     canvas_line(c, wall.x + st.span, wall.y - st.height, wall.x + st.span, wall.y, p.grey);
     set_dotted(c, p.c2);
-    const int steps = wall_steps(maximum, s.value_kind);
-    for (int k = 1; k <= steps; ++k) {
-        const int h = st.height * k / steps;
+    report_scale(d, scale);
+    for (int k = 1; k <= scale.steps; ++k) {
+        const int h = st.height * k / scale.steps;
         const Point front = st.at(0, 0, h), corner = st.at(0, back, h);
         canvas_dotted_line(c, front.x, front.y, corner.x, corner.y, STYLED);
         canvas_dotted_line(c, corner.x, corner.y, corner.x + st.span, corner.y, STYLED);
-        text_right(c, small_font(), front.x - 3, front.y - 4,
-                   chart_value_text(s.value_kind, maximum, maximum * k / steps), p.white);
+        wall_label(d, front.x - 3, front.y - 4, scale.label(k));
     }
     text(c, small_font(), st.left, st.base + 8, day_text(d.target, s.first_day), p.white);
     if (st.days > 1)
@@ -945,8 +950,9 @@ void draw_stacked_history(Drawing& d) {
     }
     double largest = 0;
     for (const double t : totals) largest = std::max(largest, t);
-    const double maximum = wall_maximum(largest, s.value_kind);
-    draw_stage(d, st, maximum);
+    const ChartScale scale = wall_scale(largest, s.value_kind);
+    const double maximum = scale.top();
+    draw_stage(d, st, scale);
     std::vector<double> running(std::size_t(days), 0.0);
     std::vector<int> below(std::size_t(days), 0), above(std::size_t(days), 0);
     for (std::size_t n = 0; n < values.size(); ++n) {
@@ -1010,7 +1016,8 @@ void draw_comparison(Drawing& d) {
     double largest = 0;
     for (const Series& one : series)
         for (const double v : one.values) largest = std::max(largest, v);
-    const double maximum = wall_maximum(largest, s.value_kind);
+    const ChartScale scale = wall_scale(largest, s.value_kind);
+    const double maximum = scale.top();
     Stage st;
     st.left = s.left;
     st.base = s.height - 40;
@@ -1018,7 +1025,7 @@ void draw_comparison(Drawing& d) {
     st.depth = std::max(kStageMinDepth, static_cast<int>(rows) * kStageRowDepth);
     st.days = days;
     st.span = std::max(20, s.width - s.left - 20 - st.skew(st.depth) - kStageNameRoom);
-    draw_stage(d, st, maximum);
+    draw_stage(d, st, scale);
     const int thickness = kStageRowDepth * 3 / 5;
     std::vector<int> heights(static_cast<std::size_t>(days));
     // Back to front, so that nearer bands cover farther ones.
@@ -1056,13 +1063,13 @@ void draw_session_depth(Drawing& d) {
         const double mean = static_cast<double>(minute.pages) / static_cast<double>(minute.visits);
         const int x0 = p.x + static_cast<int>(m * slot) + 1;
         const int x1 = std::max(x0, p.x + static_cast<int>((m + 1) * slot) - 1);
-        const int h = static_cast<int>(p.h * mean / d.maximum);
+        const int h = static_cast<int>(p.h * mean / d.top);
         if (h > 0) {
             canvas_filled_rectangle(c, x0, p.bottom() - h, x1, p.bottom() - 1, d.palette.c1);
             if (x1 - x0 >= 3) canvas_rectangle(c, x0, p.bottom() - h, x1, p.bottom() - 1, d.palette.c3);
         }
         const int deepest =
-            p.bottom() - static_cast<int>(p.h * static_cast<double>(minute.max_pages) / d.maximum);
+            p.bottom() - static_cast<int>(p.h * static_cast<double>(minute.max_pages) / d.top);
         canvas_line(c, x0, deepest, x1, deepest, d.palette.yellow);
     }
     const std::array<std::pair<std::string_view, int>, 2> legend = {
@@ -1165,6 +1172,9 @@ void choose_items(Drawing& d) {
         for (const int i : d.items) m = std::max(m, chart_item_value(*s.list, i, s.value_kind));
     }
     d.maximum = std::max(1.0, m);
+    d.scale = chart_scale(s.value_kind, d.maximum,
+                          s.kind == kHorizontalBars ? s.x_divisions : s.y_divisions);
+    d.top = d.scale.top();
 }
 
 }  // namespace
@@ -1305,6 +1315,37 @@ std::string chart_value_text(int value_kind, double scale_max, double value) {
     }
 }
 
+ChartScale chart_scale(int value_kind, double maximum, int most_steps) {
+    ChartScale scale;
+    scale.value_kind = value_kind;
+    scale.maximum = maximum = std::max(maximum, 1.0);
+    most_steps = std::max(1, most_steps);
+    // The unit the labels are written in, as chart_value_text chooses it.
+    double unit = 1;
+    if (value_kind == kValueBytes) {
+        unit = maximum < 1024 ? 1 : maximum < 1048576 ? 1024 : maximum >= 1073741824 ? 1073741824.0 : 1048576;
+    } else if ((value_kind == kValueRequests || value_kind == kValuePages ||
+                value_kind == kValueErrors) && maximum >= 1000000) {
+        unit = 1000000;
+    }
+    // Labels in a larger unit carry one decimal; counts are whole numbers.
+    const double smallest = unit > 1 ? 0.1 : 1;
+    const double in_units = maximum / unit;
+    double magnitude = std::pow(10.0, std::floor(std::log10(in_units / most_steps)));
+    for (;; magnitude *= 10) {
+        for (const double times : {1.0, 2.0, 5.0}) {
+            const double step = times * magnitude;
+            if (step < smallest - 1e-9) continue;
+            const int steps = static_cast<int>(std::ceil(in_units / step - 1e-9));
+            if (steps <= most_steps) {
+                scale.step = step * unit;
+                scale.steps = std::max(1, steps);
+                return scale;
+            }
+        }
+    }
+}
+
 std::string chart_axis_title(int value_kind, int kind, double scale_max) {
     if (kind == 8) return "Pages ";
     switch (value_kind) {
@@ -1362,7 +1403,7 @@ std::unique_ptr<Canvas> chart_render(const ChartTarget& target, const ChartSpec&
     auto canvas = canvas_create(spec.width, spec.height, target.web_palette);
     // The comparison charts reports, not a list.
     if (!canvas || (!spec.list && spec.kind != kComparison)) return nullptr;
-    Drawing d{target, spec, *canvas, allocate_palette(*canvas, spec), plot_of(spec), {}, {}, 1};
+    Drawing d{target, spec, *canvas, allocate_palette(*canvas, spec), plot_of(spec), {}, {}, 1, {}, 1};
     if (spec.list) choose_items(d);
     draw_frame(d);
     draw_plot_area(d);

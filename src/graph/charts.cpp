@@ -165,6 +165,10 @@ public:
         target_.language_index = request.language ? s_.run.language : 0;
         // A run that ran out of memory is abandoned; the charts stop with it.
         target_.stop_requested = [] { return out_of_memory(); };
+        if (request.scale_drawn)
+            target_.scale_drawn = [&request](const ChartSpec& spec, std::span<const std::string> labels) {
+                request.scale_drawn(spec.base_name, labels);
+            };
         kinds_ = value_kinds(s_.report);
         mode_ = request.mode;
         images_.assign(request.images.begin(), request.images.end());

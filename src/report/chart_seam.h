@@ -9,6 +9,7 @@
 #include <functional>
 #include <span>
 #include <string>
+#include <string_view>
 
 #include "base/created_files.h"
 #include "base/settings.h"
@@ -35,6 +36,9 @@ struct ChartRequest {
     // The image file names the pages refer to (name and extension, no folder),
     // in page order; the driver draws them under exactly these names.
     std::span<const std::string> images;
+    // Told each chart's image base name and the labels of its value scale,
+    // lowest first; may be empty.
+    std::function<void(std::string_view chart, std::span<const std::string> labels)> scale_drawn;
 };
 
 // Draws every chart the report's pages refer to. Returns 0 to ask report

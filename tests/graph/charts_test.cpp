@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <map>
 #include <set>
 
 #include "base/julian_date.h"
@@ -123,7 +124,8 @@ TEST(Charts, TopListBarsAreProportionalAndNamed) {
     spec.list = by_bytes.get();
     spec.value_kind = kValueBytes;
     auto ranked = chart_render(t, spec);
-    EXPECT_NEAR(length(*ranked, 0), plot_w, 2);
+    // The scale runs to 5.0K in steps of 1.0K: 5000 bytes fall just short of its end.
+    EXPECT_NEAR(length(*ranked, 0), plot_w * 5000 / 5120, 2);
     EXPECT_NEAR(length(*ranked, 1), plot_w / 250, 2);
 }
 
@@ -532,6 +534,65 @@ TEST_P(RealLogCharts, EveryImageTheWrittenPagesReferToExists) {
 INSTANTIATE_TEST_SUITE_P(Logs, RealLogCharts,
                          ::testing::Values("combined/basjes_nl_2015-10_hackers_combined.log",
                                            "clf/nasa_ksc_1995-07_random1000_UNSORTED.log"));
+
+// On a small log every chart's value scale counts up in distinct, exact steps.
+TEST(ChartDriver, ScalesOfASmallLogAreDistinctAndIncreasing) {
+    tallowick::test::TempDir dir;
+    std::string log;
+    const char* pages[] = {"/index.html", "/a/one.html", "/b/two.html", "/logo.gif", "/c/three.pdf"};
+    for (int i = 0; i < 20; ++i) {
+        char line[400];
+        std::snprintf(line, sizeof line,
+                      "10.0.0.%d - - [%02d/May/2026:%02d:%02d:00 +0000] \"GET %s HTTP/1.1\" %d %d "
+                      "\"http://www.google.com/search?q=word%d\" \"Mozilla/5.0 (Windows NT 10.0) "
+                      "Firefox/%d.0\"\n",
+                      i % 3 + 1, 4 + i / 10, 9 + i % 10, i * 7 % 60, pages[i % 5],
+                      i % 7 == 0 ? 404 : 200, 700 + 37 * i, i % 2, 100 + i % 2);
+        log += line;
+    }
+    tallowick::test::write_file(dir / "small.log", log);
+    Settings settings = every_graph();
+    settings.report.graphsort = 2;   // bytes and requests
+    settings.analysis.session_tracking = true;
+    engine::RunHooks hooks;
+    hooks.group_clients = [&](engine::ReportStats& r) {
+        return engine::group_report_clients(r, settings.analysis.orgmap);
+    };
+    engine::AnalysisRun run(settings, {(dir / "small.log").string()}, hooks);
+    ASSERT_EQ(run.Process(), 0);
+    const engine::ReportStats& report = *run.reports()[0];
+    ASSERT_EQ(report.accepted_hits, 20);
+
+    std::map<std::string, std::vector<std::string>> scales;
+    const std::vector<std::string> images = referred_images(report);
+    report::ChartRequest request;
+    request.report = &report;
+    request.settings = &settings;
+    request.folder = dir.path();
+    request.days = 2;
+    request.images = images;
+    request.scale_drawn = [&](std::string_view chart, std::span<const std::string> labels) {
+        scales[std::string(chart)].assign(labels.begin(), labels.end());
+    };
+    Progress progress;
+    EXPECT_EQ(draw_report_charts(request), 1);
+    EXPECT_GT(scales.size(), 20u);
+    for (const auto& [chart, labels] : scales) {
+        SCOPED_TRACE(chart);
+        ASSERT_FALSE(labels.empty());
+        double previous = 0;
+        for (const std::string& label : labels) {
+            char* end = nullptr;
+            const double value = std::strtod(label.c_str(), &end);
+            EXPECT_TRUE(*end == '\0' || ((*end == 'K' || *end == 'M' || *end == 'G') && end[1] == '\0'))
+                << label;
+            EXPECT_GT(value, previous) << label;
+            previous = value;
+        }
+    }
+    // Requests of the busiest client (7 of 20) on a top list of five steps.
+    EXPECT_EQ(scales["ReqClient"], (std::vector<std::string>{"2", "4", "6", "8"}));
+}
 
 TEST(ChartDriver, DrawsExactlyTheImagesThePagesName) {
     auto run_settings = every_graph();
