@@ -14,6 +14,7 @@
 #include "engine/visitor_measures.h"
 #include "graph/chart_spec.h"
 #include "graph/font.h"
+#include "report/chart_seam.h"
 #include "report/translate.h"
 
 namespace tallowick::graph {
@@ -25,10 +26,7 @@ constexpr std::array<std::array<PackedColor, 2>, 9> kSeriesColours = {{
     {0x669900, 0xCCCC00}, {0x006633, 0x66CC33}, {0x000099, 0x99CCFF},
     {0x3333FF, 0x33CCFF}, {0x990099, 0xCC0099}, {0x000000, 0x222222},
 }};
-constexpr std::array<PackedColor, 10> kItemColours = {
-    0xFF0033, 0xFF8C00, 0xFFCC33, 0x00CC33, 0x339999,
-    0x00FFFF, 0x008CFF, 0x9999FF, 0xCC66CC, 0xFF99CC,
-};
+constexpr const auto& kItemColours = report::kChartItemColours;
 constexpr std::string_view kMonthNames = "JanFebMarAprMayJunJulAugSepOctNovDec";
 // System families of the browser records, in key order 1..4.
 constexpr std::array<std::string_view, 4> kFamilyNames = {"Windows", "Macintosh", "Unix",

@@ -476,6 +476,22 @@ TEST(ReportAssembly, RefreshAndBothChartOrders) {
     const std::string daily = test::read_file(dir / "Daily.html");
     EXPECT_EQ(daily.find("Top Traffic"), std::string::npos);
     EXPECT_NE(std::find(run.images.begin(), run.images.end(), "ByteFiles.gif"), run.images.end());
+    // Charts that are the same in both orders come once, with their table.
+    auto count = [](const std::string& page, const std::string& text) {
+        int n = 0;
+        for (std::size_t at = page.find(text); at != std::string::npos; at = page.find(text, at + 1)) ++n;
+        return n;
+    };
+    for (const auto& [page, image] : std::vector<std::pair<std::string, std::string>>{
+             {"Browser.html", "BrowserOS.gif"}, {"Loyalty.html", "Loyalty.gif"},
+             {"Regions.html", "Region.gif"}}) {
+        SCOPED_TRACE(page);
+        const std::string text = test::read_file(dir / page);
+        EXPECT_EQ(count(text, "SRC=\"" + image), 1);
+        if (page != "Browser.html") {
+            EXPECT_EQ(count(text, "<H3>("), 1);
+        }
+    }
 }
 
 TEST(ReportAssembly, FolderAsReportPath) {
