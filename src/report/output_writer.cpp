@@ -320,7 +320,8 @@ int OutputWriter::beginTable(int shown, std::string_view title, int columns, int
             emit(formatText("<TH colspan=%d><H3>", columns) + heading + "</H3></TH>\n");
             break;
         case Rtf: rtfCell("{\\fs18\\qc\\b " + heading + "\\par}"); break;
-        case Delimited: emit(heading + "\n"); break;
+        // On a line of its own: the comment line before it ends without one.
+        case Delimited: emit("\n" + heading + "\n"); break;
         default: break;
     }
     return endRow();

@@ -43,12 +43,23 @@ void write_time_line(OutputWriter& out, bool visible, const std::string& text) {
     }
 }
 
+// A figure without its thousands separators ("12,345.60" gives "12345.60"), so
+// that a spreadsheet reads it as a number; other texts as they are.
+std::string without_grouping(const std::string& value) {
+    if (value.find_first_not_of("0123456789,.-") != std::string::npos) return value;
+    std::string plain;
+    for (char c : value)
+        if (c != ',') plain += c;
+    return plain;
+}
+
 // The rows of one block, with the alternating colours.
 class Block {
 public:
     Block(OutputWriter& out, bool large) : out_(out), large_(large) {}
 
     void open(int width, std::string_view title) {
+        if (out_.format() == Delimited) out_.writeFormat("\n%.*s\n", static_cast<int>(title.size()), title.data());
         if (out_.format() != Html) return;
         if (large_) out_.writeText("\n<CENTER>\n");
         out_.writeFormat("<TABLE WIDTH=%d BORDER=0 CELLSPACING=0 CELLPADDING=1>\n", width);
@@ -75,6 +86,12 @@ public:
         } else if (out_.format() == Rtf) {
             out_.writeFormat("{\\fs17\\b %.*s\t\t\t %s \\par}\n", static_cast<int>(label.size()),
                              label.data(), value.c_str());
+        } else if (out_.format() == Delimited) {
+            // A row a spreadsheet reads: the label, then the figure as a number.
+            std::string row(out_.data(label));
+            row += ',';
+            row += out_.data(without_grouping(value));
+            out_.writeText(row + "\n");
         }
     }
     void link(std::string_view key, std::string_view label) {

@@ -102,7 +102,7 @@ TEST(OutputWriter, OneTableInEachFormat) {
     MemoryPage csv(Delimited);
     table(csv.out);
     // The title line has no leading comma, every data line has one, an empty line ends.
-    EXPECT_EQ(csv.text(), "(2) Daily\n\n,Requests,%,Date\n,1234,  50.0%,a.html\n\n");
+    EXPECT_EQ(csv.text(), "\n(2) Daily\n\n,Requests,%,Date\n,1234,  50.0%,a.html\n\n");
 
     MemoryPage rtf(Rtf);
     table(rtf.out);

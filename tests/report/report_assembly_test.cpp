@@ -347,12 +347,12 @@ TEST(ReportAssembly, RealLogDelimitedLineShapes) {
     // In a table: the title line "(n) title" and an empty line (the end of the
     // title row), then lines that each begin with a comma and have the header's
     // number of fields, then an empty line.
-    // "(n) title", after the unit comment that has no line end of its own.
+    // "(n) title" on a line of its own.
     auto is_title = [](std::string_view line) {
         const std::size_t open = line.rfind('(');
         const std::size_t close = line.find(") ", open == std::string_view::npos ? 0 : open);
         return open != std::string_view::npos && close != std::string_view::npos &&
-               (open == 0 || line.starts_with("# ")) && AllDigits(line.substr(open + 1, close - open - 1));
+               open == 0 && AllDigits(line.substr(open + 1, close - open - 1));
     };
     for (const std::string key : {"Daily", "Files", "Client", "Errors", "Browser"}) {
         SCOPED_TRACE(key);
@@ -391,6 +391,21 @@ TEST(ReportAssembly, RealLogDelimitedLineShapes) {
         }
         EXPECT_GE(tables, 1);
     }
+    // What a spreadsheet (python's csv module) reads: the title as a row of its
+    // own, and the main page's figures in index.txt.
+    const std::string check = R"(
+import csv, sys
+daily = list(csv.reader(open(sys.argv[1], encoding='utf-8')))
+print([r[0] for r in daily if len(r) == 1 and r[0].startswith('(')][0])
+figures = {r[0]: r[1] for r in csv.reader(open(sys.argv[2], encoding='utf-8')) if len(r) == 2}
+print(figures['Total Requests'], figures['Total Unique Visitors'])
+)";
+    const auto read = test::run_process(
+        "/usr/bin/python3", {"-c", check, (dir / "Daily.txt").string(), (dir / "index.txt").string()});
+    const RawTotals raw = CountRaw(*log);
+    EXPECT_EQ(read.out, "(6) Daily Transmission Statistics\n" + std::to_string(raw.requests) + " " +
+                            std::to_string(raw.clients.size()) + "\n")
+        << read.err;
 }
 
 // A small log of our own for the path and empty-report cases.

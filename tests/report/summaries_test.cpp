@@ -80,17 +80,23 @@ TEST(Summaries, VisitorsAndTheirColours) {
     EXPECT_NE(s.find("BGCOLOR=e0e0e0><FONT SIZE=3>Average Requests/Visit"), std::string::npos);
 }
 
-TEST(Summaries, RtfHasOnlyLinesAndDelimitedNothing) {
+TEST(Summaries, RtfHasOnlyLinesAndDelimitedRows) {
     Fixture rtf(Rtf);
     const std::string& r = rtf.load();
     EXPECT_EQ(r.find("Server Load"), std::string::npos);
     EXPECT_EQ(r.find("Visits Info"), std::string::npos);
     EXPECT_NE(r.find("{\\fs17\\b Total Requests\t\t\t 48 \\par}\n"), std::string::npos);
 
+    // Comma-delimited: the block's title, then a row of label and plain figure each.
     Fixture csv(Delimited);
-    EXPECT_EQ(csv.load(), "");
+    csv.report.bytes = 5000.0 * 1048576;
+    const std::string& c = csv.load();
+    EXPECT_EQ(c.rfind("\nServer Load\nTotal Requests,48\nTotal Cached Requests,0\n", 0), 0u) << c;
+    EXPECT_NE(c.find("\nAverage Requests/Visit,16.0\n"), std::string::npos);
+    EXPECT_NE(c.find("\nTotal Megabytes,5000.00\n"), std::string::npos);
+    const std::size_t before = c.size();
     writeClientLinks(csv.report, csv.out, 180, false, csv.options);
-    EXPECT_EQ(csv.file.contents(), "");
+    EXPECT_EQ(csv.file.contents().size(), before);
 }
 
 TEST(Summaries, LinkBlocksListOnlyWrittenPages) {
