@@ -162,20 +162,59 @@ std::string fit_name(const BitmapFont& font, const std::string& name, int subjec
     return "..." + utf8_of(rest);
 }
 
-// A category name under a vertical bar: whole, up to its first space, or its
-// first three, two or one characters, whichever first fits the slot.
-std::string slot_name(std::string_view name, int slot) {
-    const BitmapFont& f = label_font();
+// A category name under a vertical bar, with a gap to its neighbours: whole,
+// then up to its first space (ranges lose their unit, which the axis title
+// gives), each in the label font and then the small one; else its first three,
+// two or one characters.
+SlotLabel slot_name(std::string_view name, int slot) {
+    const int room = slot - 3;
     const std::u32string all = characters(name);
     const std::u32string_view chars(all);
-    const std::array<std::u32string_view, 5> choices = {
-        chars, chars.substr(0, chars.find(U' ')), chars.substr(0, 3), chars.substr(0, 2),
-        chars.substr(0, 1)};
-    for (std::u32string_view c : choices) {
+    const std::u32string_view first_word = chars.substr(0, chars.find(U' '));
+    for (const std::u32string_view c : {chars, first_word}) {
         const std::string text = utf8_of(c);
-        if (font_string_width(f, text) <= slot) return text;
+        for (const BitmapFont* font : {&label_font(), &small_font()})
+            if (font_string_width(*font, text) <= room) return {text, font};
     }
-    return {};
+    for (const std::size_t n : {3, 2, 1}) {
+        const std::string text = utf8_of(chars.substr(0, n));
+        if (font_string_width(small_font(), text) <= room) return {text, &small_font()};
+    }
+    return {{}, &small_font()};
+}
+
+// The names of the drawn items as charts show them (see short_name). Files
+// that share their last part show as much more of their path as tells them
+// apart: "img/logo.gif" and "shop/logo.gif" rather than "logo.gif" twice.
+std::vector<std::string> item_names(const engine::StatList& list, std::span<const int> items,
+                                    int subject) {
+    std::vector<std::string> names;
+    std::vector<std::string_view> full;
+    for (const int i : items) {
+        std::string_view name = list.Name(i);
+        if (name.substr(0, 7) == "http://") name.remove_prefix(7);
+        full.push_back(name);
+        names.push_back(short_name(name, subject));
+    }
+    for (bool changed = true; changed;) {
+        changed = false;
+        // Every name shared this round grows by a part, so that all stay alike in form.
+        std::vector<bool> shared(names.size(), false);
+        for (std::size_t a = 0; a < names.size(); ++a)
+            for (std::size_t b = a + 1; b < names.size(); ++b)
+                if (names[a] == names[b]) shared[a] = shared[b] = true;
+        for (std::size_t a = 0; a < names.size(); ++a) {
+            if (!shared[a] || names[a].size() >= full[a].size()) continue;
+            // One more path part: back to the slash before the shown part.
+            const std::string_view whole = full[a];
+            const std::size_t shown_from = whole.size() - names[a].size();
+            const std::size_t slash =
+                shown_from >= 2 ? whole.find_last_of("/\\", shown_from - 2) : std::string_view::npos;
+            names[a] = std::string(slash == std::string_view::npos ? whole : whole.substr(slash + 1));
+            changed = true;
+        }
+    }
+    return names;
 }
 
 // Slot index of a time-line item: the day since first_day, or the hour.
@@ -376,10 +415,11 @@ void draw_vertical_bars(Drawing& d) {
         if (s.subject == kSubjectMonths && name.size() >= 7) {
             // "MM/YYYY": the month's name, and the year where it changes.
             const int month = (name[0] - '0') * 10 + (name[1] - '0');
-            if (month >= 1 && month <= 12)
-                text_centred(d.canvas, label_font(), centre, p.bottom() + 5,
-                             slot_name(month_name(d.target, month), slot),
+            if (month >= 1 && month <= 12) {
+                const SlotLabel label = slot_name(month_name(d.target, month), slot);
+                text_centred(d.canvas, *label.font, centre, p.bottom() + 5, label.text,
                              d.palette.black);
+            }
             const int year = std::atoi(std::string(name.substr(3, 4)).c_str());
             if (year != previous_year)
                 text_centred(d.canvas, small_font(), centre, p.bottom() + 17,
@@ -390,8 +430,8 @@ void draw_vertical_bars(Drawing& d) {
             const std::string shown = s.subject == kSubjectWeekdays
                                           ? chart_translate(d.target, name)
                                           : short_name(name, s.subject);
-            text_centred(d.canvas, label_font(), centre, p.bottom() + 5, slot_name(shown, slot),
-                         d.palette.black);
+            const SlotLabel label = slot_name(shown, slot);
+            text_centred(d.canvas, *label.font, centre, p.bottom() + 5, label.text, d.palette.black);
         }
     }
 }
@@ -405,6 +445,7 @@ void draw_horizontal_bars(Drawing& d) {
     const int slot = p.h / slots;
     const int thickness = std::max(1, slot - 4);
     const int label = canvas_color_allocate_packed(c, s.label_color);
+    const std::vector<std::string> names = item_names(list, d.items, s.subject);
     for (std::size_t n = 0; n < d.items.size(); ++n) {
         const int i = d.items[n];
         const int place = d.slots[n];
@@ -427,8 +468,7 @@ void draw_horizontal_bars(Drawing& d) {
         }
         const int text_y = y + thickness / 2 - 6;
         if (s.show_categories) {
-            const std::string name =
-                fit_name(label_font(), short_name(list.Name(i), s.subject), s.subject, s.left - 30);
+            const std::string name = fit_name(label_font(), names[n], s.subject, s.left - 30);
             if (s.labels_outside)
                 text_right(c, label_font(), p.x - 4, text_y, name, d.palette.black);
             else
@@ -712,6 +752,7 @@ void draw_history(Drawing& d) {
     Canvas& c = d.canvas;
     const int rows = static_cast<int>(d.items.size());
     if (rows == 0) return;
+    const std::vector<std::string> names = item_names(list, d.items, s.subject);
     const int days = std::max(1, s.x_divisions + 1);
     const int key0 = first_day_key(s.first_day);
     const int base = s.height - 40;
@@ -771,7 +812,7 @@ void draw_history(Drawing& d) {
         for (std::size_t k = 0; k + 3 < band.size(); ++k)
             canvas_line(c, band[k].x, band[k].y, band[k + 1].x, band[k + 1].y, colour[0]);
         canvas_line(c, band.front().x, row_base, band[band.size() - 2].x, row_base, colour[2]);
-        const std::string name = fit(small_font(), short_name(list.Name(i), s.subject), 100);
+        const std::string name = fit(small_font(), names[std::size_t(back - row)], 100);
         text(c, small_font(), x_at(row, days - 1) + 8, row_base - 10, name, d.palette.white);
     }
     for (int k = 1; k <= scale.steps; ++k)
@@ -1311,6 +1352,13 @@ std::string chart_value_text(int value_kind, double scale_max, double value) {
         return whole(value);
     default: return whole(value);
     }
+}
+
+SlotLabel chart_slot_label(std::string_view name, int slot) { return slot_name(name, slot); }
+
+std::vector<std::string> chart_item_names(const engine::StatList& list, std::span<const int> items,
+                                          int subject) {
+    return item_names(list, items, subject);
 }
 
 ChartScale chart_scale(int value_kind, double maximum, int most_steps) {

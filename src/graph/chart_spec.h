@@ -8,8 +8,10 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "graph/canvas.h"
+#include "graph/font.h"
 #include "graph/image_file.h"
 
 namespace tallowick::engine {
@@ -130,6 +132,21 @@ ChartSpec stage_preset(bool wider, int days, int kind);
 double chart_item_value(const engine::StatList& list, int index, int value_kind);
 // The number text of a value on a scale whose maximum is scale_max.
 std::string chart_value_text(int value_kind, double scale_max, double value);
+
+// A category name under a vertical bar of a slot `slot` pixels wide, with a gap
+// to its neighbours: whole, then up to its first space, each in the label font
+// and then the small font; else its first three, two or one characters.
+struct SlotLabel {
+    std::string text;
+    const BitmapFont* font = nullptr;
+};
+SlotLabel chart_slot_label(std::string_view name, int slot);
+
+// The names of list items `items` as the charts show them: file-like subjects by
+// their last path part, or as much more of the path as tells apart items that
+// share it ("img/logo.gif" and "shop/logo.gif").
+std::vector<std::string> chart_item_names(const engine::StatList& list, std::span<const int> items,
+                                          int subject);
 
 // A value scale from 0 to top(): `steps` equal steps of `step`. The step is 1, 2
 // or 5 times a power of ten of the unit the labels are written in (K, M, G for

@@ -81,6 +81,25 @@ TEST(ChartText, EntitiesOfTranslationsBecomeCharacters) {
     EXPECT_EQ(chart_translate(t, "a &#; b &#12x"), "a &#; b &#12x");
 }
 
+TEST(ChartText, LabelsKeepApartAndTellItemsApart) {
+    // Range names under narrow bars: whole, or without their unit, never run together.
+    for (const std::string name : {"0-1 min", "1-5 min", "120-300 min", "300+ min"}) {
+        const SlotLabel label = chart_slot_label(name, 40);
+        ASSERT_TRUE(label.font);
+        EXPECT_LE(font_string_width(*label.font, label.text), 37) << name;
+        EXPECT_EQ(name.rfind(label.text, 0), 0u) << name;
+    }
+    EXPECT_EQ(chart_slot_label("120-300 min", 40).text, "120-300");
+
+    auto list = StatList::Create(nullptr, 8);
+    for (const char* path : {"/a/img/logo.gif", "/b/img/logo.gif", "/shop/logo.gif", "/index.html"})
+        list->AddHit(10, 0, path, 0, 0);
+    const std::vector<int> items = {0, 1, 2, 3};
+    const std::vector<std::string> names = chart_item_names(*list, items, kSubjectFiles);
+    EXPECT_EQ(names, (std::vector<std::string>{"a/img/logo.gif", "b/img/logo.gif", "shop/logo.gif",
+                                               "index.html"}));
+}
+
 TEST(Charts, TopListBarsAreProportionalAndNamed) {
     auto list = list_of({{"alpha", 40}, {"beta", 20}, {"gamma", 10}});
     ChartTarget t = flat_target();
