@@ -641,11 +641,14 @@ void draw_pie(Drawing& d) {
         text(c, font, name_x, &font == &label_font() ? y : y + 1, fit(font, text_name, room),
              d.palette.black);
     };
-    for (const int i : d.items) {
+    for (std::size_t n = 0; n < d.items.size(); ++n) {
+        const int i = d.items[n];
         const double share = chart_item_value(list, i, s.value_kind) * 100 / total;
         if (share <= 1) continue;
         const double end = std::min(360.0, angle + share * 3.6);
-        const auto& colour = d.palette.item[std::size_t(k % 10)];
+        // The colour of the item's place in the list: the table beside the
+        // chart shades its rows in the same colours.
+        const auto& colour = d.palette.item[n % 10];
         canvas_pie_slice_3d(c, cx, cy, radius, static_cast<int>(angle), static_cast<int>(end),
                             colour[1], colour[2]);
         legend(colour[1], short_name(list.Name(i), s.subject));

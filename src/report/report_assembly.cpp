@@ -488,7 +488,14 @@ void write_page_content(OutputWriter& out, ReportContext& ctx, const PageEntry& 
     if (page.kind == kBrowsers && !second_order && s.report.graph[StatWord::browser] &&
         s.report.graph[StatWord::opersys] && ctx.report.oper)
         write_chart_reference(out, ctx, page, "BrowserOS", ChartValue::none);
-    if (page.table) writeStatTable(out, ctx.report, *page.list, table, ctx.tables);
+    if (page.table) {
+        // A pie's slices take the colours of the items' places: the table's
+        // first rows are shaded alike, as a key to the chart.
+        TableOptions options = ctx.tables;
+        if (page.graph && (page.kind == kFileTypes || page.kind == kServerErrors))
+            options.graph_colours = kChartItemColours;
+        writeStatTable(out, ctx.report, *page.list, table, options);
+    }
     if (page.kind == kAdverts && has_items(page.second)) {
         if (page.graph) write_chart_reference(out, ctx, page, "Click" + page.graph_key, value);
         if (page.table)

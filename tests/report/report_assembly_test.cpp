@@ -491,6 +491,10 @@ TEST(ReportAssembly, RefreshAndBothChartOrders) {
     const std::string daily = test::read_file(dir / "Daily.html");
     EXPECT_EQ(daily.find("Top Traffic"), std::string::npos);
     EXPECT_NE(std::find(run.images.begin(), run.images.end(), "ByteFiles.gif"), run.images.end());
+    // Tables beside a pie shade their first names in the slices' colours.
+    EXPECT_NE(test::read_file(dir / "Filetype.html").find("bgcolor=ff0033"), std::string::npos);
+    EXPECT_NE(test::read_file(dir / "Errors.html").find("bgcolor=ff0033"), std::string::npos);
+    EXPECT_EQ(files.find("bgcolor=ff0033"), std::string::npos);
     // Charts that are the same in both orders come once, with their table.
     auto count = [](const std::string& page, const std::string& text) {
         int n = 0;
