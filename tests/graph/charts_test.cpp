@@ -613,6 +613,47 @@ TEST(ChartDriver, ScalesOfASmallLogAreDistinctAndIncreasing) {
     EXPECT_EQ(scales["ReqClient"], (std::vector<std::string>{"2", "4", "6", "8"}));
 }
 
+// The charts of a real log in English and every report language decode, and a
+// translated chart differs from the English one (each character of the
+// language files has its glyph: font_test).
+TEST(ChartDriver, ChartsInEveryLanguageDecode) {
+    const auto logs = tallowick::test::shared_logs_dir();
+    const fs::path log = logs ? *logs / "combined" / "basjes_nl_2015-10_hackers_combined.log" : fs::path();
+    if (!logs || !fs::exists(log)) GTEST_SKIP() << "no real logs here";
+    Settings settings = every_graph();
+    settings.report.graphsort = 1;
+    engine::AnalysisRun run(settings, {log.string()}, {});
+    ASSERT_EQ(run.Process(), 0);
+    const engine::ReportStats& report = *run.reports()[0];
+    report::LanguageTable languages(tallowick::test::source_dir());
+    const std::vector<std::string> images = {"ReqDaily.gif", "ReqBrowser.gif", "ReqWeekly.gif"};
+    std::string english_daily;
+    for (int language = 0; language <= 9; ++language) {
+        SCOPED_TRACE(language);
+        tallowick::test::TempDir dir;
+        settings.run.language = language;
+        report::ChartRequest request;
+        request.report = &report;
+        request.settings = &settings;
+        request.folder = dir.path();
+        request.days = 6;
+        request.language = language > 0 ? &languages : nullptr;
+        request.images = images;
+        Progress progress;
+        EXPECT_EQ(draw_report_charts(request), 1);
+        std::vector<fs::path> paths;
+        for (const std::string& name : images) paths.push_back(dir / name);
+        const auto decoded = test::decode_with_pil(paths);
+        ASSERT_EQ(decoded.size(), images.size());
+        for (const auto& image : decoded) EXPECT_EQ(image.width, 420);
+        const std::string daily = tallowick::test::read_file(dir / "ReqDaily.gif");
+        if (language == 0)
+            english_daily = daily;
+        else
+            EXPECT_NE(daily, english_daily);
+    }
+}
+
 TEST(ChartDriver, DrawsExactlyTheImagesThePagesName) {
     auto run_settings = every_graph();
     engine::ReportOptions options = engine::ReportOptions::From(run_settings);
