@@ -486,5 +486,34 @@ TEST(Sessions, DailyVisitsOfARealLogMatchTheLines) {
     EXPECT_EQ(r.domain->TotalMisc1(), r.client->Count()) << "country visitors are the clients";
 }
 
+// Country visitors of a real log of host names: the distinct hosts of each
+// country, counted from the raw lines.
+TEST(Sessions, CountryVisitorsOfARealLogMatchTheLines) {
+    const auto dir = tallowick::test::shared_logs_dir();
+    if (!dir) GTEST_SKIP() << "no shared logs folder";
+    const auto path = *dir / "clf" / "nasa_ksc_1995-07_random1000_UNSORTED.log";
+    if (!std::filesystem::exists(path)) GTEST_SKIP() << "log missing";
+    std::map<std::string, std::set<std::string>> hosts;
+    std::ifstream in(path);
+    for (std::string line; std::getline(in, line);) {
+        // A request of other than three words ("GET /  HTTP/1.0") is malformed.
+        const std::size_t open = line.find('"'), close = line.find('"', open + 1);
+        const std::string request = line.substr(open + 1, close - open - 1);
+        if (request.find("  ") != std::string::npos || request.back() == ' ') continue;
+        const std::string host = line.substr(0, line.find(' '));
+        hosts[std::string(country_of(host).name)].insert(host);
+    }
+    SessionRun run(SessionSettings(10));
+    const ReportStats& r = *run.ProcessFiles({path.string()}).reports().front();
+    ASSERT_GT(hosts.size(), 5u);
+    for (const auto& [country, members] : hosts) {
+        SCOPED_TRACE(country);
+        const StatItem* item = Named(r.domain, country);
+        ASSERT_TRUE(item);
+        EXPECT_EQ(item->misc1, static_cast<int>(members.size()));
+    }
+    EXPECT_EQ(r.domain->TotalMisc1(), r.client->Count());
+}
+
 }  // namespace
 }  // namespace tallowick::engine
