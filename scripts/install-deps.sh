@@ -9,6 +9,7 @@ packages=(
   zlib1g-dev libpng-dev libjpeg62-turbo-dev libzip-dev libcurl4-openssl-dev
   libc-ares-dev libmaxminddb-dev libmicrohttpd-dev
   python3 python3-pyftpdlib python3-aiosmtpd python3-pil unrtf
+  xfonts-base
   dnsmasq-base chromium
 )
 

@@ -437,7 +437,7 @@ bool AnalysisRun::EndOfLog() {
             current_->bytes_read = read;
         else
             current_->bytes_read += fresh;
-        current_->elapsed = std::max(1.0, now_seconds() - current_->start_time);
+        current_->elapsed = std::max(kShortestElapsed, now_seconds() - current_->start_time);
     }
     if (settings_.run.daemontime <= 0) logs::CloseLog(log_->source);
 

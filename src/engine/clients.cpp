@@ -53,7 +53,8 @@ const Country* find_country(std::string_view label) {
     return nullptr;
 }
 
-// Adds a client's counters to the item `name` of a derived list; the index or -1.
+// Adds a client's counters to the item `name` of a derived list, where the client
+// counts as one visitor (misc1); the index or -1.
 int add_client_totals(StatList& to, std::string_view name, const StatItem& client) {
     const int before = to.Add(name);
     if (before < 0) return -1;
@@ -65,6 +66,7 @@ int add_client_totals(StatList& to, std::string_view name, const StatItem& clien
     to.AddPages(i, client.pages);
     to.AddTimeTot(i, client.timetot);
     to.SetErrors(i, to.Errors(i) + client.errors);
+    to.AddMisc1(i, 1);  // one more visitor
     return i;
 }
 
@@ -236,6 +238,7 @@ int group_report_clients(ReportStats& r, const SettingsList& orgmap, AddressPlac
                       [&](int i) { add_client_measures(tally, *r.client, i); });
     note_as_names(r, places, as_names_before);
     const bool written = write_visitor_measures(r, tally);
+    count_page_visits(r);
     sort_mean_paths(r);
     return written && !out_of_memory() ? 0 : 1;
 }

@@ -99,6 +99,43 @@ bool PlaceHashed(const std::unique_ptr<StatList>& list, bool folded, std::uint32
     return place.index >= 0;
 }
 
+// The day, weekday and month items a hit was counted in (-1: none).
+struct TimeBuckets {
+    int day = -1, weekday = -1, month = -1;
+};
+
+// A client as it was before a hit: whether it had hits, and the time of its last.
+struct ClientBefore {
+    bool seen = false;
+    double last = 0;
+
+    static ClientBefore Of(const StatList& clients, int index) {
+        const StatItem* item = clients.Item(index);
+        return item && item->visits > 0 ? ClientBefore{true, item->timelast} : ClientBefore{};
+    }
+};
+
+// A visit counts in the day, weekday and month of its first hit ("Sessions"). A
+// client counts as a visitor of a day, and of that day's weekday, at its first hit
+// of the day, and of a month at its first hit of the month ("Visitors").
+void CountBucketVisits(ReportStats& r, const TimeBuckets& at, const ClientBefore& before,
+                       bool new_visit, double time) {
+    const bool new_day = !before.seen || JulianMidnight(before.last) != JulianMidnight(time);
+    bool new_month = !before.seen;
+    if (!new_month && new_day) {
+        const CalendarTime was = CalendarFromJulian(before.last), now = CalendarFromJulian(time);
+        new_month = was.year != now.year || was.month != now.month;
+    }
+    auto count = [&](const std::unique_ptr<StatList>& list, int index, bool visitor) {
+        if (!list || index < 0) return;
+        if (new_visit) list->AddVisits(index, 1);
+        if (visitor) list->AddMisc1(index, 1);
+    };
+    count(r.date, at.day, new_day);
+    count(r.wday, at.weekday, new_day);
+    count(r.month, at.month, new_month);
+}
+
 // misc2 and misc3 of a client hold its last browser and system as index + 1, so
 // that a client's first browser counts even when it is the list's first item.
 std::int8_t ClientMark(int index) { return static_cast<std::int8_t>(index + 1); }
@@ -276,23 +313,25 @@ void HitAccounting::Account(ReportStats& r, const PreparedHit& hit, RunTotals& t
 
     // 14. Time buckets.
     const int hour = HourOf(rec.time);
+    TimeBuckets buckets;
     if (hit.has_time && hour >= 0) {
         const int bucket_flags = flags & (kAddError | kAddPage);
         auto bucket = [&](const std::unique_ptr<StatList>& list, std::string_view key) {
             const int i = Add(list, bytes, bytes_in, key, time, bucket_flags);
             if (i >= 0) list->SetTimeLast(i, time);
+            return i;
         };
         // A Julian date's weekday turns at noon; the hit's day is that of its midnight.
         const int weekday = JulianWeekday(JulianMidnight(time));
         bucket(r.hour, kHours[static_cast<std::size_t>(hour)]);
-        bucket(r.wday, kWeekdays[static_cast<std::size_t>(weekday)]);
+        buckets.weekday = bucket(r.wday, kWeekdays[static_cast<std::size_t>(weekday)]);
         bucket(r.wdays[static_cast<std::size_t>(weekday)], kHours[static_cast<std::size_t>(hour)]);
-        bucket(r.date, hit.date_text);
+        buckets.day = bucket(r.date, hit.date_text);
         if (r.month && hit.date_text.size() >= 10) {
             // "MM/" and the year: "MM/YYYY".
             const std::string_view d = hit.date_text;
             month_key_ = {d[0], d[1], d[2], d[6], d[7], d[8], d[9]};
-            bucket(r.month, std::string_view(month_key_.data(), month_key_.size()));
+            buckets.month = bucket(r.month, std::string_view(month_key_.data(), month_key_.size()));
         }
     }
 
@@ -308,8 +347,10 @@ void HitAccounting::Account(ReportStats& r, const PreparedHit& hit, RunTotals& t
     if (client_index >= 0) {
         int client_flags = kAddVisit | (flags & (kAddError | kAddPage));
         if (r.client->HasTimeRecs()) client_flags |= kAddDayRecord;
+        const ClientBefore before = ClientBefore::Of(*r.client, client_index);
         r.client->AddHitAt(client_index, bytes, bytes_in, time, client_flags);
         if (client_flags & kAddError) r.client->AddTotalErrors(1);
+        CountBucketVisits(r, buckets, before, r.client->NewVisit(), time);
         if (r.client->HasSessionRecs())
             track_session(r, client_index, {time, bytes, bytes_in, page, counted.url_hash});
         if (page) {

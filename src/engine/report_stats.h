@@ -23,6 +23,8 @@ inline constexpr int kWebMode = 1;
 inline constexpr int kProxyMode = 2;
 // The format code of a report loaded from a history database.
 inline constexpr int kDatabaseFormat = 100;
+// The shortest processing time a report states, in seconds (its tenths are shown).
+inline constexpr double kShortestElapsed = 0.1;
 // At most this many reports in one run.
 inline constexpr int kMaxReports = 2000;
 
@@ -61,7 +63,7 @@ struct ReportStats {
     int format_code = 0;        // logs::LogType code; kDatabaseFormat when loaded
     int mode = kWebMode;
     double start_time = 0;      // now_seconds() when the report's clock started
-    double elapsed = 0;         // seconds, at least 1 once stored
+    double elapsed = 0;         // seconds, at least kShortestElapsed once stored
     std::int64_t failed_hits = 0;
     std::int64_t accepted_hits = 0;
     std::int64_t not_modified_hits = 0;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <bit>
 #include <new>
+#include <vector>
 
 #include "engine/name_hash.h"
 
@@ -127,6 +128,56 @@ bool write_visitor_measures(ReportStats& r, const VisitorTally& tally) {
         }
     }
     return ok;
+}
+
+void count_page_visits(ReportStats& r) {
+    StatList* pages = r.pages.get();
+    StatList* clients = r.client.get();
+    if (!pages || !clients || !clients->HasSessionRecs()) return;
+    const int count = pages->Count();
+    for (int i = 0; i < count; ++i) {
+        pages->AddVisits(i, -pages->Visits(i));
+        pages->AddMisc1(i, -pages->Misc1(i));
+        pages->AddTimeTot(i, -pages->TimeTot(i));
+    }
+    // The last visit and client that counted each page, so that each counts once.
+    std::vector<int> counted_visit, counted_client;
+    try {
+        counted_visit.assign(static_cast<std::size_t>(count), -1);
+        counted_client.assign(static_cast<std::size_t>(count), -1);
+    } catch (const std::bad_alloc&) {
+        return;
+    }
+    int visit = 0;
+    for (int c = 0; c < clients->Count(); ++c) {
+        const SessionRecList* recs = clients->SessionRecs(c);
+        if (!recs) continue;
+        const auto records = recs->Records();
+        int viewing = -1;  // the page item of the visit's last page record
+        double since = 0;
+        for (const SessionRecord& rec : records) {
+            if (rec.kind == 1) {
+                ++visit;
+                viewing = -1;
+                continue;
+            }
+            if (rec.kind <= kLastSmallKind) continue;
+            if (viewing >= 0) pages->AddTimeTot(viewing, std::max(rec.value - since, 0.0));
+            viewing = pages->FindByHash(static_cast<std::uint32_t>(rec.kind));
+            since = rec.value;
+            if (viewing < 0) continue;
+            auto& v = counted_visit[static_cast<std::size_t>(viewing)];
+            if (v != visit) {
+                v = visit;
+                pages->AddVisits(viewing, 1);
+            }
+            auto& k = counted_client[static_cast<std::size_t>(viewing)];
+            if (k != c) {
+                k = c;
+                pages->AddMisc1(viewing, 1);
+            }
+        }
+    }
 }
 
 void sort_mean_paths(ReportStats& r) {

@@ -44,6 +44,12 @@ void add_client_measures(VisitorTally& tally, StatList& clients, int index);
 // chart with the contents of a tally. False when a list could not be made.
 bool write_visitor_measures(ReportStats& report, const VisitorTally& tally);
 
+// count_page_visits: the "pages" list's visit columns from the clients' session
+// records: visits = visits that viewed the page, misc1 = clients that viewed it,
+// timetot = time from each view to the visit's next page (the last page of a
+// visit adds none). Earlier values are replaced, so grouping may run again.
+void count_page_visits(ReportStats& report);
+
 // sort_mean_paths: orders the mean path table by occurrences, most first
 // (equal ones in the order they were first seen).
 void sort_mean_paths(ReportStats& report);

@@ -431,7 +431,6 @@ void StatList::SetMisc3(int i, int v) { if (auto* p = At(i)) p->misc3 = static_c
 void StatList::SetPages(int i, int v) { if (auto* p = At(i)) p->pages = v; }
 void StatList::SetErrors(int i, int v) { if (auto* p = At(i)) p->errors = v; }
 void StatList::SetTimeIn(int i, double t) { if (auto* p = At(i)) p->timein = t; }
-void StatList::AddTimeTot(int i, double days) { if (auto* p = At(i)) p->timetot += days; }
 void StatList::SetTimeLast(int i, double t) { if (auto* p = At(i)) p->timelast = t; }
 
 void StatList::CopyTotals(const StatList& from) {
@@ -449,6 +448,13 @@ void StatList::AddReq(int i, int n) {
     if (auto* p = At(i)) {
         p->req += n;
         totalReq_ += n;
+    }
+}
+
+void StatList::AddTimeTot(int i, double days) {
+    if (auto* p = At(i)) {
+        p->timetot += days;
+        totalTime_ += days;
     }
 }
 

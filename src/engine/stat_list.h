@@ -184,8 +184,8 @@ public:
     void SetErrors(int index, int errors);
     void SetTimeIn(int index, double timein);
     void SetTimeLast(int index, double timelast);
-    void AddTimeTot(int index, double days);
     // Adders that keep the list total in step.
+    void AddTimeTot(int index, double days);
     void AddReq(int index, int n);
     void AddVisits(int index, int n);
     void AddPages(int index, int n);

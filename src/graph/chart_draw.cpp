@@ -8,12 +8,14 @@
 #include <vector>
 
 #include "base/julian_date.h"
+#include "base/utf8.h"
 #include "engine/report_stats.h"
 #include "engine/stat_list.h"
 #include "engine/visitor_measures.h"
 #include "graph/chart_spec.h"
 #include "graph/font.h"
 #include "graph/vrml_scene.h"
+#include "report/chart_seam.h"
 #include "report/translate.h"
 
 namespace tallowick::graph {
@@ -25,10 +27,7 @@ constexpr std::array<std::array<PackedColor, 2>, 9> kSeriesColours = {{
     {0x669900, 0xCCCC00}, {0x006633, 0x66CC33}, {0x000099, 0x99CCFF},
     {0x3333FF, 0x33CCFF}, {0x990099, 0xCC0099}, {0x000000, 0x222222},
 }};
-constexpr std::array<PackedColor, 10> kItemColours = {
-    0xFF0033, 0xFF8C00, 0xFFCC33, 0x00CC33, 0x339999,
-    0x00FFFF, 0x008CFF, 0x9999FF, 0xCC66CC, 0xFF99CC,
-};
+constexpr const auto& kItemColours = report::kChartItemColours;
 constexpr std::string_view kMonthNames = "JanFebMarAprMayJunJulAugSepOctNovDec";
 // System families of the browser records, in key order 1..4.
 constexpr std::array<std::string_view, 4> kFamilyNames = {"Windows", "Macintosh", "Unix",
@@ -98,6 +97,8 @@ struct Drawing {
     std::vector<int> items;
     std::vector<int> slots;
     double maximum = 1;        // largest value drawn, at least 1
+    ChartScale scale;          // the value scale; values are drawn against its top
+    double top = 1;
 };
 
 void text(Canvas& c, const BitmapFont& font, int x, int y, std::string_view s, int colour) {
@@ -112,11 +113,28 @@ void text_centred(Canvas& c, const BitmapFont& font, int centre, int y, std::str
     font_string(c, font, centre - font_string_width(font, s) / 2, y, s, colour);
 }
 
-// The text cut (from the end) until it is at most max_width pixels wide.
-std::string fit(const BitmapFont& font, std::string s, int max_width) {
-    if (font_string_width(font, s) <= max_width) return s;
-    while (!s.empty() && font_string_width(font, s + "..") > max_width) s.pop_back();
-    return s.empty() ? s : s + "..";
+// The text cut (from the end, with "...") until it is at most max_width pixels wide.
+std::string fit(const BitmapFont& font, std::string_view s, int max_width) {
+    return font_fit(font, s, max_width);
+}
+
+// The characters of a text (UTF-8, other bytes read as Latin-1).
+std::u32string characters(std::string_view text) {
+    std::u32string out;
+    for (std::size_t at = 0; at < text.size();) out += next_code_point(text, at);
+    return out;
+}
+
+std::string utf8_of(std::u32string_view text) {
+    std::string out;
+    for (char32_t c : text) append_utf8(out, c);
+    return out;
+}
+
+// The three-letter name of month 1..12 in the report language.
+std::string month_name(const ChartTarget& target, int month) {
+    if (month < 1 || month > 12) return {};
+    return chart_translate(target, kMonthNames.substr(std::size_t(month - 1) * 3, 3));
 }
 
 // Names as the tables shorten them: a file by its last path part (a host name
@@ -135,24 +153,69 @@ std::string short_name(std::string_view name, int subject) {
 
 // A name cut to max_width pixels: host names lose their start (the domain at the
 // end tells most), other names their end.
-std::string fit_name(const BitmapFont& font, std::string name, int subject, int max_width) {
+std::string fit_name(const BitmapFont& font, const std::string& name, int subject, int max_width) {
     const bool host_like = (subject == kSubjectHosts || subject == kSubjectDomains) &&
                            !name.empty() && !(name.front() >= '0' && name.front() <= '9');
     if (!host_like || font_string_width(font, name) <= max_width) return fit(font, name, max_width);
-    while (name.size() > 1 && font_string_width(font, ".." + name) > max_width) name.erase(0, 1);
-    return ".." + name;
+    std::u32string rest = characters(name);
+    while (rest.size() > 1 && font_string_width(font, "..." + utf8_of(rest)) > max_width)
+        rest.erase(0, 1);
+    return "..." + utf8_of(rest);
 }
 
-// A category name under a vertical bar: whole, up to its first space, or its
-// first three, two or one characters, whichever first fits the slot.
-std::string slot_name(std::string_view name, int slot) {
-    const BitmapFont& f = label_font();
-    const std::size_t space = name.find(' ');
-    const std::array<std::string_view, 5> choices = {
-        name, name.substr(0, space), name.substr(0, 3), name.substr(0, 2), name.substr(0, 1)};
-    for (std::string_view c : choices)
-        if (font_string_width(f, c) <= slot) return std::string(c);
-    return {};
+// A category name under a vertical bar, with a gap to its neighbours: whole,
+// then up to its first space (ranges lose their unit, which the axis title
+// gives), each in the label font and then the small one; else its first three,
+// two or one characters.
+SlotLabel slot_name(std::string_view name, int slot) {
+    const int room = slot - 3;
+    const std::u32string all = characters(name);
+    const std::u32string_view chars(all);
+    const std::u32string_view first_word = chars.substr(0, chars.find(U' '));
+    for (const std::u32string_view c : {chars, first_word}) {
+        const std::string text = utf8_of(c);
+        for (const BitmapFont* font : {&label_font(), &small_font()})
+            if (font_string_width(*font, text) <= room) return {text, font};
+    }
+    for (const std::size_t n : {3, 2, 1}) {
+        const std::string text = utf8_of(chars.substr(0, n));
+        if (font_string_width(small_font(), text) <= room) return {text, &small_font()};
+    }
+    return {{}, &small_font()};
+}
+
+// The names of the drawn items as charts show them (see short_name). Files
+// that share their last part show as much more of their path as tells them
+// apart: "img/logo.gif" and "shop/logo.gif" rather than "logo.gif" twice.
+std::vector<std::string> item_names(const engine::StatList& list, std::span<const int> items,
+                                    int subject) {
+    std::vector<std::string> names;
+    std::vector<std::string_view> full;
+    for (const int i : items) {
+        std::string_view name = list.Name(i);
+        if (name.substr(0, 7) == "http://") name.remove_prefix(7);
+        full.push_back(name);
+        names.push_back(short_name(name, subject));
+    }
+    for (bool changed = true; changed;) {
+        changed = false;
+        // Every name shared this round grows by a part, so that all stay alike in form.
+        std::vector<bool> shared(names.size(), false);
+        for (std::size_t a = 0; a < names.size(); ++a)
+            for (std::size_t b = a + 1; b < names.size(); ++b)
+                if (names[a] == names[b]) shared[a] = shared[b] = true;
+        for (std::size_t a = 0; a < names.size(); ++a) {
+            if (!shared[a] || names[a].size() >= full[a].size()) continue;
+            // One more path part: back to the slash before the shown part.
+            const std::string_view whole = full[a];
+            const std::size_t shown_from = whole.size() - names[a].size();
+            const std::size_t slash =
+                shown_from >= 2 ? whole.find_last_of("/\\", shown_from - 2) : std::string_view::npos;
+            names[a] = std::string(slash == std::string_view::npos ? whole : whole.substr(slash + 1));
+            changed = true;
+        }
+    }
+    return names;
 }
 
 // Slot index of a time-line item: the day since first_day, or the hour.
@@ -245,11 +308,14 @@ void draw_titles(Drawing& d) {
         const std::string& under = s.kind == kHorizontalBars ? value_title : category;
         const std::string& upward = s.kind == kHorizontalBars ? category : value_title;
         const int centre = d.plot.x + d.plot.w / 2;
-        text_centred(c, label_font(), centre, s.height - s.top / 2, under, black);
-        font_string_up(c, label_font(), 5, s.height / 2 + font_string_width(label_font(), upward) / 2,
-                       upward, black);
+        text_centred(c, label_font(), centre, s.height - s.top / 2,
+                     fit(label_font(), under, s.width - 8), black);
+        const std::string up = fit(label_font(), upward, s.height - 8);
+        font_string_up(c, label_font(), 5, s.height / 2 + font_string_width(label_font(), up) / 2,
+                       up, black);
     }
-    const std::string title = chart_translate(d.target, s.title);
+    const int title_room = s.width - 8 - (s.title_x ? s.title_x - 4 : 0);
+    const std::string title = fit(title_font(), chart_translate(d.target, s.title), title_room);
     const int tx = s.title_x ? s.title_x : (s.width - font_string_width(title_font(), title)) / 2;
     const int ty = s.title_y ? s.title_y : s.top / 4;
     text(c, title_font(), tx, ty, title, on_stage(s.kind) ? d.palette.white : black);
@@ -260,6 +326,14 @@ void set_dotted(Canvas& c, int colour) {
     canvas_set_style(c, on_off);
 }
 
+// Tells the target's observer the labels of a scale, lowest first.
+void report_scale(const Drawing& d, const ChartScale& scale) {
+    if (!d.target.scale_drawn) return;
+    std::vector<std::string> labels;
+    for (int k = 1; k <= scale.steps; ++k) labels.push_back(scale.label(k));
+    d.target.scale_drawn(d.spec, labels);
+}
+
 void draw_scale(Drawing& d) {
     const ChartSpec& s = d.spec;
     if (s.kind == kPie || on_stage(s.kind)) return;
@@ -267,25 +341,21 @@ void draw_scale(Drawing& d) {
     const Plot& p = d.plot;
     const Palette& pal = d.palette;
     set_dotted(c, pal.grey);
+    const int steps = d.scale.steps;
+    if (s.show_scale) report_scale(d, d.scale);
     if (s.kind == kHorizontalBars) {
-        const int steps = std::max(1, s.x_divisions);
         for (int k = steps; k >= 1; --k) {
             const int x = p.x + p.w * k / steps;
             if (s.show_scale)
-                text_right(c, label_font(), x, p.bottom() + 4,
-                           chart_value_text(s.value_kind, d.maximum, d.maximum * k / steps),
-                           pal.black);
+                text_right(c, label_font(), x, p.bottom() + 4, d.scale.label(k), pal.black);
             if (s.ticks_x) canvas_line(c, x, p.bottom(), x, p.bottom() + 3, pal.black);
             if (s.grid_x) canvas_dotted_line(c, x, p.y, x, p.bottom(), STYLED);
         }
         return;
     }
-    const int steps = std::max(1, s.y_divisions);
     for (int k = steps; k >= 1; --k) {
         const int y = p.y + p.h * (steps - k) / steps;
-        if (s.show_scale)
-            text_right(c, label_font(), p.x - 5, y - 3,
-                       chart_value_text(s.value_kind, d.maximum, d.maximum * k / steps), pal.black);
+        if (s.show_scale) text_right(c, label_font(), p.x - 5, y - 3, d.scale.label(k), pal.black);
         if (s.ticks_y) canvas_line(c, p.x - 4, y, p.x - 1, y, pal.black);
         if (s.grid_y) canvas_dotted_line(c, p.x, y, p.x + p.w, y, STYLED);
     }
@@ -337,7 +407,7 @@ void draw_vertical_bars(Drawing& d) {
         if (place >= slots) continue;
         const int x = p.x + place * p.w / slots + 1;
         const double v = chart_item_value(list, i, s.value_kind);
-        const int h = static_cast<int>(p.h * (v / d.maximum));
+        const int h = static_cast<int>(p.h * (v / d.top));
         vertical_bar(d, x, p.bottom(), std::max(1, bar), h, d.palette.c1, d.palette.c2,
                      d.palette.c3);
         if (!s.show_categories) continue;
@@ -346,18 +416,23 @@ void draw_vertical_bars(Drawing& d) {
         if (s.subject == kSubjectMonths && name.size() >= 7) {
             // "MM/YYYY": the month's name, and the year where it changes.
             const int month = (name[0] - '0') * 10 + (name[1] - '0');
-            if (month >= 1 && month <= 12)
-                text_centred(d.canvas, label_font(), centre, p.bottom() + 5,
-                             slot_name(kMonthNames.substr(std::size_t(month - 1) * 3, 3), slot),
+            if (month >= 1 && month <= 12) {
+                const SlotLabel label = slot_name(month_name(d.target, month), slot);
+                text_centred(d.canvas, *label.font, centre, p.bottom() + 5, label.text,
                              d.palette.black);
+            }
             const int year = std::atoi(std::string(name.substr(3, 4)).c_str());
             if (year != previous_year)
                 text_centred(d.canvas, small_font(), centre, p.bottom() + 17,
                              std::to_string(year), d.palette.black);
             previous_year = year;
         } else {
-            text_centred(d.canvas, label_font(), centre, p.bottom() + 5,
-                         slot_name(short_name(name, s.subject), slot), d.palette.black);
+            // Weekday names are the program's words, in the report language.
+            const std::string shown = s.subject == kSubjectWeekdays
+                                          ? chart_translate(d.target, name)
+                                          : short_name(name, s.subject);
+            const SlotLabel label = slot_name(shown, slot);
+            text_centred(d.canvas, *label.font, centre, p.bottom() + 5, label.text, d.palette.black);
         }
     }
 }
@@ -371,13 +446,14 @@ void draw_horizontal_bars(Drawing& d) {
     const int slot = p.h / slots;
     const int thickness = std::max(1, slot - 4);
     const int label = canvas_color_allocate_packed(c, s.label_color);
+    const std::vector<std::string> names = item_names(list, d.items, s.subject);
     for (std::size_t n = 0; n < d.items.size(); ++n) {
         const int i = d.items[n];
         const int place = d.slots[n];
         if (place >= slots) break;
         const int y = p.y + place * slot + 2;
         const double v = chart_item_value(list, i, s.value_kind);
-        const int length = static_cast<int>(p.w * (v / d.maximum));
+        const int length = static_cast<int>(p.w * (v / d.top));
         const int x = p.x + 1;
         if (length > 0) {
             if (!d.target.three_d) {
@@ -393,8 +469,7 @@ void draw_horizontal_bars(Drawing& d) {
         }
         const int text_y = y + thickness / 2 - 6;
         if (s.show_categories) {
-            const std::string name =
-                fit_name(label_font(), short_name(list.Name(i), s.subject), s.subject, s.left - 30);
+            const std::string name = fit_name(label_font(), names[n], s.subject, s.left - 30);
             if (s.labels_outside)
                 text_right(c, label_font(), p.x - 4, text_y, name, d.palette.black);
             else
@@ -410,15 +485,28 @@ void draw_horizontal_bars(Drawing& d) {
     }
 }
 
-// The time line's legend at the top right.
+// The time line's legend at the top right. Longer (translated) names move it
+// left, as far as the title allows; what still does not fit is shortened.
 void draw_time_line_legend(Drawing& d) {
     const std::array<std::pair<std::string_view, int>, 3> entries = {{
         {"Traffic", d.palette.black}, {"Average", d.palette.yellow}, {"Errors", d.palette.red}}};
-    const int x = d.spec.width - 90;
+    const ChartSpec& s = d.spec;
+    std::array<std::string, 3> names;
+    int widest = 0;
+    for (std::size_t k = 0; k < entries.size(); ++k) {
+        names[k] = chart_translate(d.target, entries[k].first);
+        widest = std::max(widest, font_string_width(label_font(), names[k]));
+    }
+    const std::string title = chart_translate(d.target, s.title);
+    const int title_right = s.title_x ? s.title_x + font_string_width(title_font(), title)
+                                      : (s.width + font_string_width(title_font(), title)) / 2;
+    const int x = std::clamp(s.width - 8 - 26 - widest, std::min(title_right + 6, s.width - 90),
+                             s.width - 90);
     int y = 10;
-    for (const auto& [name, colour] : entries) {
-        canvas_filled_rectangle(d.canvas, x, y + 5, x + 22, y + 7, colour);
-        text(d.canvas, label_font(), x + 26, y, chart_translate(d.target, name), d.palette.black);
+    for (std::size_t k = 0; k < entries.size(); ++k) {
+        canvas_filled_rectangle(d.canvas, x, y + 5, x + 22, y + 7, entries[k].second);
+        text(d.canvas, label_font(), x + 26, y, fit(label_font(), names[k], s.width - 8 - (x + 26)),
+             d.palette.black);
         y += 13;
     }
 }
@@ -438,8 +526,7 @@ void draw_day_axis(Drawing& d, int slots) {
         }
         row += 12;
         if (width > 0.58 && t.month != previous_month) {
-            text(d.canvas, small_font(), x, row,
-                 kMonthNames.substr(std::size_t(t.month - 1) * 3, 3), d.palette.black);
+            text(d.canvas, small_font(), x, row, month_name(d.target, t.month), d.palette.black);
         }
         row += 12;
         if (width > 0.066 && t.year != previous_year) {
@@ -477,7 +564,7 @@ void draw_time_line(Drawing& d) {
     }
     // Errors are a count: on a bytes chart they are drawn against the requests.
     const double error_scale =
-        s.value_kind == kValueRequests || s.value_kind == kValueErrors ? d.maximum : error_max;
+        s.value_kind == kValueRequests || s.value_kind == kValueErrors ? d.top : error_max;
     auto x_at = [&](int i) { return p.x + static_cast<int>(static_cast<long long>(p.w) * i / slots); };
     auto y_for = [&](double v, double max) {
         return p.bottom() - static_cast<int>(p.h * std::min(1.0, v / max));
@@ -492,8 +579,8 @@ void draw_time_line(Drawing& d) {
         sum += values[std::size_t(i)];
         ++counted;
         const int x = x_at(i);
-        const int y = y_for(values[std::size_t(i)], d.maximum);
-        const int avg = y_for(sum / counted, d.maximum);
+        const int y = y_for(values[std::size_t(i)], d.top);
+        const int avg = y_for(sum / counted, d.top);
         const int err = y_for(errors[std::size_t(i)], error_scale);
         if (have_previous) {
             const std::array<Point, 4> band = {
@@ -555,11 +642,14 @@ void draw_pie(Drawing& d) {
         text(c, font, name_x, &font == &label_font() ? y : y + 1, fit(font, text_name, room),
              d.palette.black);
     };
-    for (const int i : d.items) {
+    for (std::size_t n = 0; n < d.items.size(); ++n) {
+        const int i = d.items[n];
         const double share = chart_item_value(list, i, s.value_kind) * 100 / total;
         if (share <= 1) continue;
         const double end = std::min(360.0, angle + share * 3.6);
-        const auto& colour = d.palette.item[std::size_t(k % 10)];
+        // The colour of the item's place in the list: the table beside the
+        // chart shades its rows in the same colours.
+        const auto& colour = d.palette.item[n % 10];
         canvas_pie_slice_3d(c, cx, cy, radius, static_cast<int>(angle), static_cast<int>(end),
                             colour[1], colour[2]);
         legend(colour[1], short_name(list.Name(i), s.subject));
@@ -600,7 +690,7 @@ void draw_browser_vs_os(Drawing& d) {
         const int x0 = p.x + place * p.w / slots + 2;
         for (int f = 0; f < families; ++f) {
             const double v = family_value(list, i, f + 1, s.value_kind);
-            const int h = static_cast<int>(p.h * (v / d.maximum));
+            const int h = static_cast<int>(p.h * (v / d.top));
             const auto& colour = d.palette.item[std::size_t(f * 2 % 10)];
             if (h > 0)
                 vertical_bar(d, x0 + f * (bar + 1), p.bottom(), bar, h, colour[0], colour[1],
@@ -628,7 +718,8 @@ void draw_browser_vs_os(Drawing& d) {
         canvas_filled_rectangle(c, lx, y, lx + 8, y + 8, colour[1]);
         canvas_rectangle(c, lx, y, lx + 8, y + 8, d.palette.black);
         text(c, small_font(), s.width - 67, y - 2,
-             chart_translate(d.target, kFamilyNames[std::size_t(f)]), d.palette.white);
+             fit(small_font(), chart_translate(d.target, kFamilyNames[std::size_t(f)]), 62),
+             d.palette.white);
     }
 }
 
@@ -639,16 +730,15 @@ constexpr int kHistoryHeight = 130;   // the tallest band
 constexpr int kHistoryRowX = 10;      // each row further back moves right...
 constexpr int kHistoryRowY = 14;      // ...and up
 
-// The top value of a 3D chart's wall and the steps of its scale: counts are
-// rounded up so that every step is a whole number (up to four steps).
-double wall_maximum(double largest, int value_kind) {
-    largest = std::max(1.0, largest);
-    if (value_kind == kValueBytes) return largest;
-    return largest < 4 ? std::ceil(largest) : std::ceil(largest / 4) * 4;
-}
-int wall_steps(double maximum, int value_kind) {
-    if (value_kind == kValueBytes || maximum >= 4) return 4;
-    return std::max(1, static_cast<int>(maximum));
+// The scale of a 3D chart's wall: up to four steps.
+ChartScale wall_scale(double largest, int value_kind) { return chart_scale(value_kind, largest, 4); }
+
+// Scale labels drawn over whatever stands in front of the wall, each on a patch
+// of the background so that no band hides it.
+void wall_label(Drawing& d, int right, int y, const std::string& label) {
+    const int w = font_string_width(small_font(), label);
+    canvas_filled_rectangle(d.canvas, right - w - 1, y, right, y + 11, d.palette.plot_background);
+    text_right(d.canvas, small_font(), right, y, label, d.palette.white);
 }
 
 double day_value(const engine::StatList& list, int index, int key, int value_kind) {
@@ -666,6 +756,7 @@ void draw_history(Drawing& d) {
     Canvas& c = d.canvas;
     const int rows = static_cast<int>(d.items.size());
     if (rows == 0) return;
+    const std::vector<std::string> names = item_names(list, d.items, s.subject);
     const int days = std::max(1, s.x_divisions + 1);
     const int key0 = first_day_key(s.first_day);
     const int base = s.height - 40;
@@ -688,13 +779,12 @@ void draw_history(Drawing& d) {
     canvas_filled_rectangle(c, wall_x, floor_top - kHistoryHeight, wall_x + span, floor_top,
                             d.palette.c1);
     set_dotted(c, d.palette.c2);
-    maximum = wall_maximum(maximum, s.value_kind);
-    const int steps = wall_steps(maximum, s.value_kind);
-    for (int k = 1; k <= steps; ++k) {
-        const int y = floor_top - kHistoryHeight * k / steps;
+    const ChartScale scale = wall_scale(maximum, s.value_kind);
+    report_scale(d, scale);
+    maximum = scale.top();
+    for (int k = 1; k <= scale.steps; ++k) {
+        const int y = floor_top - kHistoryHeight * k / scale.steps;
         canvas_dotted_line(c, wall_x, y, wall_x + span, y, STYLED);
-        text_right(c, small_font(), wall_x - 2, y - 6,
-                   chart_value_text(s.value_kind, maximum, maximum * k / steps), d.palette.white);
     }
     auto x_at = [&](int row, int day) {
         return s.left + row * kHistoryRowX + (days > 1 ? span * day / (days - 1) : span / 2);
@@ -726,15 +816,16 @@ void draw_history(Drawing& d) {
         for (std::size_t k = 0; k + 3 < band.size(); ++k)
             canvas_line(c, band[k].x, band[k].y, band[k + 1].x, band[k + 1].y, colour[0]);
         canvas_line(c, band.front().x, row_base, band[band.size() - 2].x, row_base, colour[2]);
-        const std::string name = fit(small_font(), short_name(list.Name(i), s.subject), 100);
+        const std::string name = fit(small_font(), names[std::size_t(back - row)], 100);
         text(c, small_font(), x_at(row, days - 1) + 8, row_base - 10, name, d.palette.white);
     }
+    for (int k = 1; k <= scale.steps; ++k)
+        wall_label(d, wall_x - 2, floor_top - kHistoryHeight * k / scale.steps - 6, scale.label(k));
     // Days along the front edge: the first and the last.
     const CalendarTime first = CalendarFromJulian(s.first_day + 0.5);
     const CalendarTime last = CalendarFromJulian(s.first_day + days - 1 + 0.5);
-    auto day_text = [](const CalendarTime& t) {
-        return std::string(kMonthNames.substr(std::size_t(t.month - 1) * 3, 3)) + " " +
-               std::to_string(t.day);
+    auto day_text = [&d](const CalendarTime& t) {
+        return month_name(d.target, t.month) + " " + std::to_string(t.day);
     };
     text(c, small_font(), s.left, base + 8, day_text(first), d.palette.white);
     text_right(c, small_font(), s.left + span, base + 8, day_text(last), d.palette.white);
@@ -778,14 +869,14 @@ struct Stage {
     }
 };
 
-std::string day_text(double julian_midnight) {
+std::string day_text(const ChartTarget& target, double julian_midnight) {
     const CalendarTime t = CalendarFromJulian(julian_midnight + 0.5);
     if (t.month < 1 || t.month > 12) return {};
-    return std::string(kMonthNames.substr(std::size_t(t.month - 1) * 3, 3)) + " " +
-           std::to_string(t.day) + " " + std::to_string(t.year);
+    return month_name(target, t.month) + " " + std::to_string(t.day) + " " +
+           std::to_string(t.year);
 }
 
-void draw_stage(Drawing& d, const Stage& st, double maximum) {
+void draw_stage(Drawing& d, const Stage& st, const ChartScale& scale) {
     Canvas& c = d.canvas;
     const ChartSpec& s = d.spec;
     const Palette& p = d.palette;
@@ -804,19 +895,18 @@ void draw_stage(Drawing& d, const Stage& st, double maximum) {
     canvas_line(c, wall.x, wall.y - st.height, wall.x + st.span, wall.y - st.height, p.grey);
     canvas_line(c, wall.x + st.span, wall.y - st.height, wall.x + st.span, wall.y, p.grey);
     set_dotted(c, p.c2);
-    const int steps = wall_steps(maximum, s.value_kind);
-    for (int k = 1; k <= steps; ++k) {
-        const int h = st.height * k / steps;
+    report_scale(d, scale);
+    for (int k = 1; k <= scale.steps; ++k) {
+        const int h = st.height * k / scale.steps;
         const Point front = st.at(0, 0, h), corner = st.at(0, back, h);
         canvas_dotted_line(c, front.x, front.y, corner.x, corner.y, STYLED);
         canvas_dotted_line(c, corner.x, corner.y, corner.x + st.span, corner.y, STYLED);
-        text_right(c, small_font(), front.x - 3, front.y - 4,
-                   chart_value_text(s.value_kind, maximum, maximum * k / steps), p.white);
+        wall_label(d, front.x - 3, front.y - 4, scale.label(k));
     }
-    text(c, small_font(), st.left, st.base + 8, day_text(s.first_day), p.white);
+    text(c, small_font(), st.left, st.base + 8, day_text(d.target, s.first_day), p.white);
     if (st.days > 1)
         text_right(c, small_font(), st.left + st.span, st.base + 8,
-                   day_text(s.first_day + st.days - 1), p.white);
+                   day_text(d.target, s.first_day + st.days - 1), p.white);
 }
 
 // One band at depth z: the values of the days as its top edge.
@@ -903,8 +993,9 @@ void draw_stacked_history(Drawing& d) {
     }
     double largest = 0;
     for (const double t : totals) largest = std::max(largest, t);
-    const double maximum = wall_maximum(largest, s.value_kind);
-    draw_stage(d, st, maximum);
+    const ChartScale scale = wall_scale(largest, s.value_kind);
+    const double maximum = scale.top();
+    draw_stage(d, st, scale);
     std::vector<double> running(std::size_t(days), 0.0);
     std::vector<int> below(std::size_t(days), 0), above(std::size_t(days), 0);
     for (std::size_t n = 0; n < values.size(); ++n) {
@@ -968,7 +1059,8 @@ void draw_comparison(Drawing& d) {
     double largest = 0;
     for (const Series& one : series)
         for (const double v : one.values) largest = std::max(largest, v);
-    const double maximum = wall_maximum(largest, s.value_kind);
+    const ChartScale scale = wall_scale(largest, s.value_kind);
+    const double maximum = scale.top();
     Stage st;
     st.left = s.left;
     st.base = s.height - 40;
@@ -976,7 +1068,7 @@ void draw_comparison(Drawing& d) {
     st.depth = std::max(kStageMinDepth, static_cast<int>(rows) * kStageRowDepth);
     st.days = days;
     st.span = std::max(20, s.width - s.left - 20 - st.skew(st.depth) - kStageNameRoom);
-    draw_stage(d, st, maximum);
+    draw_stage(d, st, scale);
     const int thickness = kStageRowDepth * 3 / 5;
     std::vector<int> heights(static_cast<std::size_t>(days));
     // Back to front, so that nearer bands cover farther ones.
@@ -1014,13 +1106,13 @@ void draw_session_depth(Drawing& d) {
         const double mean = static_cast<double>(minute.pages) / static_cast<double>(minute.visits);
         const int x0 = p.x + static_cast<int>(m * slot) + 1;
         const int x1 = std::max(x0, p.x + static_cast<int>((m + 1) * slot) - 1);
-        const int h = static_cast<int>(p.h * mean / d.maximum);
+        const int h = static_cast<int>(p.h * mean / d.top);
         if (h > 0) {
             canvas_filled_rectangle(c, x0, p.bottom() - h, x1, p.bottom() - 1, d.palette.c1);
             if (x1 - x0 >= 3) canvas_rectangle(c, x0, p.bottom() - h, x1, p.bottom() - 1, d.palette.c3);
         }
         const int deepest =
-            p.bottom() - static_cast<int>(p.h * static_cast<double>(minute.max_pages) / d.maximum);
+            p.bottom() - static_cast<int>(p.h * static_cast<double>(minute.max_pages) / d.top);
         canvas_line(c, x0, deepest, x1, deepest, d.palette.yellow);
     }
     const std::array<std::pair<std::string_view, int>, 2> legend = {
@@ -1029,8 +1121,8 @@ void draw_session_depth(Drawing& d) {
         // Inside the plot's top right, clear of the title.
         const int y = p.y + 4 + 13 * static_cast<int>(k);
         canvas_filled_rectangle(c, s.width - 104, y + 4, s.width - 92, y + 8, legend[k].second);
-        text(c, label_font(), s.width - 88, y, chart_translate(d.target, legend[k].first),
-             d.palette.white);
+        text(c, label_font(), s.width - 88, y,
+             fit(label_font(), chart_translate(d.target, legend[k].first), 84), d.palette.white);
     }
     int step = 1;
     for (const int candidate : {1, 10, 60}) {
@@ -1123,6 +1215,9 @@ void choose_items(Drawing& d) {
         for (const int i : d.items) m = std::max(m, chart_item_value(*s.list, i, s.value_kind));
     }
     d.maximum = std::max(1.0, m);
+    d.scale = chart_scale(s.value_kind, d.maximum,
+                          s.kind == kHorizontalBars ? s.x_divisions : s.y_divisions);
+    d.top = d.scale.top();
 }
 
 }  // namespace
@@ -1263,6 +1358,44 @@ std::string chart_value_text(int value_kind, double scale_max, double value) {
     }
 }
 
+SlotLabel chart_slot_label(std::string_view name, int slot) { return slot_name(name, slot); }
+
+std::vector<std::string> chart_item_names(const engine::StatList& list, std::span<const int> items,
+                                          int subject) {
+    return item_names(list, items, subject);
+}
+
+ChartScale chart_scale(int value_kind, double maximum, int most_steps) {
+    ChartScale scale;
+    scale.value_kind = value_kind;
+    scale.maximum = maximum = std::max(maximum, 1.0);
+    most_steps = std::max(1, most_steps);
+    // The unit the labels are written in, as chart_value_text chooses it.
+    double unit = 1;
+    if (value_kind == kValueBytes) {
+        unit = maximum < 1024 ? 1 : maximum < 1048576 ? 1024 : maximum >= 1073741824 ? 1073741824.0 : 1048576;
+    } else if ((value_kind == kValueRequests || value_kind == kValuePages ||
+                value_kind == kValueErrors) && maximum >= 1000000) {
+        unit = 1000000;
+    }
+    // Labels in a larger unit carry one decimal; counts are whole numbers.
+    const double smallest = unit > 1 ? 0.1 : 1;
+    const double in_units = maximum / unit;
+    double magnitude = std::pow(10.0, std::floor(std::log10(in_units / most_steps)));
+    for (;; magnitude *= 10) {
+        for (const double times : {1.0, 2.0, 5.0}) {
+            const double step = times * magnitude;
+            if (step < smallest - 1e-9) continue;
+            const int steps = static_cast<int>(std::ceil(in_units / step - 1e-9));
+            if (steps <= most_steps) {
+                scale.step = step * unit;
+                scale.steps = std::max(1, steps);
+                return scale;
+            }
+        }
+    }
+}
+
 std::string chart_axis_title(int value_kind, int kind, double scale_max) {
     if (kind == 8) return "Pages ";
     switch (value_kind) {
@@ -1295,17 +1428,18 @@ std::string chart_translate(const ChartTarget& target, std::string_view source) 
         }
         if (replaced) source = translated;
     }
-    // Numeric character entities become the character; the fonts draw 32..127.
+    // Numeric character entities become the character (UTF-8, as chart text is).
     std::string out;
     out.reserve(source.size());
     for (std::size_t i = 0; i < source.size(); ++i) {
         if (source[i] == '&' && i + 2 < source.size() && source[i + 1] == '#') {
             std::size_t j = i + 2;
             long n = 0;
-            while (j < source.size() && source[j] >= '0' && source[j] <= '9' && n < 100000)
+            while (j < source.size() && source[j] >= '0' && source[j] <= '9' && n < 0x110000)
                 n = n * 10 + (source[j++] - '0');
             if (j > i + 2 && j < source.size() && source[j] == ';') {
-                if (n > 0 && n < 256) out += static_cast<char>(n);
+                if (n >= 32 && n < 0x110000 && !(n >= 0xD800 && n <= 0xDFFF))
+                    append_utf8(out, static_cast<char32_t>(n));
                 i = j;
                 continue;
             }
@@ -1319,7 +1453,7 @@ std::unique_ptr<Canvas> chart_render(const ChartTarget& target, const ChartSpec&
     auto canvas = canvas_create(spec.width, spec.height, target.web_palette);
     // The comparison charts reports, not a list.
     if (!canvas || (!spec.list && spec.kind != kComparison)) return nullptr;
-    Drawing d{target, spec, *canvas, allocate_palette(*canvas, spec), plot_of(spec), {}, {}, 1};
+    Drawing d{target, spec, *canvas, allocate_palette(*canvas, spec), plot_of(spec), {}, {}, 1, {}, 1};
     if (spec.list) choose_items(d);
     draw_frame(d);
     draw_plot_area(d);

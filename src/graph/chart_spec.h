@@ -8,8 +8,10 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "graph/canvas.h"
+#include "graph/font.h"
 #include "graph/image_file.h"
 
 namespace tallowick::engine {
@@ -110,6 +112,8 @@ struct ChartTarget {
     int language_index = 0;        // 0: English, texts stay as they are
     // Asked before each chart is saved; true ends the drawing.
     std::function<bool()> stop_requested;
+    // Told the value labels of each chart's scale, lowest first (may be empty).
+    std::function<void(const ChartSpec& spec, std::span<const std::string> labels)> scale_drawn;
 };
 
 // The presets every builder starts from.
@@ -128,6 +132,38 @@ ChartSpec stage_preset(bool wider, int days, int kind);
 double chart_item_value(const engine::StatList& list, int index, int value_kind);
 // The number text of a value on a scale whose maximum is scale_max.
 std::string chart_value_text(int value_kind, double scale_max, double value);
+
+// A category name under a vertical bar of a slot `slot` pixels wide, with a gap
+// to its neighbours: whole, then up to its first space, each in the label font
+// and then the small font; else its first three, two or one characters.
+struct SlotLabel {
+    std::string text;
+    const BitmapFont* font = nullptr;
+};
+SlotLabel chart_slot_label(std::string_view name, int slot);
+
+// The names of list items `items` as the charts show them: file-like subjects by
+// their last path part, or as much more of the path as tells apart items that
+// share it ("img/logo.gif" and "shop/logo.gif").
+std::vector<std::string> chart_item_names(const engine::StatList& list, std::span<const int> items,
+                                          int subject);
+
+// A value scale from 0 to top(): `steps` equal steps of `step`. The step is 1, 2
+// or 5 times a power of ten of the unit the labels are written in (K, M, G for
+// bytes, millions for large counts), and a whole number of that unit unless the
+// unit is written with a decimal; so no two labels are equal and each is exact.
+struct ChartScale {
+    double maximum = 1;   // the largest value drawn (it chooses the unit)
+    double step = 1;
+    int steps = 1;
+    int value_kind = kValueRequests;
+
+    double top() const { return step * steps; }
+    // The label of step k (1..steps).
+    std::string label(int k) const { return chart_value_text(value_kind, maximum, step * k); }
+};
+// The scale of at most most_steps steps (at least 1) on which `maximum` fits.
+ChartScale chart_scale(int value_kind, double maximum, int most_steps);
 // The title of the value axis.
 std::string chart_axis_title(int value_kind, int kind, double scale_max);
 // A chart text in the report language, numeric character entities ("&#233;")

@@ -6,6 +6,7 @@
 #include <array>
 #include <cmath>
 #include <cstdlib>
+#include <filesystem>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -152,26 +153,38 @@ ImageName parse_image_name(std::string_view name) {
     return n;
 }
 
+// Where a request's charts go, and how they are drawn.
+ChartTarget target_for(const report::ChartRequest& request) {
+    const Settings& s = *request.settings;
+    ChartTarget target;
+    target.output.out_dir = request.folder;
+    target.output.report_format = s.report.reportformat;
+    target.output.image_format = s.report.imageformat;
+    target.output.created = request.created;
+    target.output.files = request.files;
+    target.web_palette = s.report.webpalette;
+    target.three_d = s.report.style != 0;
+    target.wider = s.report.wider;
+    target.language = request.language;
+    target.language_index = request.language ? s.run.language : 0;
+    // A run that ran out of memory or was cancelled is abandoned; the charts
+    // stop with it. A file that could not be written fails the whole report: no
+    // use going on.
+    target.stop_requested = [files = request.files] {
+        return out_of_memory() || cancel_requested() || (files && files->failed());
+    };
+    if (request.scale_drawn)
+        target.scale_drawn = [&request](const ChartSpec& spec, std::span<const std::string> labels) {
+            request.scale_drawn(spec.base_name, labels);
+        };
+    return target;
+}
+
 class Driver {
 public:
     Driver(const report::ChartRequest& request)
-        : r_(*request.report), s_(*request.settings), days_(std::max(1, request.days)) {
-        target_.output.out_dir = request.folder;
-        target_.output.report_format = s_.report.reportformat;
-        target_.output.image_format = s_.report.imageformat;
-        target_.output.created = request.created;
-        target_.output.files = request.files;
-        target_.web_palette = s_.report.webpalette;
-        target_.three_d = s_.report.style != 0;
-        target_.wider = s_.report.wider;
-        target_.language = request.language;
-        target_.language_index = request.language ? s_.run.language : 0;
-        // A run that ran out of memory or was cancelled is abandoned; the charts
-        // stop with it.
-        // A file that could not be written fails the whole report: no use going on.
-        target_.stop_requested = [files = request.files] {
-            return out_of_memory() || cancel_requested() || (files && files->failed());
-        };
+        : r_(*request.report), s_(*request.settings), days_(std::max(1, request.days)),
+          target_(target_for(request)) {
         kinds_ = value_kinds(s_.report);
         mode_ = request.mode;
         images_.assign(request.images.begin(), request.images.end());
@@ -560,7 +573,22 @@ bool draw_comparison_chart(std::span<const engine::ReportStats* const> reports, 
 }
 
 int draw_report_charts(const report::ChartRequest& request) {
-    if (!request.report || !request.settings) return 1;
+    if (!request.settings) return 1;
+    if (!request.report) {
+        // The overview of a multi-report run: the comparison in each chart order.
+        ChartTarget target = target_for(request);
+        for (const int value_kind : value_kinds(request.settings->report)) {
+            const std::string name = comparison_image_name(value_kind);
+            const bool asked = std::any_of(request.images.begin(), request.images.end(),
+                                           [&](const std::string& image) {
+                                               return std::filesystem::path(image).stem() == name;
+                                           });
+            if (asked && !draw_comparison_chart(request.compared, value_kind, target, name) &&
+                target.stop_requested && target.stop_requested())
+                return 0;
+        }
+        return 1;
+    }
     Driver driver(request);
     return driver.run();
 }

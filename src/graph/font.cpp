@@ -2,69 +2,69 @@
 
 #include <algorithm>
 
+#include "base/utf8.h"
 #include "graph/font_glyphs.h"
 
 namespace tallowick::graph {
 
 namespace {
 
-constexpr int kFirstChar = 32;
-constexpr int kGlyphs = 96;
-
-int code_of(char c) { return static_cast<unsigned char>(c); }
+constexpr int kColumns = 16;
+constexpr std::string_view kEllipsis = "...";
 
 }  // namespace
 
-BitmapFont::BitmapFont(int first_char, int glyph_count, int cell_width, int cell_height,
+BitmapFont::BitmapFont(int cell_width, int cell_height, std::span<const char32_t> codes,
                        std::span<const std::uint16_t> rows)
-    : first_(first_char), count_(glyph_count), w_(cell_width), h_(cell_height),
-      data_(static_cast<std::size_t>(glyph_count * cell_width * cell_height)) {
-    for (int g = 0; g < count_; ++g) {
-        for (int r = 0; r < h_; ++r) {
-            const std::uint16_t mask = rows[static_cast<std::size_t>(g * h_ + r)];
-            for (int c = 0; c < w_; ++c)
-                data_[static_cast<std::size_t>(g * w_ * h_ + r * w_ + c)] = (mask >> (w_ - 1 - c)) & 1;
+    : w_(cell_width), h_(cell_height), codes_(codes), rows_(rows), metrics_(codes.size()) {
+    // Proportional metrics, computed once: the glyph's ink columns. A glyph
+    // without ink (the spaces) gets a fifth of the cell plus one.
+    for (std::size_t g = 0; g < codes_.size(); ++g) {
+        std::uint16_t all = 0;
+        for (int r = 0; r < h_; ++r) all |= rows_[g * static_cast<std::size_t>(h_) + static_cast<std::size_t>(r)];
+        if (all == 0) {
+            metrics_[g] = {0, w_ / 5 + 1};
+            continue;
         }
+        int lo = 0, hi = kColumns - 1;
+        while (!(all & (0x8000u >> lo))) ++lo;
+        while (!(all & (0x8000u >> hi))) --hi;
+        metrics_[g] = {lo, hi - lo + 1};
     }
-    // Proportional metrics, computed once: the glyph's ink columns. The space has
-    // no ink and gets a fifth of the cell plus one.
-    for (int code = first_; code < first_ + count_ && code < 128; ++code) {
-        int lo = w_, hi = -1;
-        for (int r = 0; r < h_; ++r) {
-            for (int c = 0; c < w_; ++c) {
-                if (ink(code, c, r)) {
-                    lo = std::min(lo, c);
-                    hi = std::max(hi, c);
-                }
-            }
-        }
-        metrics_[static_cast<std::size_t>(code)] = hi < 0 ? Metric{0, 0} : Metric{lo, hi - lo + 1};
-    }
-    if (has_glyph(' ')) metrics_[static_cast<std::size_t>(' ')] = {0, w_ / 5 + 1};
 }
 
-BitmapFont::Metric BitmapFont::metric(int code) const {
-    if (code < 0 || code >= 128) return {};
-    return metrics_[static_cast<std::size_t>(code)];
+int BitmapFont::glyph_of(char32_t code) const {
+    const auto it = std::lower_bound(codes_.begin(), codes_.end(), code);
+    return it != codes_.end() && *it == code ? static_cast<int>(it - codes_.begin()) : -1;
+}
+
+bool BitmapFont::ink(char32_t code, int column, int row) const {
+    const int g = glyph_of(code);
+    if (g < 0 || column < 0 || column >= kColumns || row < 0 || row >= h_) return false;
+    return (rows_[static_cast<std::size_t>(g * h_ + row)] & (0x8000u >> column)) != 0;
+}
+
+BitmapFont::Metric BitmapFont::metric(char32_t code) const {
+    const int g = glyph_of(code);
+    return g < 0 ? Metric{} : metrics_[static_cast<std::size_t>(g)];
 }
 
 const BitmapFont& title_font() {
-    static const BitmapFont font(kFirstChar, kGlyphs, 16, 15, detail::kTitleGlyphs);
+    static const BitmapFont font(16, 15, detail::kTitleGlyphs.codes, detail::kTitleGlyphs.rows);
     return font;
 }
 
 const BitmapFont& label_font() {
-    static const BitmapFont font(kFirstChar, kGlyphs, 9, 12, detail::kLabelGlyphs);
+    static const BitmapFont font(9, 12, detail::kLabelGlyphs.codes, detail::kLabelGlyphs.rows);
     return font;
 }
 
 const BitmapFont& small_font() {
-    static const BitmapFont font(kFirstChar, kGlyphs, 6, 12, detail::kSmallGlyphs);
+    static const BitmapFont font(6, 12, detail::kSmallGlyphs.codes, detail::kSmallGlyphs.rows);
     return font;
 }
 
-void font_char(Canvas& canvas, const BitmapFont& font, int x, int y, int c, int colour) {
-    if (!font.has_glyph(c)) return;
+void font_char(Canvas& canvas, const BitmapFont& font, int x, int y, char32_t c, int colour) {
     const BitmapFont::Metric m = font.metric(c);
     for (int r = 0; r < font.cell_height(); ++r) {
         for (int k = 0; k < m.width; ++k) {
@@ -75,22 +75,38 @@ void font_char(Canvas& canvas, const BitmapFont& font, int x, int y, int c, int 
 
 void font_string(Canvas& canvas, const BitmapFont& font, int x, int y, std::string_view text,
                  int colour) {
-    for (char ch : text) {
-        font_char(canvas, font, x, y, code_of(ch), colour);
-        x += font.metric(code_of(ch)).width + 1;
+    for (std::size_t at = 0; at < text.size();) {
+        const char32_t c = next_code_point(text, at);
+        font_char(canvas, font, x, y, c, colour);
+        x += font.metric(c).width + 1;
     }
 }
 
 int font_string_width(const BitmapFont& font, std::string_view text) {
     int width = 0;
-    for (char ch : text) width += font.metric(code_of(ch)).width + 1;
+    for (std::size_t at = 0; at < text.size();) width += font.metric(next_code_point(text, at)).width + 1;
     return width;
 }
 
-void font_char_up(Canvas& canvas, const BitmapFont& font, int x, int y, int c, int colour) {
+std::string font_fit(const BitmapFont& font, std::string_view text, int max_width) {
+    if (font_string_width(font, text) <= max_width) return std::string(text);
+    const int room = max_width - font_string_width(font, kEllipsis);
+    if (room < 0) return {};
+    std::string out;
+    int width = 0;
+    for (std::size_t at = 0; at < text.size();) {
+        const char32_t c = next_code_point(text, at);
+        width += font.metric(c).width + 1;
+        if (width > room) break;
+        append_utf8(out, c);
+    }
+    return out + std::string(kEllipsis);
+}
+
+void font_char_up(Canvas& canvas, const BitmapFont& font, int x, int y, char32_t c, int colour) {
     if (!font.has_glyph(c)) return;
     for (int r = 0; r < font.cell_height(); ++r) {
-        for (int col = 0; col < font.cell_width(); ++col) {
+        for (int col = 0; col < kColumns; ++col) {
             if (font.ink(c, col, r)) canvas.put(x + r, y - col, colour);
         }
     }
@@ -98,9 +114,10 @@ void font_char_up(Canvas& canvas, const BitmapFont& font, int x, int y, int c, i
 
 void font_string_up(Canvas& canvas, const BitmapFont& font, int x, int y, std::string_view text,
                     int colour) {
-    for (char ch : text) {
-        font_char_up(canvas, font, x, y, code_of(ch), colour);
-        y -= font.metric(code_of(ch)).width + 1;
+    for (std::size_t at = 0; at < text.size();) {
+        const char32_t c = next_code_point(text, at);
+        font_char_up(canvas, font, x, y, c, colour);
+        y -= font.metric(c).width + 1;
     }
 }
 

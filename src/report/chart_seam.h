@@ -5,10 +5,13 @@
 // graph layer's driver here.
 #pragma once
 
+#include <array>
+#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <span>
 #include <string>
+#include <string_view>
 
 #include "base/created_files.h"
 #include "base/file_transaction.h"
@@ -25,7 +28,10 @@ class LanguageTable;
 class OutputWriter;
 
 struct ChartRequest {
+    // The report whose charts are drawn; null for the overview of a multi-report
+    // run, which draws the comparison of `compared`.
     const engine::ReportStats* report = nullptr;
+    std::span<const engine::ReportStats* const> compared;
     const Settings* settings = nullptr;
     // The folder the report's pages were written to; the images go beside them.
     std::filesystem::path folder;
@@ -43,6 +49,16 @@ struct ChartRequest {
     // The image file names the pages refer to (name and extension, no folder),
     // in page order; the driver draws them under exactly these names.
     std::span<const std::string> images;
+    // Told each chart's image base name and the labels of its value scale,
+    // lowest first; may be empty.
+    std::function<void(std::string_view chart, std::span<const std::string> labels)> scale_drawn;
+};
+
+// The ten colours of the charts' items (pie slices, history rows); tables shade
+// the names of their first rows with them where a chart shows the same items.
+inline constexpr std::array<std::uint32_t, 10> kChartItemColours = {
+    0xFF0033, 0xFF8C00, 0xFFCC33, 0x00CC33, 0x339999,
+    0x00FFFF, 0x008CFF, 0x9999FF, 0xCC66CC, 0xFF99CC,
 };
 
 // Draws every chart the report's pages refer to. Returns 0 to ask report

@@ -3,6 +3,7 @@
 #include <cstdarg>
 #include <cstdio>
 
+#include "base/utf8.h"
 #include "report/number_format.h"
 #include "report/translate.h"
 
@@ -42,31 +43,22 @@ void vformat_into(std::string& out, const char* format, va_list args) {
     std::vsnprintf(out.data(), out.size() + 1, format, args);
 }
 
-// RTF is 8-bit text: characters beyond ASCII are written as \uN? escapes.
+// RTF is 8-bit text: characters beyond ASCII are written as \uN escapes (a byte
+// that is not UTF-8 as its Latin-1 character, see base/utf8.h), each followed by
+// the character a reader without Unicode shows: the ANSI byte itself for
+// Latin-1 characters, else "?".
 void rtf_unicode(std::string_view text, std::string& out) {
     out.clear();
     for (std::size_t i = 0; i < text.size();) {
-        const auto c = static_cast<unsigned char>(text[i]);
-        if (c < 0x80) {
-            out.push_back(static_cast<char>(c));
-            ++i;
+        char32_t code = next_code_point(text, i);
+        if (code < 0x80) {
+            out.push_back(static_cast<char>(code));
             continue;
         }
-        int length = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC0 ? 2 : 1;
-        std::uint32_t code = length == 4 ? c & 0x07u : length == 3 ? c & 0x0Fu : c & 0x1Fu;
-        bool valid = length > 1 && i + static_cast<std::size_t>(length) <= text.size();
-        for (int k = 1; valid && k < length; ++k) {
-            const auto cc = static_cast<unsigned char>(text[i + static_cast<std::size_t>(k)]);
-            if ((cc & 0xC0) != 0x80) valid = false;
-            code = (code << 6) | (cc & 0x3Fu);
-        }
-        if (!valid) {   // a stray byte: shown as the Latin-1 character it would be
-            code = c;
-            length = 1;
-        }
         if (code > 0xFFFF) code = '?';
-        out += formatText("\\u%d?", static_cast<int>(static_cast<std::int16_t>(code)));
-        i += static_cast<std::size_t>(length);
+        const int signed_code = static_cast<std::int16_t>(code);
+        out += code <= 0xFF ? formatText("\\u%d\\'%02x", signed_code, static_cast<int>(code))
+                            : formatText("\\u%d?", signed_code);
     }
 }
 
@@ -122,6 +114,9 @@ int OutputWriter::emit(std::string_view fragment) {
         std::string escaped;
         rtf_unicode(text, escaped);
         file_->append(escaped);
+    } else if (style_.format == Html || style_.format == Delimited) {
+        // The pages declare UTF-8, whatever the log's bytes were.
+        file_->append(valid_utf8(text, utf8_));
     } else {
         file_->append(text);
     }
@@ -325,7 +320,8 @@ int OutputWriter::beginTable(int shown, std::string_view title, int columns, int
             emit(formatText("<TH colspan=%d><H3>", columns) + heading + "</H3></TH>\n");
             break;
         case Rtf: rtfCell("{\\fs18\\qc\\b " + heading + "\\par}"); break;
-        case Delimited: emit(heading + "\n"); break;
+        // On a line of its own: the comment line before it ends without one.
+        case Delimited: emit("\n" + heading + "\n"); break;
         default: break;
     }
     return endRow();

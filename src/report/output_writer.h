@@ -110,6 +110,7 @@ private:
     ReportFile* file_;
     std::string scratch_;      // formatted fragment
     std::string translated_;
+    std::string utf8_;         // a fragment made valid UTF-8
     std::string data_, link_;
     bool translating_ = true;
 };

@@ -260,6 +260,7 @@ struct ReportContext {
     int days = 1;
     int refresh = 0;
     bool failed = false;
+    std::string overview;        // the link to a multi-report run's overview; empty: none
 };
 
 void note_image(ReportContext& ctx, std::string name) {
@@ -324,21 +325,37 @@ void write_foot(OutputWriter& out, const Settings& settings, bool credit_as_data
     }
 }
 
-void write_logo(ReportContext& ctx) {
-    if (ctx.style.format != Html ||
-        ctx.settings.report.htmlhead.find(kLogoFileName) == std::string::npos)
+// The logo image in `folder`, when HTML pages there show it (the head text
+// names it) and it is not there yet.
+void write_logo_into(const fs::path& folder, const Settings& settings, int format,
+                     FileTransaction& files, CreatedFiles* created, bool& failed) {
+    if (format != Html || settings.report.htmlhead.find(kLogoFileName) == std::string::npos)
         return;
-    const fs::path path = ctx.folder / kLogoFileName;
+    const fs::path path = folder / kLogoFileName;
     std::error_code ec;
     if (fs::exists(path, ec)) return;
     const auto logo = logoImage();
-    StagedFile file = ctx.files.create(path);
+    StagedFile file = files.create(path);
     if (!file.write({reinterpret_cast<const char*>(logo.data()), logo.size()}) || !file.close()) {
         ShowError("Can't write report file " + file.error());
-        ctx.failed = true;
-    } else if (ctx.options.created) {
-        ctx.options.created->add(path);
+        failed = true;
+    } else if (created) {
+        created->add(path);
     }
+}
+
+void write_logo(ReportContext& ctx) {
+    write_logo_into(ctx.folder, ctx.settings, ctx.style.format, ctx.files, ctx.options.created,
+                    ctx.failed);
+}
+
+// The link from a page of one report of a multi-report run back to the
+// overview; `target` names the frame it opens in (empty: the same).
+void write_overview_link(OutputWriter& out, const ReportContext& ctx, std::string_view target = {}) {
+    if (ctx.overview.empty() || out.format() != Html) return;
+    out.writeFormat("<CENTER>[<A HREF=\"%s\"%s%.*s>Overview</A>]</CENTER><P>\n",
+                    std::string(out.dataLink(ctx.overview)).c_str(), target.empty() ? "" : " target=",
+                    static_cast<int>(target.size()), target.data());
 }
 
 void write_refresh(OutputWriter& out, const ReportContext& ctx, const std::string& page) {
@@ -354,6 +371,7 @@ void write_main_page(ReportContext& ctx) {
     writePeriodHeading(ctx.report, out, kMainTitle, ctx.days, ctx.summaries);
     write_logo(ctx);
     write_refresh(out, ctx, ctx.main_name);
+    write_overview_link(out, ctx);
     const bool html = out.format() == Html;
     if (html) {
         out.writeText("\n\n<CENTER>\n");
@@ -408,6 +426,7 @@ void write_frame_pages(ReportContext& ctx) {
     write_logo(ctx);
     write_refresh(out, ctx, "findex" + ext);
     write_head(out, ctx.settings, "", false);
+    write_overview_link(out, ctx, "_top");
     writeServerLoad(ctx.report, out, 180, false, ctx.summaries);
     writeServerLinks(ctx.report, out, 180, false, ctx.summaries);
     writeClientLinks(ctx.report, out, 180, false, ctx.summaries);
@@ -426,9 +445,15 @@ ChartValue chart_value_of(const Settings& s) {
     }
 }
 
+// Pages whose chart is one image whatever the chart order (the region map, the
+// visitor measures, session depth).
+bool one_chart_for_all_orders(const PageEntry& page) {
+    return page.region || page.kind == kVisitorMeasures || page.kind == kSessionDepth;
+}
+
 void write_chart_reference(OutputWriter& out, ReportContext& ctx, const PageEntry& page,
                            std::string_view graph_key, ChartValue value) {
-    const bool plain = page.region || page.kind == kVisitorMeasures || page.kind == kSessionDepth;
+    const bool plain = one_chart_for_all_orders(page);
     std::string_view heading, prefix;
     if (!plain && value == ChartValue::bytes) {
         heading = "Top Traffic for ";
@@ -468,8 +493,10 @@ void write_chart_reference(OutputWriter& out, ReportContext& ctx, const PageEntr
     }
 }
 
+// second_order: the page's content again in the other chart order, without the
+// charts that do not change with it.
 void write_page_content(OutputWriter& out, ReportContext& ctx, const PageEntry& page,
-                        ChartValue value) {
+                        ChartValue value, bool second_order = false) {
     const Settings& s = ctx.settings;
     const StatTable table{page.kind, page.table_title, page.label};
     if (page.graph && page.kind == kAdverts)
@@ -479,10 +506,17 @@ void write_page_content(OutputWriter& out, ReportContext& ctx, const PageEntry& 
     if (page.graph && out.format() == Html && s.report.graph[StatWord::ascii] &&
         ctx.options.text_graphs)
         ctx.options.text_graphs(out, *page.list, page.kind, s.report.statdepth);
-    if (page.kind == kBrowsers && s.report.graph[StatWord::browser] &&
+    if (page.kind == kBrowsers && !second_order && s.report.graph[StatWord::browser] &&
         s.report.graph[StatWord::opersys] && ctx.report.oper)
         write_chart_reference(out, ctx, page, "BrowserOS", ChartValue::none);
-    if (page.table) writeStatTable(out, ctx.report, *page.list, table, ctx.tables);
+    if (page.table) {
+        // A pie's slices take the colours of the items' places: the table's
+        // first rows are shaded alike, as a key to the chart.
+        TableOptions options = ctx.tables;
+        if (page.graph && (page.kind == kFileTypes || page.kind == kServerErrors))
+            options.graph_colours = kChartItemColours;
+        writeStatTable(out, ctx.report, *page.list, table, options);
+    }
     if (page.kind == kAdverts && has_items(page.second)) {
         if (page.graph) write_chart_reference(out, ctx, page, "Click" + page.graph_key, value);
         if (page.table)
@@ -507,34 +541,32 @@ void write_stat_page(ReportContext& ctx, const PageEntry& page) {
     writePeriodHeading(ctx.report, out, page.title, ctx.days, ctx.summaries);
     out.writeMessage(11, ctx.main_name.c_str());
     const Settings& s = ctx.settings;
-    if (s.report.graphsort == 2 && page.kind >= 4 && page.kind < 300) {
+    if (s.report.graphsort == 2 && page.kind >= 4 && page.kind < 300 &&
+        !one_chart_for_all_orders(page)) {
         write_page_content(out, ctx, page, ChartValue::requests);
         page.list->Sort(kSortSize, s.report.statdepth);
-        write_page_content(out, ctx, page, ChartValue::bytes);
+        write_page_content(out, ctx, page, ChartValue::bytes, true);
     } else {
         write_page_content(out, ctx, page, chart_value_of(s));
     }
     out.writeMessage(11, ctx.main_name.c_str());
+    write_overview_link(out, ctx);
     write_foot(out, ctx.settings, ctx.report.as_data_used);
     close_page(ctx, file);
-}
-
-int period_days(const ReportStats& r) {
-    if (r.first_time <= 0 || r.last_time <= 0) return 1;
-    return static_cast<int>(r.last_time - 0.5) - static_cast<int>(r.first_time - 0.5) + 1;
 }
 
 // Writes one report into `folder` with the main page `main_name`, as part of
 // `files`. Returns false when the writing must stop: a file failed, the run was
 // cancelled or the chart driver asked to stop.
+// overview: the link back to the overview page of a multi-report run, or empty.
 bool write_one(ReportStats& report, const AssemblyOptions& options, FileTransaction& files,
                const WriterStyle& style, const fs::path& folder, const std::string& main_name,
-               bool& failed) {
+               const std::string& overview, bool& failed) {
     const Settings& s = *options.settings;
     ReportContext ctx{report, s, options, files, style, folder, main_name, {}, {}, {}, {}, 1, 0,
-                      false};
+                      false, overview};
     ctx.pages = plan_pages(report, s);
-    ctx.days = period_days(report);
+    ctx.days = calendarDays(report);
     ctx.refresh = engine::DaemonIntervalSeconds(s.run.daemontime);
     ctx.tables.statdepth = s.report.statdepth;
     ctx.tables.recentdaily = s.report.recentdaily;
@@ -614,9 +646,48 @@ void write_overview(std::span<const ReportListEntry> entries, const AssemblyOpti
                         kMainTitle.data());
     TableOptions tables;
     tables.statdepth = 2;   // every report is listed
+    tables.graph_colours = kChartItemColours;
     writeReportListTable(out, entries, "Reports", "Report", tables);
+
+    // The comparison of the reports' daily traffic, in each chart order.
+    const fs::path folder = path.has_parent_path() ? path.parent_path() : fs::path(".");
+    std::vector<std::string> images;
+    const ChartValue value = chart_value_of(s);
+    for (const ChartValue v : s.report.graphsort == 2
+                                  ? std::vector<ChartValue>{ChartValue::bytes, ChartValue::requests}
+                                  : std::vector<ChartValue>{value}) {
+        const std::string_view prefix = v == ChartValue::bytes      ? "Byte"
+                                        : v == ChartValue::requests ? "Req"
+                                                                    : "";
+        images.push_back(std::string(prefix) + "Compare" + std::string(image_extension(s)));
+    }
+    if (options.charts) {
+        for (const std::string& image : images) {
+            if (out.format() == Html)
+                out.writeFormat("<CENTER><H4>Report Comparison</H4>\n<IMG SRC=\"%s\" ALT=\"Report "
+                                "Comparison Graph\"></CENTER><P><BR>\n",
+                                image.c_str());
+            else if (out.format() == Rtf)
+                out.writeFormat("\\par{\\qc\\b Report Comparison\n\\par{\\field{\\*\\fldinst "
+                                "{INCLUDEPICTURE \\\\d \"%s\"}}{\\fldrslt {\\lang1024 }}}\\par}\n",
+                                image.c_str());
+        }
+    }
     write_foot(out, s);
     if (!file.close()) failed = true;
+    write_logo_into(folder, s, style.format, files, options.created, failed);
+    if (!options.charts) return;
+    std::vector<const ReportStats*> compared;
+    for (const ReportListEntry& e : entries) compared.push_back(e.report);
+    ChartRequest request;
+    request.compared = compared;
+    request.settings = &s;
+    request.folder = folder;
+    request.language = style.languages;
+    request.created = options.created;
+    request.files = &files;
+    request.images = images;
+    options.charts(request);
 }
 
 }  // namespace
@@ -710,7 +781,8 @@ int write_reports(std::span<ReportStats* const> reports, const AssemblyOptions& 
     std::vector<ReportStats*> to_write;
     for (ReportStats* report : reports) {
         if (!report) continue;
-        if (report->elapsed <= 0) report->elapsed = std::max(now_seconds() - report->start_time, 1.0);
+        if (report->elapsed <= 0)
+            report->elapsed = std::max(now_seconds() - report->start_time, engine::kShortestElapsed);
         sortReportTables(*report, s);
         if (report->accepted_hits > 0) to_write.push_back(report);
     }
@@ -755,7 +827,8 @@ int write_reports(std::span<ReportStats* const> reports, const AssemblyOptions& 
             fs::create_directories(report_folder, ec);
             entries.push_back({report, sub + "/" + main_name});
         }
-        if (!write_one(*report, options, files, style, report_folder, main_name, failed)) {
+        if (!write_one(*report, options, files, style, report_folder, main_name,
+                       multi ? "../" + main_name : std::string(), failed)) {
             stopped = true;
             break;
         }

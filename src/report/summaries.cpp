@@ -1,5 +1,6 @@
 #include "report/summaries.h"
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 
@@ -42,12 +43,23 @@ void write_time_line(OutputWriter& out, bool visible, const std::string& text) {
     }
 }
 
+// A figure without its thousands separators ("12,345.60" gives "12345.60"), so
+// that a spreadsheet reads it as a number; other texts as they are.
+std::string without_grouping(const std::string& value) {
+    if (value.find_first_not_of("0123456789,.-") != std::string::npos) return value;
+    std::string plain;
+    for (char c : value)
+        if (c != ',') plain += c;
+    return plain;
+}
+
 // The rows of one block, with the alternating colours.
 class Block {
 public:
     Block(OutputWriter& out, bool large) : out_(out), large_(large) {}
 
     void open(int width, std::string_view title) {
+        if (out_.format() == Delimited) out_.writeFormat("\n%.*s\n", static_cast<int>(title.size()), title.data());
         if (out_.format() != Html) return;
         if (large_) out_.writeText("\n<CENTER>\n");
         out_.writeFormat("<TABLE WIDTH=%d BORDER=0 CELLSPACING=0 CELLPADDING=1>\n", width);
@@ -74,6 +86,12 @@ public:
         } else if (out_.format() == Rtf) {
             out_.writeFormat("{\\fs17\\b %.*s\t\t\t %s \\par}\n", static_cast<int>(label.size()),
                              label.data(), value.c_str());
+        } else if (out_.format() == Delimited) {
+            // A row a spreadsheet reads: the label, then the figure as a number.
+            std::string row(out_.data(label));
+            row += ',';
+            row += out_.data(without_grouping(value));
+            out_.writeText(row + "\n");
         }
     }
     void link(std::string_view key, std::string_view label) {
@@ -102,8 +120,10 @@ private:
     int row_ = 0;
 };
 
+// days: the calendar days of the report, for the daily average; span: the days
+// between the first and the last hit, over which the bit rate is measured.
 void write_bandwidth(Block& block, const std::string_view caption, double bytes, double days,
-                     long dollar) {
+                     double span, long dollar) {
     block.section(caption);
     const double megabytes = bytes / kMega;
     if (megabytes >= 10)
@@ -116,15 +136,16 @@ void write_bandwidth(Block& block, const std::string_view caption, double bytes,
         block.line("Average Daily Megabytes", formatDecimal(megabytes / days, 2));
     else
         block.line("Average Daily Kilobytes", formatDecimal(bytes / 1024 / days, 2));
-    const double bps = bytes / (days * 10800);
+    const double bps = bytes / (span * 10800);
     block.line("Average Bits/Sec (bps)", formatDecimal(bps, 2));
     const LineRate rate = lineRateFor(bps);
     block.line(formatText("Percent of %.*s", static_cast<int>(rate.name.size()), rate.name.data()),
                formatText("%.2f%%", bps / rate.capacity * 100));
 }
 
-// The period in days for averages: a report of a single instant counts as one day.
-double period_days(const engine::ReportStats& report) {
+// The days between the first and the last hit, for bit rates: a report of a
+// single instant counts as one day.
+double logged_span_days(const engine::ReportStats& report) {
     const double d = report.last_time - report.first_time;
     return d > 0 ? d : 1;
 }
@@ -166,6 +187,11 @@ void write_links(OutputWriter& out, int width, bool large, std::string_view titl
 }
 
 }  // namespace
+
+int calendarDays(const engine::ReportStats& report) {
+    if (report.first_time <= 0 || report.last_time <= 0) return 1;
+    return static_cast<int>(report.last_time - 0.5) - static_cast<int>(report.first_time - 0.5) + 1;
+}
 
 LineRate lineRateFor(double bps) {
     static constexpr std::array<LineRate, 8> kRates = {{
@@ -224,7 +250,8 @@ void writePeriodHeading(const engine::ReportStats& report, OutputWriter& out,
 void writeServerLoad(const engine::ReportStats& report, OutputWriter& out, int width, bool large,
                      const SummaryOptions& options) {
     const Settings& s = *options.settings;
-    const double d = period_days(report);
+    const double d = calendarDays(report);
+    const double span = logged_span_days(report);
     const double requests = static_cast<double>(report.accepted_hits);
     const engine::StatList* clients = report.client.get();
     const double visits = clients ? clients->TotalVisits() : 0;
@@ -262,9 +289,9 @@ void writeServerLoad(const engine::ReportStats& report, OutputWriter& out, int w
     block.line("Average Daily Visits", formatCount(std::llround(visits / d)));
 
     if (s.report.bandwidth) {
-        write_bandwidth(block, "Bandwidth Out", report.bytes, d, s.analysis.dollar);
+        write_bandwidth(block, "Bandwidth Out", report.bytes, d, span, s.analysis.dollar);
         if (report.bytes_in != 0)
-            write_bandwidth(block, "Bandwidth In", report.bytes_in, d, s.analysis.dollar);
+            write_bandwidth(block, "Bandwidth In", report.bytes_in, d, span, s.analysis.dollar);
     }
     block.close();
 }
@@ -281,7 +308,7 @@ void writeClientLinks(const engine::ReportStats& /*report*/, OutputWriter& out, 
 
 void writeProcessingTime(const engine::ReportStats& report, OutputWriter& out,
                          const SummaryOptions& options) {
-    const double s = report.elapsed > 0 ? report.elapsed : 1;
+    const double s = std::max(report.elapsed, engine::kShortestElapsed);
     const long tenths = std::lround(s * 10);
     const std::string text =
         formatText("%02ld:%02ld:%02ld.%ld, %.0f Files/Min, %.1f Megs/Min", tenths / 36000,

@@ -22,6 +22,10 @@ struct SummaryOptions {
     std::function<double()> now;
 };
 
+// The calendar days from the first hit's to the last hit's, both counted (1 when
+// the report has no hit times): the period of the page headings and averages.
+int calendarDays(const engine::ReportStats& report);
+
 // The title line "<title> for <log> during <days> Day Period" and the dates.
 void writePeriodHeading(const engine::ReportStats& report, OutputWriter& out,
                         std::string_view title, int days, const SummaryOptions& options);

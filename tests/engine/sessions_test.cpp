@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
+#include <map>
+#include <set>
 #include <numeric>
 #include <string>
 #include <string_view>
@@ -397,6 +400,119 @@ TEST(VisitorMeasures, RealLogsAddUp) {
         visits_seen += clients.TotalVisits();
     }
     EXPECT_GT(visits_seen, 100);
+}
+
+TEST(Sessions, VisitColumnsOfDaysMonthsPagesAndCountries) {
+    SessionRun run;
+    ReportStats& r = run.Process(
+        Hit("a.example.com", "23:50:00", "/a.html") + Hit("b.example.de", "23:55:00", "/a.html") +
+        // a's first visit goes on past midnight; its second starts at 03:00.
+        Hit("a.example.com", "00:05:00", "/b.html", "02/Nov/2026") +
+        Hit("a.example.com", "03:00:00", "/a.html", "02/Nov/2026"));
+    const StatItem* first = Named(r.date, "11/01/2026");
+    const StatItem* second = Named(r.date, "11/02/2026");
+    ASSERT_TRUE(first && second);
+    EXPECT_EQ(first->visits, 2);
+    EXPECT_EQ(first->misc1, 2);
+    EXPECT_EQ(second->visits, 1) << "a visit counts on the day it starts";
+    EXPECT_EQ(second->misc1, 1);
+    EXPECT_EQ(Named(r.month, "11/2026")->visits, 3);
+    EXPECT_EQ(Named(r.month, "11/2026")->misc1, 2);
+    EXPECT_EQ(Named(r.wday, "Monday")->visits, 1);
+
+    const StatItem* a = Named(r.pages, "/a.html");
+    const StatItem* b = Named(r.pages, "/b.html");
+    ASSERT_TRUE(a && b);
+    EXPECT_EQ(a->visits, 3);
+    EXPECT_EQ(a->misc1, 2);
+    EXPECT_NEAR(a->timetot / kMinute, 15, 1e-3) << "until b.html in the same visit";
+    EXPECT_EQ(b->visits, 1);
+    EXPECT_EQ(b->misc1, 1);
+    EXPECT_NEAR(b->timetot, 0, 1e-9);
+    EXPECT_NEAR(r.pages->TotalTime() / kMinute, 15, 1e-3);
+
+    ASSERT_TRUE(r.domain && r.region);
+    EXPECT_EQ(r.domain->TotalMisc1(), 2);
+    EXPECT_EQ(Named(r.region, "Europe")->misc1, 1);
+
+    // Grouping again (a daemon's next cycle) gives the same page figures.
+    ASSERT_EQ(group_report_clients(r, run.settings().analysis.orgmap), 0);
+    EXPECT_EQ(Named(r.pages, "/a.html")->visits, 3);
+    EXPECT_EQ(Named(r.pages, "/a.html")->misc1, 2);
+}
+
+// Visits and visitors per day, counted from the raw lines of a sorted real log
+// by the session rule (a gap above the session time starts a visit).
+TEST(Sessions, DailyVisitsOfARealLogMatchTheLines) {
+    const auto dir = tallowick::test::shared_logs_dir();
+    if (!dir) GTEST_SKIP() << "no shared logs folder";
+    const auto path = *dir / "combined" / "basjes_nl_2015-10_hackers_combined.log";
+    if (!std::filesystem::exists(path)) GTEST_SKIP() << "log missing";
+    std::map<std::string, int> visits, visitors;
+    std::map<std::string, long> last_seen;             // client -> seconds
+    std::set<std::pair<std::string, std::string>> seen_on;  // (day, client)
+    std::ifstream in(path);
+    int lines = 0;
+    for (std::string line; std::getline(in, line);) {
+        const std::size_t open = line.find('[');
+        ASSERT_NE(open, std::string::npos);
+        const std::string client = line.substr(0, line.find(' '));
+        const std::string when = line.substr(open + 1, 20);  // 25/Oct/2015:04:11:25
+        const std::string day = "10/" + when.substr(0, 2) + "/2015";
+        const long seconds = std::stol(when.substr(0, 2)) * 86400 +
+                             std::stol(when.substr(12, 2)) * 3600 +
+                             std::stol(when.substr(15, 2)) * 60 + std::stol(when.substr(18, 2));
+        const auto last = last_seen.find(client);
+        if (last == last_seen.end() || seconds - last->second > 10 * 60) ++visits[day];
+        last_seen[client] = seconds;
+        if (seen_on.emplace(day, client).second) ++visitors[day];
+        ++lines;
+    }
+    SessionRun run(SessionSettings(10));
+    const AnalysisRun& analysed = run.ProcessFiles({path.string()});
+    ASSERT_EQ(analysed.reports().size(), 1u);
+    const ReportStats& r = *analysed.reports().front();
+    ASSERT_EQ(r.date->TotalReq(), lines) << "every line is a hit";
+    int day_visits = 0;
+    for (const auto& [day, count] : visits) {
+        SCOPED_TRACE(day);
+        const StatItem* item = Named(r.date, day);
+        ASSERT_TRUE(item);
+        EXPECT_EQ(item->visits, count);
+        EXPECT_EQ(item->misc1, visitors[day]);
+        day_visits += item->visits;
+    }
+    EXPECT_EQ(day_visits, r.client->TotalVisits());
+    EXPECT_EQ(r.domain->TotalMisc1(), r.client->Count()) << "country visitors are the clients";
+}
+
+// Country visitors of a real log of host names: the distinct hosts of each
+// country, counted from the raw lines.
+TEST(Sessions, CountryVisitorsOfARealLogMatchTheLines) {
+    const auto dir = tallowick::test::shared_logs_dir();
+    if (!dir) GTEST_SKIP() << "no shared logs folder";
+    const auto path = *dir / "clf" / "nasa_ksc_1995-07_random1000_UNSORTED.log";
+    if (!std::filesystem::exists(path)) GTEST_SKIP() << "log missing";
+    std::map<std::string, std::set<std::string>> hosts;
+    std::ifstream in(path);
+    for (std::string line; std::getline(in, line);) {
+        // A request of other than three words ("GET /  HTTP/1.0") is malformed.
+        const std::size_t open = line.find('"'), close = line.find('"', open + 1);
+        const std::string request = line.substr(open + 1, close - open - 1);
+        if (request.find("  ") != std::string::npos || request.back() == ' ') continue;
+        const std::string host = line.substr(0, line.find(' '));
+        hosts[std::string(country_of(host).name)].insert(host);
+    }
+    SessionRun run(SessionSettings(10));
+    const ReportStats& r = *run.ProcessFiles({path.string()}).reports().front();
+    ASSERT_GT(hosts.size(), 5u);
+    for (const auto& [country, members] : hosts) {
+        SCOPED_TRACE(country);
+        const StatItem* item = Named(r.domain, country);
+        ASSERT_TRUE(item);
+        EXPECT_EQ(item->misc1, static_cast<int>(members.size()));
+    }
+    EXPECT_EQ(r.domain->TotalMisc1(), r.client->Count());
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <map>
 #include <set>
 
 #include "base/julian_date.h"
@@ -80,6 +81,25 @@ TEST(ChartText, EntitiesOfTranslationsBecomeCharacters) {
     EXPECT_EQ(chart_translate(t, "a &#; b &#12x"), "a &#; b &#12x");
 }
 
+TEST(ChartText, LabelsKeepApartAndTellItemsApart) {
+    // Range names under narrow bars: whole, or without their unit, never run together.
+    for (const std::string name : {"0-1 min", "1-5 min", "120-300 min", "300+ min"}) {
+        const SlotLabel label = chart_slot_label(name, 40);
+        ASSERT_TRUE(label.font);
+        EXPECT_LE(font_string_width(*label.font, label.text), 37) << name;
+        EXPECT_EQ(name.rfind(label.text, 0), 0u) << name;
+    }
+    EXPECT_EQ(chart_slot_label("120-300 min", 40).text, "120-300");
+
+    auto list = StatList::Create(nullptr, 8);
+    for (const char* path : {"/a/img/logo.gif", "/b/img/logo.gif", "/shop/logo.gif", "/index.html"})
+        list->AddHit(10, 0, path, 0, 0);
+    const std::vector<int> items = {0, 1, 2, 3};
+    const std::vector<std::string> names = chart_item_names(*list, items, kSubjectFiles);
+    EXPECT_EQ(names, (std::vector<std::string>{"a/img/logo.gif", "b/img/logo.gif", "shop/logo.gif",
+                                               "index.html"}));
+}
+
 TEST(Charts, TopListBarsAreProportionalAndNamed) {
     auto list = list_of({{"alpha", 40}, {"beta", 20}, {"gamma", 10}});
     ChartTarget t = flat_target();
@@ -123,7 +143,8 @@ TEST(Charts, TopListBarsAreProportionalAndNamed) {
     spec.list = by_bytes.get();
     spec.value_kind = kValueBytes;
     auto ranked = chart_render(t, spec);
-    EXPECT_NEAR(length(*ranked, 0), plot_w, 2);
+    // The scale runs to 5.0K in steps of 1.0K: 5000 bytes fall just short of its end.
+    EXPECT_NEAR(length(*ranked, 0), plot_w * 5000 / 5120, 2);
     EXPECT_NEAR(length(*ranked, 1), plot_w / 250, 2);
 }
 
@@ -532,6 +553,106 @@ TEST_P(RealLogCharts, EveryImageTheWrittenPagesReferToExists) {
 INSTANTIATE_TEST_SUITE_P(Logs, RealLogCharts,
                          ::testing::Values("combined/basjes_nl_2015-10_hackers_combined.log",
                                            "clf/nasa_ksc_1995-07_random1000_UNSORTED.log"));
+
+// On a small log every chart's value scale counts up in distinct, exact steps.
+TEST(ChartDriver, ScalesOfASmallLogAreDistinctAndIncreasing) {
+    tallowick::test::TempDir dir;
+    std::string log;
+    const char* pages[] = {"/index.html", "/a/one.html", "/b/two.html", "/logo.gif", "/c/three.pdf"};
+    for (int i = 0; i < 20; ++i) {
+        char line[400];
+        std::snprintf(line, sizeof line,
+                      "10.0.0.%d - - [%02d/May/2026:%02d:%02d:00 +0000] \"GET %s HTTP/1.1\" %d %d "
+                      "\"http://www.google.com/search?q=word%d\" \"Mozilla/5.0 (Windows NT 10.0) "
+                      "Firefox/%d.0\"\n",
+                      i % 3 + 1, 4 + i / 10, 9 + i % 10, i * 7 % 60, pages[i % 5],
+                      i % 7 == 0 ? 404 : 200, 700 + 37 * i, i % 2, 100 + i % 2);
+        log += line;
+    }
+    tallowick::test::write_file(dir / "small.log", log);
+    Settings settings = every_graph();
+    settings.report.graphsort = 2;   // bytes and requests
+    settings.analysis.session_tracking = true;
+    engine::RunHooks hooks;
+    hooks.group_clients = [&](engine::ReportStats& r) {
+        return engine::group_report_clients(r, settings.analysis.orgmap);
+    };
+    engine::AnalysisRun run(settings, {(dir / "small.log").string()}, hooks);
+    ASSERT_EQ(run.Process(), 0);
+    const engine::ReportStats& report = *run.reports()[0];
+    ASSERT_EQ(report.accepted_hits, 20);
+
+    std::map<std::string, std::vector<std::string>> scales;
+    const std::vector<std::string> images = referred_images(report);
+    report::ChartRequest request;
+    request.report = &report;
+    request.settings = &settings;
+    request.folder = dir.path();
+    request.days = 2;
+    request.images = images;
+    request.scale_drawn = [&](std::string_view chart, std::span<const std::string> labels) {
+        scales[std::string(chart)].assign(labels.begin(), labels.end());
+    };
+    Progress progress;
+    EXPECT_EQ(draw_report_charts(request), 1);
+    EXPECT_GT(scales.size(), 20u);
+    for (const auto& [chart, labels] : scales) {
+        SCOPED_TRACE(chart);
+        ASSERT_FALSE(labels.empty());
+        double previous = 0;
+        for (const std::string& label : labels) {
+            char* end = nullptr;
+            const double value = std::strtod(label.c_str(), &end);
+            EXPECT_TRUE(*end == '\0' || ((*end == 'K' || *end == 'M' || *end == 'G') && end[1] == '\0'))
+                << label;
+            EXPECT_GT(value, previous) << label;
+            previous = value;
+        }
+    }
+    // Requests of the busiest client (7 of 20) on a top list of five steps.
+    EXPECT_EQ(scales["ReqClient"], (std::vector<std::string>{"2", "4", "6", "8"}));
+}
+
+// The charts of a real log in English and every report language decode, and a
+// translated chart differs from the English one (each character of the
+// language files has its glyph: font_test).
+TEST(ChartDriver, ChartsInEveryLanguageDecode) {
+    const auto logs = tallowick::test::shared_logs_dir();
+    const fs::path log = logs ? *logs / "combined" / "basjes_nl_2015-10_hackers_combined.log" : fs::path();
+    if (!logs || !fs::exists(log)) GTEST_SKIP() << "no real logs here";
+    Settings settings = every_graph();
+    settings.report.graphsort = 1;
+    engine::AnalysisRun run(settings, {log.string()}, {});
+    ASSERT_EQ(run.Process(), 0);
+    const engine::ReportStats& report = *run.reports()[0];
+    report::LanguageTable languages(tallowick::test::source_dir());
+    const std::vector<std::string> images = {"ReqDaily.gif", "ReqBrowser.gif", "ReqWeekly.gif"};
+    std::string english_daily;
+    for (int language = 0; language <= 9; ++language) {
+        SCOPED_TRACE(language);
+        tallowick::test::TempDir dir;
+        settings.run.language = language;
+        report::ChartRequest request;
+        request.report = &report;
+        request.settings = &settings;
+        request.folder = dir.path();
+        request.days = 6;
+        request.language = language > 0 ? &languages : nullptr;
+        request.images = images;
+        Progress progress;
+        EXPECT_EQ(draw_report_charts(request), 1);
+        std::vector<fs::path> paths;
+        for (const std::string& name : images) paths.push_back(dir / name);
+        const auto decoded = test::decode_with_pil(paths);
+        ASSERT_EQ(decoded.size(), images.size());
+        for (const auto& image : decoded) EXPECT_EQ(image.width, 420);
+        const std::string daily = tallowick::test::read_file(dir / "ReqDaily.gif");
+        if (language == 0)
+            english_daily = daily;
+        else
+            EXPECT_NE(daily, english_daily);
+    }
+}
 
 TEST(ChartDriver, DrawsExactlyTheImagesThePagesName) {
     auto run_settings = every_graph();

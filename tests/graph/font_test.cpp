@@ -2,6 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <string>
+
+#include "base/utf8.h"
+#include "support/test_support.h"
+
 #include "graph_test_support.h"
 
 namespace tallowick::graph {
@@ -30,9 +36,7 @@ std::pair<int, int> ink_columns(const Canvas& c) {
 TEST(Fonts, EveryPrintableGlyphHasInkInsideItsCell) {
     for (const BitmapFont* font : {&title_font(), &label_font(), &small_font()}) {
         SCOPED_TRACE(font->cell_width());
-        EXPECT_EQ(font->first_char(), 32);
-        EXPECT_EQ(font->glyph_count(), 96);
-        for (int code = 33; code < 127; ++code) {
+        for (char32_t code = 33; code < 127; ++code) {
             const auto m = font->metric(code);
             EXPECT_GT(m.width, 0) << char(code);
             EXPECT_LE(m.left + m.width, font->cell_width()) << char(code);
@@ -60,9 +64,11 @@ TEST(Fonts, StringWidthIsInkWidthPlusOneGapPerCharacter) {
     EXPECT_EQ(font_string_width(label, ""), 0);
     EXPECT_EQ(font_string_width(label, "AB"),
               font_string_width(label, "A") + font_string_width(label, "B"));
-    // Codes the fonts do not draw measure as a bare gap.
+    // Codes the fonts do not draw measure as a bare gap; a byte that is not
+    // UTF-8 is its Latin-1 character.
     EXPECT_EQ(font_string_width(label, "\x01"), 1);
-    EXPECT_EQ(font_string_width(label, "\xE9"), 1);
+    EXPECT_EQ(font_string_width(label, "\xE9"), font_string_width(label, "\xC3\xA9"));
+    EXPECT_GT(font_string_width(label, "\xE9"), 1);
 }
 
 TEST(Fonts, StringsAdvanceByProportionalWidths) {
@@ -76,7 +82,7 @@ TEST(Fonts, StringsAdvanceByProportionalWidths) {
             ASSERT_EQ(ab->pixel(x, y), b->pixel(x, y)) << x << "," << y;
 
     auto none = text_canvas();
-    font_string(*none, label, 10, 5, "\x01\x7F\xE9", 1);
+    font_string(*none, label, 10, 5, "\x01\x7F", 1);
     EXPECT_EQ(test::count_pixels(*none, 1), 0);
     font_string(*none, label, 10, 5, "", 1);
     EXPECT_EQ(test::count_pixels(*none, 1), 0);
@@ -119,6 +125,62 @@ TEST(Fonts, TextClipsAtTheCanvasEdges) {
     font_string_up(*c, title_font(), 15, 2, "WWW", 1);
     font_string(*c, label_font(), -30, -5, "clipped", 1);
     EXPECT_GT(test::count_pixels(*c, 1), 0);
+}
+
+// Every character of every report language file is drawn by every chart font,
+// so that no translated chart text loses a letter.
+TEST(Fonts, EveryLanguageCharacterHasAGlyph) {
+    const auto lang = tallowick::test::source_dir() / "lang";
+    int files = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(lang)) {
+        if (entry.path().extension() != ".lang") continue;
+        ++files;
+        const std::string text = tallowick::test::read_file(entry.path());
+        for (std::size_t at = 0; at < text.size();) {
+            const char32_t c = next_code_point(text, at);
+            if (c < 0x20 || c == 0x7F) continue;
+            for (const BitmapFont* font : {&title_font(), &label_font(), &small_font()}) {
+                ASSERT_TRUE(font->has_glyph(c)) << entry.path().filename() << " U+" << std::hex
+                                                << static_cast<unsigned>(c);
+            }
+        }
+    }
+    EXPECT_EQ(files, 9);
+
+    // Known titles are drawn whole: each character leaves its own ink.
+    for (const std::string title : {"T\xC3\xA4glicher Verkehr", "\xE6\x97\xA5\xE5\x88\xA5",
+                                    "Fr\xC3\xA9quentation", "S\xC3\xB8ndag"}) {
+        SCOPED_TRACE(title);
+        auto whole = text_canvas(300, 20);
+        font_string(*whole, title_font(), 0, 0, title, 1);
+        int inked = 0, x = 0;
+        for (std::size_t at = 0; at < title.size();) {
+            const char32_t c = next_code_point(title, at);
+            auto one = text_canvas(40, 20);
+            font_char(*one, title_font(), 0, 0, c, 1);
+            if (c != U' ') {
+                EXPECT_GT(test::count_pixels(*one, 1), 0) << static_cast<unsigned>(c);
+            }
+            inked += test::count_pixels(*one, 1);
+            x += title_font().metric(c).width + 1;
+        }
+        EXPECT_EQ(test::count_pixels(*whole, 1), inked);
+        EXPECT_EQ(font_string_width(title_font(), title), x);
+    }
+}
+
+TEST(Fonts, FittingCutsWholeCharactersAndAddsAnEllipsis) {
+    const BitmapFont& label = label_font();
+    const std::string text = "Pr\xC3\xBC" "fungsergebnisse";
+    EXPECT_EQ(font_fit(label, text, 1000), text);
+    const std::string cut = font_fit(label, text, 40);
+    EXPECT_LE(font_string_width(label, cut), 40);
+    ASSERT_GT(cut.size(), 3u);
+    EXPECT_EQ(cut.substr(cut.size() - 3), "...");
+    EXPECT_EQ(text.rfind(cut.substr(0, cut.size() - 3), 0), 0u);
+    std::string buffer;
+    EXPECT_EQ(valid_utf8(font_fit(label, text, 30), buffer).size(), font_fit(label, text, 30).size());
+    EXPECT_EQ(font_fit(label, text, 3), "");
 }
 
 }  // namespace

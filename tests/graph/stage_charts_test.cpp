@@ -324,13 +324,14 @@ TEST(StackedHistoryChart, LayersStackInProportionLargestAtTheBottom) {
     ASSERT_EQ(p.image.width, 420);
     EXPECT_GT(p.count(kFloor), 500);
     EXPECT_GT(p.count(kLeftWall), 60);
-    // Layer colours by rank: large, middle, small; 4 : 2 : 1 of a 130-pixel stack.
+    // Layer colours by rank: large, middle, small; 4 : 2 : 1 of a stack of 28
+    // on a 130-pixel wall whose scale runs to 30.
     const std::array<PackedColor, 3> faces = {0xFF0033, 0xFF8C00, 0xFFCC33};
     const int x0 = p.min_x(faces[0]), x1 = p.max_x(faces[0]);
     ASSERT_GT(x1 - x0, 100);
     const int x = (x0 + x1) / 2;
     const int large = p.run(x, faces[0]), middle = p.run(x, faces[1]), small = p.run(x, faces[2]);
-    EXPECT_NEAR(large + middle + small, 130, 5);
+    EXPECT_NEAR(large + middle + small, 130 * 28 / 30, 5);
     EXPECT_NEAR(large, 2 * middle, 4);
     EXPECT_NEAR(middle, 2 * small, 4);
     // Bottom to top: large, then middle, then small.

@@ -350,12 +350,12 @@ TEST(ReportAssembly, RealLogDelimitedLineShapes) {
     // In a table: the title line "(n) title" and an empty line (the end of the
     // title row), then lines that each begin with a comma and have the header's
     // number of fields, then an empty line.
-    // "(n) title", after the unit comment that has no line end of its own.
+    // "(n) title" on a line of its own.
     auto is_title = [](std::string_view line) {
         const std::size_t open = line.rfind('(');
         const std::size_t close = line.find(") ", open == std::string_view::npos ? 0 : open);
         return open != std::string_view::npos && close != std::string_view::npos &&
-               (open == 0 || line.starts_with("# ")) && AllDigits(line.substr(open + 1, close - open - 1));
+               open == 0 && AllDigits(line.substr(open + 1, close - open - 1));
     };
     for (const std::string key : {"Daily", "Files", "Client", "Errors", "Browser"}) {
         SCOPED_TRACE(key);
@@ -394,6 +394,21 @@ TEST(ReportAssembly, RealLogDelimitedLineShapes) {
         }
         EXPECT_GE(tables, 1);
     }
+    // What a spreadsheet (python's csv module) reads: the title as a row of its
+    // own, and the main page's figures in index.txt.
+    const std::string check = R"(
+import csv, sys
+daily = list(csv.reader(open(sys.argv[1], encoding='utf-8')))
+print([r[0] for r in daily if len(r) == 1 and r[0].startswith('(')][0])
+figures = {r[0]: r[1] for r in csv.reader(open(sys.argv[2], encoding='utf-8')) if len(r) == 2}
+print(figures['Total Requests'], figures['Total Unique Visitors'])
+)";
+    const auto read = test::run_process(
+        "/usr/bin/python3", {"-c", check, (dir / "Daily.txt").string(), (dir / "index.txt").string()});
+    const RawTotals raw = CountRaw(*log);
+    EXPECT_EQ(read.out, "(6) Daily Transmission Statistics\n" + std::to_string(raw.requests) + " " +
+                            std::to_string(raw.clients.size()) + "\n")
+        << read.err;
 }
 
 // A small log of our own for the path and empty-report cases.
@@ -479,6 +494,26 @@ TEST(ReportAssembly, RefreshAndBothChartOrders) {
     const std::string daily = test::read_file(dir / "Daily.html");
     EXPECT_EQ(daily.find("Top Traffic"), std::string::npos);
     EXPECT_NE(std::find(run.images.begin(), run.images.end(), "ByteFiles.gif"), run.images.end());
+    // Tables beside a pie shade their first names in the slices' colours.
+    EXPECT_NE(test::read_file(dir / "Filetype.html").find("bgcolor=ff0033"), std::string::npos);
+    EXPECT_NE(test::read_file(dir / "Errors.html").find("bgcolor=ff0033"), std::string::npos);
+    EXPECT_EQ(files.find("bgcolor=ff0033"), std::string::npos);
+    // Charts that are the same in both orders come once, with their table.
+    auto count = [](const std::string& page, const std::string& text) {
+        int n = 0;
+        for (std::size_t at = page.find(text); at != std::string::npos; at = page.find(text, at + 1)) ++n;
+        return n;
+    };
+    for (const auto& [page, image] : std::vector<std::pair<std::string, std::string>>{
+             {"Browser.html", "BrowserOS.gif"}, {"Loyalty.html", "Loyalty.gif"},
+             {"Regions.html", "Region.gif"}}) {
+        SCOPED_TRACE(page);
+        const std::string text = test::read_file(dir / page);
+        EXPECT_EQ(count(text, "SRC=\"" + image), 1);
+        if (page != "Browser.html") {
+            EXPECT_EQ(count(text, "<H3>("), 1);
+        }
+    }
 }
 
 TEST(ReportAssembly, FolderAsReportPath) {
@@ -545,6 +580,47 @@ TEST(ReportAssembly, JapaneseReportFromTheShippedLanguageFile) {
     EXPECT_EQ(daily.find("<TH>Requests</TH>"), std::string::npos);
     EXPECT_NE(daily.find("HREF=\"index.html\""), std::string::npos);
     EXPECT_TRUE(quiet.errors.empty());
+}
+
+// A log written in Latin-1 gives pages that are valid UTF-8 in every format:
+// each byte that is not UTF-8 is shown as its Latin-1 character.
+TEST(ReportAssembly, Latin1LogGivesValidTextInEveryFormat) {
+    QuietSink quiet;
+    test::TempDir dir;
+    const fs::path log = dir / "latin1.log";
+    test::write_file(log,
+                     "10.0.0.1 - - [08/Dec/2026:10:00:00 +0000] \"GET /caf\xE9.html HTTP/1.1\" 200 "
+                     "1000 \"http://www.google.com/search?q=M\xFCller\" \"Pr\xFC" "fer/1.0\"\n"
+                     "10.0.0.2 - - [08/Dec/2026:11:00:00 +0000] \"GET /na\xC3\xAFve.html HTTP/1.1\" "
+                     "200 200 \"-\" \"Mozilla/5.0 (X11; Linux x86_64)\"\n");
+    const std::string check = R"(
+import csv, io, pathlib, sys
+for path in sorted(pathlib.Path(sys.argv[1]).iterdir()):
+    if path.suffix in ('.html', '.txt'):
+        text = path.read_bytes().decode('utf-8')
+    if path.suffix == '.txt':
+        list(csv.reader(io.StringIO(text)))
+print('checked')
+)";
+    for (const int format : {Html, Rtf, Delimited}) {
+        SCOPED_TRACE(format);
+        const fs::path out = dir / std::to_string(format);
+        const Settings settings = ReportSettingsFor(out / "index.html", format);
+        ASSERT_EQ(AnalyseAndReport(settings, {log.string()}).written, 0);
+        if (format == Rtf) {
+            if (!fs::exists("/usr/bin/unrtf")) continue;
+            const auto files = test::run_process("/usr/bin/unrtf", {"--html", (out / "Files.rtf").string()});
+            EXPECT_EQ(files.exit_code, 0) << files.err;
+            EXPECT_NE(files.out.find("/caf&eacute;.html"), std::string::npos) << files.out;
+            EXPECT_NE(files.out.find("/na&iuml;ve.html"), std::string::npos) << files.out;
+            continue;
+        }
+        const auto result = test::run_process("/usr/bin/python3", {"-c", check, out.string()});
+        EXPECT_EQ(result.out, "checked\n") << result.err;
+        const std::string page = test::read_file(out / (format == Html ? "Files.html" : "Files.txt"));
+        EXPECT_NE(page.find("/caf\xC3\xA9.html"), std::string::npos);
+        EXPECT_NE(page.find("/na\xC3\xAFve.html"), std::string::npos);
+    }
 }
 
 }  // namespace

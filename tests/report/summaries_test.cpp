@@ -80,17 +80,23 @@ TEST(Summaries, VisitorsAndTheirColours) {
     EXPECT_NE(s.find("BGCOLOR=e0e0e0><FONT SIZE=3>Average Requests/Visit"), std::string::npos);
 }
 
-TEST(Summaries, RtfHasOnlyLinesAndDelimitedNothing) {
+TEST(Summaries, RtfHasOnlyLinesAndDelimitedRows) {
     Fixture rtf(Rtf);
     const std::string& r = rtf.load();
     EXPECT_EQ(r.find("Server Load"), std::string::npos);
     EXPECT_EQ(r.find("Visits Info"), std::string::npos);
     EXPECT_NE(r.find("{\\fs17\\b Total Requests\t\t\t 48 \\par}\n"), std::string::npos);
 
+    // Comma-delimited: the block's title, then a row of label and plain figure each.
     Fixture csv(Delimited);
-    EXPECT_EQ(csv.load(), "");
+    csv.report.bytes = 5000.0 * 1048576;
+    const std::string& c = csv.load();
+    EXPECT_EQ(c.rfind("\nServer Load\nTotal Requests,48\nTotal Cached Requests,0\n", 0), 0u) << c;
+    EXPECT_NE(c.find("\nAverage Requests/Visit,16.0\n"), std::string::npos);
+    EXPECT_NE(c.find("\nTotal Megabytes,5000.00\n"), std::string::npos);
+    const std::size_t before = c.size();
     writeClientLinks(csv.report, csv.out, 180, false, csv.options);
-    EXPECT_EQ(csv.file.contents(), "");
+    EXPECT_EQ(csv.file.contents().size(), before);
 }
 
 TEST(Summaries, LinkBlocksListOnlyWrittenPages) {
@@ -121,6 +127,50 @@ TEST(Summaries, PeriodHeading) {
     EXPECT_EQ(quiet.file.contents().rfind("\n<!-- ", 0), 0u);
     EXPECT_NE(quiet.file.contents().find("<H3 ALIGN=CENTER>Daily for 3 Day Period<BR>"),
               std::string::npos);
+}
+
+// The value written on the line of a label in the Server Load block.
+std::string value_of(const std::string& page, const std::string& label) {
+    const std::size_t at = page.find(">" + label + "</FONT>");
+    if (at == std::string::npos) return "(missing)";
+    const std::size_t open = page.find("<FONT SIZE=3>", at + label.size()) + 13;
+    return page.substr(open, page.find("</FONT>", open) - open);
+}
+
+TEST(Summaries, AveragesDivideByTheCalendarDaysOfTheHeading) {
+    Fixture minutes;
+    minutes.report.first_time = 2461000.6;
+    minutes.report.last_time = 2461000.6 + 3.0 / 1440;
+    minutes.report.accepted_hits = 1000;
+    EXPECT_EQ(calendarDays(minutes.report), 1);
+    const std::string& a = minutes.load();
+    EXPECT_EQ(value_of(a, "Average Daily Request"), "1,000");
+    EXPECT_EQ(value_of(a, "Average Request / Hour"), "42");
+    EXPECT_EQ(value_of(a, "Average Daily Visits"), "3");
+
+    Fixture days;   // from the morning of one day to the evening of the fourth
+    days.report.first_time = 2461000.6;
+    days.report.last_time = 2461003.9;
+    days.report.accepted_hits = 10000;
+    days.report.bytes = 40.0 * 1048576;
+    EXPECT_EQ(calendarDays(days.report), 4);
+    const std::string& b = days.load();
+    EXPECT_EQ(value_of(b, "Average Daily Request"), "2,500");
+    EXPECT_EQ(value_of(b, "Average Daily Megabytes"), "10.00");
+    // The bit rate stays a rate over the logged span of 3.3 days.
+    EXPECT_EQ(value_of(b, "Average Bits/Sec (bps)"), "1,176.85");
+}
+
+TEST(Summaries, ProcessingTimeKeepsItsTenths) {
+    Fixture f;
+    f.report.accepted_hits = 1000;
+    f.report.bytes_read = 1048576;
+    f.report.elapsed = 0.2;
+    writeProcessingTime(f.report, f.out, f.options);
+    EXPECT_NE(f.file.contents().find("Log Processing time: 00:00:00.2, 300000 Files/Min, "
+                                     "300.0 Megs/Min"),
+              std::string::npos)
+        << f.file.contents();
 }
 
 }  // namespace
