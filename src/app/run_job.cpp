@@ -7,6 +7,7 @@
 #include "app/settings_store.h"
 #include "base/status.h"
 #include "engine/clients.h"
+#include "engine/history_db.h"
 #include "graph/charts.h"
 #include "report/report_assembly.h"
 
@@ -53,6 +54,7 @@ engine::RunHooks default_run_hooks(const Settings& settings) {
     hooks.write_report = [assembly](engine::ReportStats& r) {
         return report::writeReport(r, assembly());
     };
+    engine::InstallHistoryHooks(hooks, settings);
     return hooks;
 }
 
@@ -70,7 +72,7 @@ std::string summary_line(const engine::RunTotals& totals, double seconds) {
 
 int RunAnalysisJob() {
     const Settings& s = settings();
-    std::vector<std::string> logs = log_list().names();
+    std::vector<std::string> logs = engine::WithRunningHistory(s, log_list().names());
     // History databases first, in their order, then the logs in theirs.
     std::stable_partition(logs.begin(), logs.end(), [](const std::string& name) {
         return name.find(".tdb") != std::string::npos;

@@ -433,6 +433,23 @@ void StatList::SetErrors(int i, int v) { if (auto* p = At(i)) p->errors = v; }
 void StatList::SetTimeIn(int i, double t) { if (auto* p = At(i)) p->timein = t; }
 void StatList::AddTimeTot(int i, double days) { if (auto* p = At(i)) p->timetot += days; }
 void StatList::SetTimeLast(int i, double t) { if (auto* p = At(i)) p->timelast = t; }
+void StatList::SetTimeFirst(int i, double t) { if (auto* p = At(i)) p->timefirst = t; }
+
+ListTotals StatList::Totals() const {
+    return {totalReq_,   totalMisc1_, totalPages_,   totalErrors_,
+            totalVisits_, totalBytes_, totalBytesIn_, totalTime_};
+}
+
+void StatList::AddToTotals(const ListTotals& change) {
+    totalReq_ += static_cast<int>(change.req);
+    totalMisc1_ += static_cast<int>(change.misc1);
+    totalPages_ += static_cast<int>(change.pages);
+    totalErrors_ += static_cast<int>(change.errors);
+    totalVisits_ += static_cast<int>(change.visits);
+    totalBytes_ += change.bytes;
+    totalBytesIn_ += change.bytesin;
+    totalTime_ += change.time;
+}
 
 void StatList::CopyTotals(const StatList& from) {
     totalReq_ = from.totalReq_;
