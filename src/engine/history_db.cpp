@@ -63,7 +63,9 @@ std::vector<Section> SectionsOf(ReportStats& r) {
                             {"errurl", &r.errurl}, {"pages", &r.pages},
                             {"searchstr", &r.searchstr}, {"searchsite", &r.searchsite},
                             {"down", &r.down}, {"addhit", &r.addhit}, {"addclick", &r.addclick},
-                            {"prot", &r.prot}})
+                            {"prot", &r.prot},
+                            // Beyond the Part's sections: robots and directory groups.
+                            {"robot", &r.robot}, {"group", &r.groupdir}})
         s.push_back(x);
     for (std::size_t p = 1; p < kProtocolSections.size(); ++p)
         s.push_back({kProtocolSections[p], &r.protocol_clients[p]});
@@ -88,15 +90,14 @@ void AppendF(std::string& out, const char* fmt, auto... args) {
     if (n > 0) out.append(buf, std::min<std::size_t>(static_cast<std::size_t>(n), sizeof buf - 1));
 }
 
-// ",%.0f" for a whole number, else ten decimals: a day's millionth (0.09 s)
-// would move visit lengths that fall on whole minutes across the boundary.
+// ",%.0f" for a whole number, else every digit the double holds: with a
+// day's millionth ("%f"), visit lengths and times online summed over several
+// runs would drift from those of one run.
 void AppendTime(std::string& out, double t) {
     if (t == std::floor(t) && std::fabs(t) < 1e15)
         AppendF(out, ",%.0f", t);
-    else if (std::isfinite(t) && std::fabs(t) < 1e9)
-        AppendF(out, ",%.10f", t);
     else
-        AppendF(out, ",%g", t);
+        AppendF(out, ",%.17g", t);
 }
 
 void AppendRecords(std::string& out, int pos, const StatItem& item, double base) {
@@ -165,7 +166,7 @@ std::string HistoryText(std::span<const std::unique_ptr<ReportStats>> reports) {
     std::string out(kHeader);
     for (const auto& r : reports) {
         const double base = r->first_time;
-        AppendF(out, "host:,%.10f,%.10f,%lld,%lld,%lld,%.0f,%.0f,", r->first_time, r->last_time,
+        AppendF(out, "host:,%.17g,%.17g,%lld,%lld,%lld,%.0f,%.0f,", r->first_time, r->last_time,
                 static_cast<long long>(r->not_modified_hits),
                 static_cast<long long>(r->accepted_hits), static_cast<long long>(r->failed_hits),
                 r->bytes, r->bytes_in);
@@ -381,6 +382,7 @@ std::optional<std::string_view> StableName(ReportStats& r, std::string_view sect
             if (list.HashOf(status_name(code)) == h) return status_name(code);
         return std::nullopt;
     }
+    if (section == "robot") return NameWithHash(list, h, robot_names());
     if (section == "prot") {
         for (int p = 0; p < 64; ++p)
             if (list.HashOf(protocol_name(p)) == h) return protocol_name(p);
