@@ -214,8 +214,11 @@ bool AnalysisRun::OpenLogAt(std::size_t index, bool first) {
 
     const auto type = static_cast<int>(dispatcher_->log_type());
     if (type == kDatabaseFormat) {
-        ShowStatus("Loading database...");
-        if (hooks_.load_database) hooks_.load_database(logs_[index], *this);
+        // A daemon cycle goes on with the reports the database was loaded into.
+        if (!in_daemon_cycle_) {
+            ShowStatus("Loading database...");
+            if (hooks_.load_database) hooks_.load_database(logs_[index], *this);
+        }
         // Its lines are not hits: the file ends here for the line loop.
         log_->pre_read.clear();
         logs::CloseLog(log_->source);

@@ -185,5 +185,31 @@ TEST(HistoryDatabase, ServersSavedApartAndMergedMatchOneRunOverAllTheirLogs) {
     }
 }
 
+TEST(HistoryDatabase, ADaemonLoadsItsDatabaseOnceAndAddsItsLogToIt) {
+    RecordingSink sink;
+    RunOnText day1;
+    day1.AddLog("access.log", MixedLog(0, 3));
+    day1.Process();
+    const std::int64_t saved_hits = day1.report().accepted_hits;
+
+    RunOnText t;
+    t.settings().run.daemontime = 16;
+    t.AddLog("site.tdb", HistoryText(day1.run().reports()));
+    t.AddLog("access.log", CombinedLine("a.com", "05/Mar/2024:10:00:00 +0000", "GET / HTTP/1.0",
+                                        200, 10));
+    InstallHistoryHooks(t.hooks(), t.settings());
+    t.hooks().sleep_second = [] {};
+    int cycles = 0;
+    t.hooks().write_all = [&](auto) {
+        if (++cycles == 3) t.run().Cancel();
+        return 0;
+    };
+    t.Process();
+    ASSERT_EQ(t.report_count(), 1u);
+    EXPECT_EQ(t.report().name, "access.log");
+    EXPECT_EQ(t.report().accepted_hits, saved_hits + 1);
+    EXPECT_EQ(t.run().totals().accepted, saved_hits + 1);
+}
+
 }  // namespace
 }  // namespace tallowick::engine::test
