@@ -19,6 +19,7 @@
 #include "engine/agents.h"
 #include "engine/analysis_run.h"
 #include "engine/clients.h"
+#include "engine/hit_accounting.h"
 #include "engine/url_tables.h"
 #include "logs/log_list.h"
 
@@ -34,11 +35,6 @@ constexpr std::string_view kHeader =
 // The last line of a whole file: a database without it was cut short.
 constexpr std::string_view kEndLine = "#End of database";
 
-constexpr std::array<std::string_view, 24> kHourNames = {
-    "00", "01", "02", "03", "04", "05", "06", "07", "08", "09", "10", "11",
-    "12", "13", "14", "15", "16", "17", "18", "19", "20", "21", "22", "23"};
-constexpr std::array<std::string_view, 7> kWeekdayNames = {
-    "Sunday", "Monday", "Tuesday", "Wednesday", "Thursday", "Friday", "Saturday"};
 // Protocol client lists by protocol number; the Part's five first, then ours.
 constexpr std::array<std::string_view, 9> kProtocolSections = {
     "", "http", "https", "mail", "ftp", "telnet", "realaudio", "dns", "pop3"};
@@ -259,6 +255,8 @@ std::string_view Trim(std::string_view s) {
     return s;
 }
 
+constexpr double kMaxValue = 1e18;
+
 template <class T>
 bool Parse(std::string_view s, T& value, int base = 10) {
     s = Trim(s);
@@ -269,8 +267,10 @@ bool Parse(std::string_view s, T& value, int base = 10) {
         r = std::from_chars(s.data(), end, value);
     else
         r = std::from_chars(s.data(), end, value, base);
+    // No count of bytes or days comes near 1e18; beyond it sums and the
+    // fixed-point form of a written number would have no bound.
     if constexpr (std::is_floating_point_v<T>) {
-        if (r.ec == std::errc() && r.ptr == end && !std::isfinite(value)) return false;
+        if (r.ec == std::errc() && r.ptr == end && !(std::fabs(value) <= kMaxValue)) return false;
     }
     return !s.empty() && r.ec == std::errc() && r.ptr == end;
 }
@@ -289,26 +289,54 @@ ItemValues ValuesOf(const StatItem& item) {
             item.timelast, item.timetot, item.timefirst};
 }
 
-int Clamp32(std::int64_t v) {
-    return static_cast<int>(std::clamp<std::int64_t>(v, INT32_MIN, INT32_MAX));
+// Counters are 32-bit, in the items and in the list totals: an item whose
+// counts would carry either beyond that range is not added.
+constexpr std::int64_t kMaxCount = INT32_MAX;
+// Day records: counts and sums kept far from their types' ends, so that the
+// record list's own additions cannot overflow.
+constexpr int kMaxDayCount = 1 << 30;
+constexpr std::int64_t kMaxDaySum = std::int64_t{1} << 62;
+
+bool Fits(std::int64_t have, std::int64_t add) {
+    return add >= 0 && have >= 0 && have <= kMaxCount - add;
+}
+
+bool ItemFits(const StatList& list, const StatItem* item, const ItemValues& v) {
+    const StatItem zero;
+    const StatItem& it = item ? *item : zero;
+    // The reader's add counts one request of its own.
+    const std::int64_t req = std::max<std::int64_t>(v.req, 1);
+    auto within = [](double have, double add) { return std::fabs(have + add) <= kMaxValue; };
+    return v.req >= 0 && Fits(it.req, req) && Fits(list.TotalReq(), req) &&
+           within(it.bytes, v.bytes) && within(it.bytesin, v.bytesin) &&
+           within(it.timetot, v.timetot) &&
+           Fits(it.visits, v.visits) && Fits(list.TotalVisits(), v.visits) &&
+           Fits(it.misc1, v.misc1) && Fits(list.TotalMisc1(), v.misc1) &&
+           Fits(it.pages, v.pages) && Fits(list.TotalPages(), v.pages) &&
+           Fits(it.errors, v.errors) && v.misc2 >= INT8_MIN && v.misc2 <= INT8_MAX &&
+           v.misc3 >= INT8_MIN && v.misc3 <= INT8_MAX;
 }
 
 // Adds an item's values to the list's item of that name (a new one takes them
-// as they are). Returns the index, or -1 when the name cannot be added.
+// as they are). Returns the index, or -1 when the name cannot be added or the
+// counts do not fit.
 int FoldItem(StatList& list, std::string_view name, const ItemValues& v) {
+    const int known = list.FindByHash(list.HashOf(name));
+    const StatItem* existing = known >= 0 && list.Name(known) == name ? list.Item(known) : nullptr;
+    if (!ItemFits(list, existing, v)) return -1;
     const int before = list.Count();
     const int i = list.Add(name);
     if (i < 0) return -1;
     const bool fresh = list.Count() > before;
     const double timelast = fresh ? v.timelast : std::max(list.TimeLast(i), v.timelast);
     if (list.AddValues(name, v.bytes, v.bytesin, timelast) != i) return -1;
-    list.AddReq(i, Clamp32(v.req - 1));
-    list.AddVisits(i, Clamp32(v.visits));
-    list.SetErrors(i, Clamp32(list.Errors(i) + v.errors));
-    list.AddMisc1(i, Clamp32(v.misc1));
-    list.SetMisc2(i, Clamp32(v.misc2));
-    list.SetMisc3(i, Clamp32(v.misc3));
-    list.AddPages(i, Clamp32(v.pages));
+    list.AddReq(i, static_cast<int>(v.req - 1));
+    list.AddVisits(i, static_cast<int>(v.visits));
+    list.SetErrors(i, static_cast<int>(list.Errors(i) + v.errors));
+    list.AddMisc1(i, static_cast<int>(v.misc1));
+    list.SetMisc2(i, static_cast<int>(v.misc2));
+    list.SetMisc3(i, static_cast<int>(v.misc3));
+    list.AddPages(i, static_cast<int>(v.pages));
     list.SetTimeIn(i, fresh ? v.timein : std::max(list.TimeIn(i), v.timein));
     list.AddTimeTot(i, v.timetot);
     const double first = list.Item(i)->timefirst;
@@ -318,11 +346,18 @@ int FoldItem(StatList& list, std::string_view name, const ItemValues& v) {
     return i;
 }
 
-void FoldTimeRecord(StatList& list, int index, int key, std::int64_t sum, int count) {
+// Adds a day record; false when its count or sum would leave the kept range.
+bool FoldTimeRecord(StatList& list, int index, int key, std::int64_t sum, int count) {
     TimeRecList* recs = list.TimeRecs(index);
-    if (!recs) return;
+    if (!recs) return true;
+    const int have_count = std::max(0, recs->CountFor(key));
+    const std::int64_t have_sum = have_count > 0 ? recs->SumFor(key) : 0;
+    if (count < 0 || count > kMaxDayCount - have_count || sum > kMaxDaySum || sum < -kMaxDaySum ||
+        have_sum > kMaxDaySum - sum || have_sum < -kMaxDaySum - sum)
+        return false;
     const int at = recs->Add(key, sum);
-    if (at >= 0) recs->SetCountAt(at, recs->CountAt(at) - 1 + count);
+    if (at >= 0) recs->SetCountAt(at, have_count + count);
+    return true;
 }
 
 ListTotals Difference(const ListTotals& a, const ListTotals& b) {
@@ -358,8 +393,8 @@ std::optional<std::string_view> StableName(ReportStats& r, std::string_view sect
         if (auto n = in_list(r.url.get())) return n;
         return in_list(r.client.get());
     }
-    if (section == "hour" || section == "wdays") return NameWithHash(list, h, kHourNames);
-    if (section == "wday") return NameWithHash(list, h, kWeekdayNames);
+    if (section == "hour" || section == "wdays") return NameWithHash(list, h, hour_names());
+    if (section == "wday") return NameWithHash(list, h, weekday_names());
     if (section == "domain") {
         for (const auto table : {country_codes(), generic_domains()})
             for (const Country& c : table)
@@ -552,7 +587,8 @@ private:
         const auto stable = StableName(*report_, section_, *list_, name, hash);
         if (!stable) return;  // a name this build does not know
         const int index = FoldItem(*list_, *stable, v);
-        if (index >= 0) positions_[pos] = index;
+        if (index < 0) return Damage("a table item beyond the range of the tables");
+        positions_[pos] = index;
     }
 
     // "timehistory, pos" then key, sum, count per record.
@@ -568,8 +604,9 @@ private:
             if (!Parse(f.next(), key) || !Parse(f.next(), sum) || !Parse(f.next(), count))
                 return Damage("a day record line that cannot be read");
             const double day = static_cast<double>(key) + day_base;
-            if (index >= 0 && std::fabs(day) < 2e9)
-                FoldTimeRecord(*list_, index, static_cast<int>(day), sum, count);
+            if (index >= 0 && std::fabs(day) < 2e9 &&
+                !FoldTimeRecord(*list_, index, static_cast<int>(day), sum, count))
+                return Damage("a day record beyond the range of the tables");
         }
     }
 

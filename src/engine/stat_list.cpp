@@ -441,11 +441,15 @@ ListTotals StatList::Totals() const {
 }
 
 void StatList::AddToTotals(const ListTotals& change) {
-    totalReq_ += static_cast<int>(change.req);
-    totalMisc1_ += static_cast<int>(change.misc1);
-    totalPages_ += static_cast<int>(change.pages);
-    totalErrors_ += static_cast<int>(change.errors);
-    totalVisits_ += static_cast<int>(change.visits);
+    // The totals stay within their 32 bits whatever the change.
+    auto add = [](int& total, std::int64_t n) {
+        total = static_cast<int>(std::clamp<std::int64_t>(total + n, INT32_MIN, INT32_MAX));
+    };
+    add(totalReq_, change.req);
+    add(totalMisc1_, change.misc1);
+    add(totalPages_, change.pages);
+    add(totalErrors_, change.errors);
+    add(totalVisits_, change.visits);
     totalBytes_ += change.bytes;
     totalBytesIn_ += change.bytesin;
     totalTime_ += change.time;
