@@ -213,7 +213,8 @@ bool AnalysisRun::OpenLogAt(std::size_t index, bool first) {
                           static_cast<long>(logs_.size())));
 
     const auto type = static_cast<int>(dispatcher_->log_type());
-    if (type == kDatabaseFormat) {
+    // A ".tdb" that does not begin as a database is a damaged one, not a log.
+    if (type == kDatabaseFormat || std::string_view(logs_[index]).ends_with(".tdb")) {
         // A daemon cycle goes on with the reports the database was loaded into.
         if (!in_daemon_cycle_) {
             ShowStatus("Loading database...");

@@ -189,6 +189,9 @@ TEST(HistoryRuns, FailuresAreReportedAndLeaveTheOldDatabaseAsItWas) {
     EXPECT_NE(r.exit_code, 0);
     EXPECT_NE(r.out.find("cut.tdb, line "), std::string::npos) << r.out;
     EXPECT_FALSE(fs::exists(dir / "b/Daily.txt"));
+    // An empty one is no log of no hits but a damaged database.
+    write_file(dir / "empty.tdb", "");
+    EXPECT_NE(Tallowick(dir / "e", {"-l", (dir / "empty.tdb").string()}).exit_code, 0);
     // Asked to, the run keeps what read soundly.
     r = Tallowick(dir / "b2", {"+salvagedata", "-l", (dir / "cut.tdb").string()});
     EXPECT_NE(r.exit_code, 0);
