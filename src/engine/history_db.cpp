@@ -577,7 +577,7 @@ private:
         if (!ok || v.req < 0) return Damage("a table item that cannot be read");
         v.timein += base_;
         v.timelast += base_;
-        v.timefirst = timefirst_ && v.timefirst != 0 ? v.timefirst + base_ : 0;
+        v.timefirst = timefirst_ ? v.timefirst + base_ : 0;
         std::optional<std::uint32_t> hash;
         if (WritesHashes(section_, *list_)) {
             std::uint32_t h = 0;

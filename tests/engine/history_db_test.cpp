@@ -67,6 +67,13 @@ TEST(HistoryDatabase, EveryKeptValueReadsBackAsItWasWritten) {
     // times, day and session records and list totals all came back.
     EXPECT_EQ(HistoryText(loaded.reports), saved);
     EXPECT_EQ(loaded.reports[0]->format_code, kDatabaseFormat);
+    // Visit times come back exactly, the first client's (the base itself) too.
+    const StatList& was = *t.report().client;
+    const StatList& is = *loaded.reports[0]->client;
+    for (int i = 0; i < was.Count(); ++i) {
+        EXPECT_EQ(is.Item(i)->timefirst, was.Item(i)->timefirst) << was.Name(i);
+        EXPECT_EQ(is.TimeIn(i), was.TimeIn(i)) << was.Name(i);
+    }
     // Lists saved as hashes get their names back from the file list and tables.
     for (std::string_view section : {"pages", "down", "oper", "err", "reg", "domain"}) {
         const StatList* was = List(t.report(), section);
