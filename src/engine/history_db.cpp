@@ -65,17 +65,50 @@ std::vector<Section> SectionsOf(ReportStats& r) {
         s.push_back(x);
     for (std::size_t p = 1; p < kProtocolSections.size(); ++p)
         s.push_back({kProtocolSections[p], &r.protocol_clients[p]});
+    // What the clients that pruning dropped gave to the grouped lists: grouping
+    // a loaded report again starts from these.
+    auto& g = r.settled_groups;
+    for (const Section x : {Section{"settled-user", &g.user}, {"settled-govt", &g.government},
+                            {"settled-org", &g.org}, {"settled-domain", &g.domain},
+                            {"settled-reg", &g.region}})
+        s.push_back(x);
     return s;
+}
+
+constexpr std::string_view kSettled = "settled-";
+
+// The section whose names a section's items carry: a settled list's are those
+// of the list it settles for.
+std::string_view NamesOf(std::string_view section) {
+    return section.starts_with(kSettled) ? section.substr(kSettled.size()) : section;
+}
+
+// The live list a settled section belongs to.
+std::unique_ptr<StatList>* LiveOf(ReportStats& r, std::string_view settled) {
+    const std::string_view base = NamesOf(settled);
+    if (base == "user") return &r.user;
+    if (base == "govt") return &r.government;
+    if (base == "org") return &r.org;
+    if (base == "domain") return &r.domain;
+    if (base == "reg") return &r.region;
+    return nullptr;
 }
 
 // Lists named as text even when their names are not their own.
 bool NamedByText(std::string_view section) {
+    section = NamesOf(section);
     return section == "hour" || section == "wday" || section == "wdays" || section == "domain";
 }
 
 bool WritesHashes(std::string_view section, const StatList& list) {
     return list.GetNameKind() != kOwnedNames && !NamedByText(section);
 }
+
+// The visitor measures of the clients pruning dropped, and the visits that
+// ended: measure (0 loyalty, 1 circulation, 2 time online, 3 session depth),
+// range, then the range's sums; per minute of the session-depth chart its
+// visits, pages and deepest visit.
+void AppendTally(std::string& out, const VisitorTally& t);
 
 // Times above 0 are kept relative to the report's first hit.
 double Relative(double t, double base) { return t > 0 ? t - base : t; }
@@ -156,6 +189,38 @@ void AppendList(std::string& out, std::string_view section, const StatList& list
     }
 }
 
+std::array<const MeasureTally*, 4> MeasuresOf(const VisitorTally& t) {
+    return {&t.loyalty, &t.circulation, &t.timeon, &t.session_depth};
+}
+std::array<MeasureTally*, 4> MeasuresOf(VisitorTally& t) {
+    return {&t.loyalty, &t.circulation, &t.timeon, &t.session_depth};
+}
+
+void AppendTally(std::string& out, const VisitorTally& t) {
+    const auto measures = MeasuresOf(t);
+    for (std::size_t m = 0; m < measures.size(); ++m)
+        for (std::size_t i = 0; i < measures[m]->size(); ++i) {
+            const RangeTally& x = (*measures[m])[i];
+            if (x.members == 0 && x.req == 0) continue;
+            AppendF(out, "tally:,%zu,%zu,%lld,%lld,%.0f,%.0f,%lld,%lld,%lld", m, i,
+                    static_cast<long long>(x.members), static_cast<long long>(x.req), x.bytes,
+                    x.bytesin, static_cast<long long>(x.visits), static_cast<long long>(x.pages),
+                    static_cast<long long>(x.errors));
+            AppendTime(out, x.time);
+            out += '\n';
+        }
+    const SessionDepthChart& c = t.chart;
+    for (std::size_t m = 0; m < c.minutes.size(); ++m)
+        if (c.minutes[m].visits > 0)
+            AppendF(out, "depth:,%zu,%lld,%lld,%lld\n", m,
+                    static_cast<long long>(c.minutes[m].visits),
+                    static_cast<long long>(c.minutes[m].pages),
+                    static_cast<long long>(c.minutes[m].max_pages));
+    if (c.visits > 0)
+        AppendF(out, "depthall:,%lld,%lld,%d\n", static_cast<long long>(c.visits),
+                static_cast<long long>(c.pages), c.longest);
+}
+
 }  // namespace
 
 std::string HistoryText(std::span<const std::unique_ptr<ReportStats>> reports) {
@@ -178,6 +243,14 @@ std::string HistoryText(std::span<const std::unique_ptr<ReportStats>> reports) {
             if (s.name == "wdays" ? !any_weekday : list->Count() == 0) continue;
             AppendList(out, s.name, *list, base);
         }
+        // The clients' visits in progress are saved as ended: a loaded client
+        // starts with none open.
+        VisitorTally tally = r->visitor_tally;
+        if (r->client)
+            for (const StatItem& client : r->client->Items())
+                if (client.sessionRec && client.sessionRec->VisitOpen())
+                    tally.add_visit(client.sessionRec->CurrentVisit());
+        AppendTally(out, tally);
     }
     out += kEndLine;
     out += '\n';
@@ -444,9 +517,59 @@ StatList* ListFor(ReportStats& r, const ReportOptions& options, std::string_view
     for (std::size_t p = 1; p < kProtocolSections.size(); ++p)
         if (section == kProtocolSections[p])
             return ProtocolClients(r, options, static_cast<int>(p));
+    if (section.starts_with(kSettled)) {
+        // Made like the list it settles for; none when the report lacks that list.
+        std::unique_ptr<StatList>* live = LiveOf(r, section);
+        if (!live || !*live) return nullptr;
+        for (const Section& s : SectionsOf(r))
+            if (s.name == section) {
+                if (!*s.slot) *s.slot = (*live)->EmptyLike();
+                return s.slot->get();
+            }
+        return nullptr;
+    }
     for (const Section& s : SectionsOf(r))
         if (s.name == section) return s.slot->get();
     return nullptr;
+}
+
+// Tally sums stay far from the ends of their types whatever a file holds.
+constexpr std::int64_t kMaxTally = std::int64_t{1} << 52;
+
+void AddCount(std::int64_t& to, std::int64_t n) { to = std::clamp<std::int64_t>(to + n, 0, kMaxTally); }
+void AddAmount(double& to, double n) { to = std::clamp(to + n, 0.0, kMaxValue); }
+
+void AddRange(RangeTally& to, const RangeTally& x) {
+    AddCount(to.members, x.members);
+    AddCount(to.req, x.req);
+    AddAmount(to.bytes, x.bytes);
+    AddAmount(to.bytesin, x.bytesin);
+    AddCount(to.visits, x.visits);
+    AddCount(to.pages, x.pages);
+    AddCount(to.errors, x.errors);
+    AddAmount(to.time, x.time);
+}
+
+void AddMinute(SessionDepthChart& chart, std::size_t minute, const SessionDepthChart::Minute& x) {
+    if (chart.minutes.empty()) chart.minutes.resize(SessionDepthChart::kLastMinute + 1);
+    if (minute >= chart.minutes.size()) return;
+    SessionDepthChart::Minute& to = chart.minutes[minute];
+    AddCount(to.visits, x.visits);
+    AddCount(to.pages, x.pages);
+    to.max_pages = std::max(to.max_pages, std::clamp<std::int64_t>(x.max_pages, 0, kMaxTally));
+}
+
+void AddTally(VisitorTally& to, const VisitorTally& from) {
+    const auto into = MeasuresOf(to);
+    const auto add = MeasuresOf(from);
+    for (std::size_t m = 0; m < into.size(); ++m)
+        for (std::size_t i = 0; i < into[m]->size(); ++i)
+            AddRange((*into[m])[i], (*add[m])[i]);
+    for (std::size_t m = 0; m < from.chart.minutes.size(); ++m)
+        if (from.chart.minutes[m].visits > 0) AddMinute(to.chart, m, from.chart.minutes[m]);
+    AddCount(to.chart.visits, from.chart.visits);
+    AddCount(to.chart.pages, from.chart.pages);
+    to.chart.longest = std::max(to.chart.longest, from.chart.longest);
 }
 
 class Parser {
@@ -467,6 +590,9 @@ public:
         if (line.starts_with("statlist:,")) return StatListLine(line.substr(10));
         if (line.starts_with("timehistory,")) return TimeHistory(line.substr(12));
         if (line.starts_with("sessions,")) return Sessions(line.substr(9));
+        if (line.starts_with("tally:,")) return Tally(line.substr(7));
+        if (line.starts_with("depth:,")) return Depth(line.substr(7));
+        if (line.starts_with("depthall:,")) return DepthAll(line.substr(10));
         if (line.front() >= '0' && line.front() <= '9') return Item(line);
         Damage("a line the database format does not have");
     }
@@ -483,6 +609,10 @@ private:
 
     void Host(std::string_view text) {
         EndSection();
+        if (history_.reports.size() >= static_cast<std::size_t>(kMaxReports)) {
+            report_ = nullptr;
+            return Damage("more reports than one run holds");
+        }
         Fields f(text);
         double first = 0, last = 0, bytes = 0, bytes_in = 0;
         std::int64_t not_modified = 0, accepted = 0, failed = 0;
@@ -584,7 +714,7 @@ private:
             if (name.size() != 8 || !Parse(name, h, 16)) return Damage("a table item without its hash");
             hash = h;
         }
-        const auto stable = StableName(*report_, section_, *list_, name, hash);
+        const auto stable = StableName(*report_, NamesOf(section_), *list_, name, hash);
         if (!stable) return;  // a name this build does not know
         const int index = FoldItem(*list_, *stable, v);
         if (index < 0) return Damage("a table item beyond the range of the tables");
@@ -634,6 +764,45 @@ private:
             if (kind == 1 || kind < 0 || kind > 10) value += base_;
             if (recs) recs->Append(kind, value);
         }
+        if (recs) recs->CloseVisit();
+    }
+
+    void Tally(std::string_view text) {
+        if (!report_) return Damage("a visitor tally before any host line");
+        Fields f(text);
+        std::size_t measure = 0, range = 0;
+        RangeTally x;
+        if (!Parse(f.next(), measure) || !Parse(f.next(), range) || !Parse(f.next(), x.members) ||
+            !Parse(f.next(), x.req) || !Parse(f.next(), x.bytes) || !Parse(f.next(), x.bytesin) ||
+            !Parse(f.next(), x.visits) || !Parse(f.next(), x.pages) || !Parse(f.next(), x.errors) ||
+            !Parse(f.next(), x.time) || measure >= 4 || range >= kMaxMeasureRanges)
+            return Damage("a visitor tally line that cannot be read");
+        AddRange((*MeasuresOf(report_->visitor_tally)[measure])[range], x);
+    }
+
+    void Depth(std::string_view text) {
+        if (!report_) return Damage("a session depth line before any host line");
+        Fields f(text);
+        std::size_t minute = 0;
+        SessionDepthChart::Minute x;
+        if (!Parse(f.next(), minute) || !Parse(f.next(), x.visits) || !Parse(f.next(), x.pages) ||
+            !Parse(f.next(), x.max_pages) || minute > SessionDepthChart::kLastMinute)
+            return Damage("a session depth line that cannot be read");
+        AddMinute(report_->visitor_tally.chart, minute, x);
+    }
+
+    void DepthAll(std::string_view text) {
+        if (!report_) return Damage("a session depth line before any host line");
+        Fields f(text);
+        std::int64_t visits = 0, pages = 0;
+        int longest = -1;
+        if (!Parse(f.next(), visits) || !Parse(f.next(), pages) || !Parse(f.next(), longest) ||
+            longest < -1 || longest > SessionDepthChart::kLastMinute)
+            return Damage("a session depth line that cannot be read");
+        SessionDepthChart& c = report_->visitor_tally.chart;
+        AddCount(c.visits, visits);
+        AddCount(c.pages, pages);
+        c.longest = std::max(c.longest, longest);
     }
 
     int IndexOf(int pos) const {
@@ -676,15 +845,17 @@ namespace {
 void MergeList(ReportStats& into, StatList& to, std::string_view section, const StatList& from) {
     const ListTotals before = to.Totals();
     for (const StatItem& item : from.Items()) {
-        const auto name = StableName(into, section, to, item.key(), std::nullopt);
+        const auto name = StableName(into, NamesOf(section), to, item.key(), std::nullopt);
         if (!name) continue;
         const int i = FoldItem(to, *name, ValuesOf(item));
         if (i < 0) continue;
         for (const TimeRecord& rec : item.timeRecs.Records())
             FoldTimeRecord(to, i, rec.key, rec.sum, rec.count);
-        if (SessionRecList* recs = item.sessionRec ? to.SessionRecs(i) : nullptr)
+        if (SessionRecList* recs = item.sessionRec ? to.SessionRecs(i) : nullptr) {
             for (const SessionRecord& rec : item.sessionRec->Records())
                 recs->Append(rec.kind, rec.value);
+            recs->CloseVisit();
+        }
     }
     to.AddToTotals(Difference(from.Totals(), Difference(to.Totals(), before)));
 }
@@ -704,6 +875,7 @@ void MergeReport(ReportStats& into, const ReportStats& from) {
     into.unparsed_lines += from.unparsed_lines;
     into.elapsed = std::max({1.0, into.elapsed, from.elapsed});
     if (from.mode == kProxyMode) into.mode = kProxyMode;
+    AddTally(into.visitor_tally, from.visitor_tally);
     // The sections of `from` in file order, so that the file list comes before
     // the lists whose names point into it.
     auto& source = const_cast<ReportStats&>(from);

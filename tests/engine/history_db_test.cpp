@@ -131,6 +131,11 @@ TEST(HistoryDatabase, DamageIsFoundWithItsLine) {
         {"#Tallowick Database\nstatlist:,hour,1,1,0,0,1\n#End of database\n", 2},
         {good + "timehistory, 0,1,2\n#End of database\n", 5},   // a record cut short
         {good + "#End of database\nhost:,1,1,0,0,0,0,0,t\n", 6},
+        {"#Tallowick Database\n" + [] {  // more reports than a run may hold
+             std::string hosts;
+             for (int i = 0; i <= kMaxReports; ++i) hosts += "host:,1,1,0,0,0,0,0,r\n";
+             return hosts;
+         }(), kMaxReports + 2},
     };
     for (const Case& c : cases) {
         const LoadedHistory h = ParseHistory(c.text, options);
@@ -189,6 +194,62 @@ TEST(HistoryDatabase, ServersSavedApartAndMergedMatchOneRunOverAllTheirLogs) {
         const int i = b.client->FindByHash(item.hash);
         for (const TimeRecord& day : item.timeRecs.Records())
             EXPECT_EQ(b.client->TimeRecSumFor(i, day.key), day.sum) << item.key();
+    }
+}
+
+TEST(HistoryDatabase, APrunedReportLoadsWithWhatItsDroppedClientsGave) {
+    RecordingSink sink;
+    // Sixty clients of one hit on the first day, five busy ones three days later:
+    // a daemon's pruning drops most of the sixty.
+    std::string log;
+    for (int c = 0; c < 60; ++c)
+        log += CombinedLine("h" + std::to_string(c) + (c % 3 ? ".example.de" : ".example.fr"),
+                            "01/Mar/2024:10:00:00 +0000", "GET /a.html HTTP/1.0", 200, 100);
+    for (int k = 0; k < 40; ++k)
+        log += CombinedLine("busy" + std::to_string(k % 5) + ".example.jp",
+                            "04/Mar/2024:1" + std::to_string(k % 10) + ":00:00 +0000",
+                            "GET /b.html HTTP/1.0", 200, 1000);
+    RunOnText t;
+    t.settings().run.daemontime = 16;
+    t.hooks() = GroupingHooks();
+    static const SettingsList kNoOrgs;
+    t.hooks().group_dropped_client = [](ReportStats& r, StatList& clients, int i) {
+        group_dropped_client(r, clients, i, kNoOrgs);
+    };
+    t.hooks().sleep_second = [] {};
+    int written = 0;
+    t.hooks().write_all = [&](auto) {
+        if (++written == 2) t.run().Cancel();
+        return 0;
+    };
+    t.AddLog("access.log", log);
+    t.Process();
+    const ReportStats& was = t.report();
+    ASSERT_LT(was.client->Count(), 65);  // pruned
+
+    LoadedHistory loaded = ParseHistory(HistoryText(t.run().reports()), t.run().options());
+    ASSERT_EQ(loaded.reports.size(), 1u);
+    ReportStats& is = *loaded.reports[0];
+    ASSERT_EQ(group_report_clients(is, kNoOrgs), 0);
+    for (std::string_view section : {"domain", "reg"}) {
+        const StatList* a = List(was, section);
+        const StatList* b = List(is, section);
+        ASSERT_TRUE(a && b && a->Count() > 1) << section;
+        ASSERT_EQ(b->Count(), a->Count()) << section;
+        for (int i = 0; i < a->Count(); ++i) {
+            EXPECT_EQ(b->Name(i), a->Name(i)) << section;
+            EXPECT_EQ(b->Req(i), a->Req(i)) << section << " " << a->Name(i);
+        }
+    }
+    for (auto measure : {&ReportStats::loyalty, &ReportStats::circulation, &ReportStats::timeon,
+                         &ReportStats::session_depth}) {
+        const StatList& a = *(was.*measure);
+        const StatList& b = *(is.*measure);
+        ASSERT_EQ(b.Count(), a.Count());
+        for (int i = 0; i < a.Count(); ++i) {
+            EXPECT_EQ(b.Misc1(i), a.Misc1(i)) << a.Name(i);
+            EXPECT_EQ(b.Req(i), a.Req(i)) << a.Name(i);
+        }
     }
 }
 
