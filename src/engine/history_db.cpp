@@ -536,6 +536,7 @@ StatList* ListFor(ReportStats& r, const ReportOptions& options, std::string_view
 // Tally sums stay far from the ends of their types whatever a file holds.
 constexpr std::int64_t kMaxTally = std::int64_t{1} << 52;
 
+bool CountInRange(std::int64_t n) { return n >= 0 && n <= kMaxTally; }
 void AddCount(std::int64_t& to, std::int64_t n) { to = std::clamp<std::int64_t>(to + n, 0, kMaxTally); }
 void AddAmount(double& to, double n) { to = std::clamp(to + n, 0.0, kMaxValue); }
 
@@ -618,7 +619,8 @@ private:
         std::int64_t not_modified = 0, accepted = 0, failed = 0;
         if (!Parse(f.next(), first) || !Parse(f.next(), last) || !Parse(f.next(), not_modified) ||
             !Parse(f.next(), accepted) || !Parse(f.next(), failed) || !Parse(f.next(), bytes) ||
-            !Parse(f.next(), bytes_in) || f.done() || f.rest().empty())
+            !Parse(f.next(), bytes_in) || f.done() || f.rest().empty() ||
+            !CountInRange(not_modified) || !CountInRange(accepted) || !CountInRange(failed))
             return Damage("a host line that cannot be read");
         auto report = CreateReportStats(options_, static_cast<int>(history_.reports.size()) + 1,
                                         f.rest(), kWebMode);
@@ -867,12 +869,12 @@ void MergeReport(ReportStats& into, const ReportStats& from) {
     if (empty || (from.first_time > 0 && from.first_time < into.first_time))
         into.first_time = from.first_time;
     into.last_time = std::max(into.last_time, from.last_time);
-    into.not_modified_hits += from.not_modified_hits;
-    into.accepted_hits += from.accepted_hits;
-    into.failed_hits += from.failed_hits;
+    AddCount(into.not_modified_hits, from.not_modified_hits);
+    AddCount(into.accepted_hits, from.accepted_hits);
+    AddCount(into.failed_hits, from.failed_hits);
     into.bytes += from.bytes;
     into.bytes_in += from.bytes_in;
-    into.unparsed_lines += from.unparsed_lines;
+    AddCount(into.unparsed_lines, from.unparsed_lines);
     into.elapsed = std::max({1.0, into.elapsed, from.elapsed});
     if (from.mode == kProxyMode) into.mode = kProxyMode;
     AddTally(into.visitor_tally, from.visitor_tally);
