@@ -149,6 +149,8 @@ struct AnalysisSettings {
     std::string hitpattern, clickpattern;
     bool forceddmm = false;
     bool savedata = false;
+    std::string savedatafile;           // the history database's name (date macros allowed)
+    bool salvagedata = false;           // load what reads soundly from a damaged database
     SettingsList orgmap, groupdir;
     bool session_tracking = false;      // derived: client stream or session distribution
     bool operator==(const AnalysisSettings&) const = default;

@@ -120,6 +120,23 @@ ReportStats* AnalysisRun::AddReport(std::string_view name, int mode, int format_
     return reports_.back().get();
 }
 
+ReportStats* AnalysisRun::FindReport(std::string_view name) const {
+    for (const auto& r : reports_)
+        if (r->name == name) return r.get();
+    return nullptr;
+}
+
+void AnalysisRun::CountLoadedHits(const ReportStats& loaded) {
+    totals_.accepted += loaded.accepted_hits;
+    totals_.failed += loaded.failed_hits;
+    totals_.not_modified += loaded.not_modified_hits;
+    totals_.bytes += loaded.bytes;
+    totals_.bytes_in += loaded.bytes_in;
+    if (loaded.first_time > 0 && (totals_.first_time == 0 || loaded.first_time < totals_.first_time))
+        totals_.first_time = loaded.first_time;
+    totals_.last_time = std::max(totals_.last_time, loaded.last_time);
+}
+
 // ---- run start ---------------------------------------------------------------
 
 void AnalysisRun::StartRun() {
@@ -197,9 +214,13 @@ bool AnalysisRun::OpenLogAt(std::size_t index, bool first) {
                           static_cast<long>(logs_.size())));
 
     const auto type = static_cast<int>(dispatcher_->log_type());
-    if (type == kDatabaseFormat) {
-        ShowStatus("Loading database...");
-        if (hooks_.load_database) hooks_.load_database(logs_[index], *this);
+    // A ".tdb" that does not begin as a database is a damaged one, not a log.
+    if (type == kDatabaseFormat || std::string_view(logs_[index]).ends_with(".tdb")) {
+        // A daemon cycle goes on with the reports the database was loaded into.
+        if (!in_daemon_cycle_) {
+            ShowStatus("Loading database...");
+            if (hooks_.load_database) hooks_.load_database(logs_[index], *this);
+        }
         // Its lines are not hits: the file ends here for the line loop.
         log_->pre_read.clear();
         logs::CloseLog(log_->source);
@@ -212,7 +233,9 @@ bool AnalysisRun::OpenLogAt(std::size_t index, bool first) {
                                 ? first || !current_
                                 : split_mode_ == SplitMode::per_log;
     if (new_report && !in_daemon_cycle_) {
-        current_ = AddReport(log_->title, mode, type);
+        // A report of this name loaded from a database goes on with this log.
+        current_ = split_mode_ == SplitMode::per_log ? FindReport(log_->title) : nullptr;
+        if (!current_) current_ = AddReport(log_->title, mode, type);
         if (!current_) {
             Cancel();
             return true;
@@ -409,7 +432,7 @@ ReportStats* AnalysisRun::ReportFor(const logs::HitRecord& hit, std::string_view
     ReportStats* report;
     if (auto it = s.reports.find(key); it != s.reports.end()) {
         report = it->second;
-    } else {
+    } else if ((report = FindReport(key)) == nullptr) {  // new unless loaded from a database
         const int mode = static_cast<int>(dispatcher_->log_type()) > 39 ? kProxyMode : kWebMode;
         report = AddReport(key, mode, static_cast<int>(dispatcher_->log_type()));
         if (!report) {
@@ -418,8 +441,8 @@ ReportStats* AnalysisRun::ReportFor(const logs::HitRecord& hit, std::string_view
             Cancel();
             return nullptr;
         }
-        s.reports.emplace(std::string(key), report);
     }
+    if (s.reports.find(key) == s.reports.end()) s.reports.emplace(std::string(key), report);
     s.last_key.assign(key);
     s.last = report;
     return report;
@@ -454,8 +477,10 @@ void AnalysisRun::Finish() {
         return;
     }
     if (totals_.unparsed == 0 || totals_.accepted > 0) {
+        // Loaded reports are grouped too: their derived lists and visitor
+        // measures are worked out anew from their clients, old and new.
         for (auto& r : reports_) {
-            if (r->format_code == kDatabaseFormat || !hooks_.group_clients) continue;
+            if (!hooks_.group_clients) continue;
             if (hooks_.group_clients(*r) != 0) {
                 Cancel();
                 ReportProgress(100, true, "Process Cancelled", run_start_seconds_);
@@ -464,7 +489,7 @@ void AnalysisRun::Finish() {
         }
         if (settings_.analysis.savedata && hooks_.save_database) {
             ShowStatus("Saving database ...");
-            for (auto& r : reports_) hooks_.save_database(*r);
+            hooks_.save_database(reports_);
         }
         if (hooks_.write_all) hooks_.write_all(reports_);
     }

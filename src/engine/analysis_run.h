@@ -46,8 +46,9 @@ struct RunHooks {
     // Loads a database file named as a log; it adds its reports with
     // AnalysisRun::AddReport. Non-zero: the file could not be read.
     std::function<int(std::string_view file, AnalysisRun& run)> load_database;
-    // Saves one report (with savedata); non-zero on failure.
-    std::function<int(ReportStats& report)> save_database;
+    // Saves every report of the run into one database (with savedata); non-zero
+    // on failure.
+    std::function<int(std::span<const std::unique_ptr<ReportStats>> reports)> save_database;
 
     // ---- notification rules ----
     std::function<void(ReportStats& report, double hit_time, NotifyPoint when)> notify;
@@ -93,6 +94,10 @@ public:
     // Adds a report (history database reader, splits); nullptr when the run holds
     // kMaxReports already or a list cannot be made.
     ReportStats* AddReport(std::string_view name, int mode, int format_code);
+    // The report of that name, or nullptr: a database's report adds to it.
+    ReportStats* FindReport(std::string_view name) const;
+    // The hits of a report loaded from a database count in the run's totals.
+    void CountLoadedHits(const ReportStats& loaded);
 
     // The reports of the last Process, kept until the run is destroyed or restarts.
     std::span<const std::unique_ptr<ReportStats>> reports() const { return reports_; }

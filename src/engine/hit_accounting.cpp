@@ -142,6 +142,9 @@ std::int8_t ClientMark(int index) { return static_cast<std::int8_t>(index + 1); 
 
 }  // namespace
 
+std::span<const std::string_view> hour_names() { return kHours; }
+std::span<const std::string_view> weekday_names() { return kWeekdays; }
+
 HitAccounting::HitAccounting(const Settings& settings, const ReportOptions& options)
     : options_(options),
       usecgi_(settings.analysis.usecgi),

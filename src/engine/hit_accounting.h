@@ -5,6 +5,7 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -37,6 +38,11 @@ struct PreparedHit {
     bool has_time = false;       // the line had a time of day
     int format_code = 0;         // logs::LogType of the log
 };
+
+// The names the hour and weekday tables count under: "00".."23" and
+// "Sunday".."Saturday".
+std::span<const std::string_view> hour_names();
+std::span<const std::string_view> weekday_names();
 
 class HitAccounting {
 public:

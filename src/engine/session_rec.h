@@ -48,6 +48,9 @@ public:
     // tracking has counted of it. Not saved; a list restored from a history
     // database has none open.
     bool VisitOpen() const { return visit_open_; }
+    // A list restored from a history database: its last visit was counted as
+    // ended when the database was saved.
+    void CloseVisit() { visit_open_ = false; }
     const VisitShape& CurrentVisit() const { return visit_; }
     void NoteHit(double bytes, double bytesin, bool page, double time) {
         visit_.hits += 1;

@@ -432,6 +432,27 @@ void StatList::SetPages(int i, int v) { if (auto* p = At(i)) p->pages = v; }
 void StatList::SetErrors(int i, int v) { if (auto* p = At(i)) p->errors = v; }
 void StatList::SetTimeIn(int i, double t) { if (auto* p = At(i)) p->timein = t; }
 void StatList::SetTimeLast(int i, double t) { if (auto* p = At(i)) p->timelast = t; }
+void StatList::SetTimeFirst(int i, double t) { if (auto* p = At(i)) p->timefirst = t; }
+
+ListTotals StatList::Totals() const {
+    return {totalReq_,   totalMisc1_, totalPages_,   totalErrors_,
+            totalVisits_, totalBytes_, totalBytesIn_, totalTime_};
+}
+
+void StatList::AddToTotals(const ListTotals& change) {
+    // The totals stay within their 32 bits whatever the change.
+    auto add = [](int& total, std::int64_t n) {
+        total = static_cast<int>(std::clamp<std::int64_t>(total + n, INT32_MIN, INT32_MAX));
+    };
+    add(totalReq_, change.req);
+    add(totalMisc1_, change.misc1);
+    add(totalPages_, change.pages);
+    add(totalErrors_, change.errors);
+    add(totalVisits_, change.visits);
+    totalBytes_ += change.bytes;
+    totalBytesIn_ += change.bytesin;
+    totalTime_ += change.time;
+}
 
 void StatList::CopyTotals(const StatList& from) {
     totalReq_ = from.totalReq_;

@@ -90,6 +90,13 @@ struct alignas(64) StatItem {
 };
 static_assert(sizeof(StatItem) == 128, "two cache lines per item");
 
+// The totals of a list, taken and given back whole (the history database keeps
+// them, because pruning and merging make them differ from the items' sums).
+struct ListTotals {
+    std::int64_t req = 0, misc1 = 0, pages = 0, errors = 0, visits = 0;
+    double bytes = 0, bytesin = 0, time = 0;
+};
+
 // Orders two items for a sort: negative when a ranks before b, 0 when they rank
 // alike, positive when b ranks before a.
 using ItemOrder = std::function<int(const StatItem& a, const StatItem& b)>;
@@ -184,6 +191,7 @@ public:
     void SetErrors(int index, int errors);
     void SetTimeIn(int index, double timein);
     void SetTimeLast(int index, double timelast);
+    void SetTimeFirst(int index, double timefirst);
     // Adders that keep the list total in step.
     void AddTimeTot(int index, double days);
     void AddReq(int index, int n);
@@ -195,6 +203,9 @@ public:
     // Pruning rebuilds a list from some of its items; the totals stay those of
     // every hit counted, not of the items kept.
     void CopyTotals(const StatList& from);
+    // The totals as they stand, and a change to them that leaves the items alone.
+    ListTotals Totals() const;
+    void AddToTotals(const ListTotals& change);
 
     int Count() const { return static_cast<int>(items_.size()); }
     int Capacity() const { return capacity_; }

@@ -317,8 +317,12 @@ private:
         return {message, on && has_items(list) && list->HasTimeRecs(), key, [=, this](int vk) {
                     // At most the last year: each day is looked up in every band.
                     const int days = std::min(days_, kHistoryDays);
-                    ChartSpec spec = with(history_preset(target_.wider, days), *l, key, title, "",
-                                          subject, vk);
+                    // History loaded from a database spans many runs: the items'
+                    // days stacked show what they add up to, one band each would not.
+                    const bool stacked = r_.format_code == engine::kDatabaseFormat && days > 1;
+                    ChartSpec spec = with(stacked ? stage_preset(target_.wider, days, kStackedHistory)
+                                                  : history_preset(target_.wider, days),
+                                          *l, key, title, "", subject, vk);
                     spec.first_day = JulianMidnight(r_.first_time) + (days_ - days);
                     return chart_draw(target_, spec);
                 }};

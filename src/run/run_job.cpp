@@ -9,6 +9,7 @@
 #include "delivery/post_processing.h"
 #include "engine/address_places.h"
 #include "engine/clients.h"
+#include "engine/history_db.h"
 #include "graph/charts.h"
 #include "graph/text_graph.h"
 #include "report/report_assembly.h"
@@ -73,6 +74,7 @@ engine::RunHooks default_run_hooks(const Settings& settings) {
         report::checkNotifyRules(r, JulianNow(), settings.report.notifyrules,
                                  notify_options(settings));
     };
+    engine::InstallHistoryHooks(hooks, settings);
     return hooks;
 }
 
@@ -90,7 +92,7 @@ std::string summary_line(const engine::RunTotals& totals, double seconds) {
 
 int RunAnalysisJob() {
     const Settings& s = settings();
-    std::vector<std::string> logs = log_list().names();
+    std::vector<std::string> logs = engine::WithRunningHistory(s, log_list().names());
     // History databases first, in their order, then the logs in theirs.
     std::stable_partition(logs.begin(), logs.end(), [](const std::string& name) {
         return name.find(".tdb") != std::string::npos;
