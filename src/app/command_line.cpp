@@ -5,18 +5,24 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <array>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <thread>
 
 #include "app/console_status.h"
 #include "app/options.h"
 #include "app/run_job.h"
+#include "app/settings_keywords.h"
+#include "app/settings_store.h"
 #include "base/status.h"
+#include "logs/log_list.h"
 #include "platform/folders.h"
 #include "platform/system.h"
+#include "report/report_assembly.h"
 
 namespace tallowick::app {
 
@@ -41,6 +47,29 @@ bool is_help(std::string_view t) {
     for (std::string_view h : {"-h", "-help", "-?", "--h", "--?", "--help"})
         if (equals_ci(t, h)) return true;
     return false;
+}
+
+// A word without a sign that is not an option's value names a log when it is a
+// wildcard or an existing file or folder, as other log tools take their logs.
+bool names_log(std::string_view word) {
+    if (word.empty() || word.front() == '-' || word.front() == '+') return false;
+    if (logs::is_log_pattern(word)) return true;
+    struct stat st{};
+    return stat(std::string(word).c_str(), &st) == 0;
+}
+
+// The main page the run wrote, for the line that ends a batch run; empty when
+// there is none.
+std::string written_report_path() {
+    const Settings& s = settings();
+    std::filesystem::path main = report::completeReportPath(s.run.out, s.report.reportformat).main;
+    if (s.run.out.find('{') != std::string::npos)
+        main = logs::ExpandLogName(main.string(),
+                                   logs::LogNameContext::for_run(s.dates, s.run.siteurl));
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(main, ec)) return {};
+    const std::filesystem::path full = std::filesystem::absolute(main, ec);
+    return (ec ? main : full).lexically_normal().string();
 }
 
 std::atomic<bool> g_running{false};
@@ -93,8 +122,10 @@ RawSwitches inspect_command_line(std::span<const std::string_view> args) {
         }
         if (equals_ci(a, "-nogui")) sw.command_line = true;
         if (equals_ci(a, "-cli")) sw.command_line = sw.console = true;
-        // An option word after the program name (" -" on the raw command line).
+        // An option word after the program name (" -" on the raw command line),
+        // or a log named on its own.
         if (!a.empty() && a.front() == '-') sw.command_line = true;
+        if (names_log(a)) sw.command_line = true;
     }
     if (!args.empty()) {
         std::string_view first = args[0];
@@ -113,6 +144,11 @@ int StartProcessing(bool synchronous) {
     const std::string out = current_output_path();
     if (out.find('{') == std::string::npos) {
         std::string folder = output_folder(out);
+        // The default folder is the program's to make; one the user names must exist.
+        if (out == platform::default_output_path()) {
+            std::error_code ec;
+            std::filesystem::create_directories(folder, ec);
+        }
         struct stat st{};
         if (stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
             int err = errno != 0 ? errno : ENOTDIR;
@@ -184,8 +220,12 @@ int run_main(int argc, char** argv) {
     const std::string program = argc > 0 ? argv[0] : "tallowick";
     std::vector<std::string_view> tokens(sw.tokens.begin(), sw.tokens.end());
     long errors_before = error_count();
+    bool schedule_checked = false;
+    std::size_t values_left = 0;   // tokens still to come that are the last option's values
     for (std::size_t i = 0; i < tokens.size(); ++i) {
         std::string_view t = tokens[i];
+        const bool is_value = values_left > 0;
+        if (is_value) --values_left;
         if (is_help(t)) {
             std::fwrite(usage_text().data(), 1, usage_text().size(), stdout);
             return kExitOk;
@@ -201,9 +241,18 @@ int run_main(int argc, char** argv) {
         }
         if (equals_ci(t, "-checkschedule") || equals_ci(t, "checkschedule")) {
             if (run_steps().check_schedule) run_steps().check_schedule();
+            schedule_checked = true;
             continue;
         }
-        if (apply_option(tokens, i)) continue;
+        if (apply_option(tokens, i)) {
+            if (const KeywordRow* row = find_keyword(t)) values_left = keyword_value_count(*row);
+            continue;
+        }
+        if (!is_value && names_log(t)) {
+            const std::array<std::string_view, 2> as_option{"log", t};
+            apply_option(as_option, 0);
+            continue;
+        }
         if (mode.quiet != 0 && (t.front() == '-' || t.front() == '+')) {
             std::printf("please try %s -h for a command syntax overview\n", program.c_str());
             std::printf("unknown option (%.*s)\n", static_cast<int>(t.size()), t.data());
@@ -212,11 +261,22 @@ int run_main(int argc, char** argv) {
     // A settings file that failed to load or a refused option leaves the run
     // without the settings the user asked for: do not report on the wrong data.
     if (error_count() != errors_before) return kExitNotStarted;
+    if (log_list().empty() && !schedule_checked) {
+        ShowError("No log file to analyse: name one with -l <file>, or give its name, "
+                  "folder or wildcard as an argument");
+        return kExitNotStarted;
+    }
 
     prepare_run();
     ShowStatus("Ok.");
     int rc = StartProcessing(false);
     console.progress_done();
+    if (rc != kExitNotStarted && !(mode.quiet_given && mode.quiet == 0)) {
+        if (const std::string report = written_report_path(); !report.empty()) {
+            std::printf("Report: %s\n", report.c_str());
+            std::fflush(stdout);
+        }
+    }
     return rc;
 }
 

@@ -16,6 +16,9 @@ namespace tallowick::engine {
 namespace {
 
 constexpr int kPreReadLines = 7;
+// Detection reads past comment and blank lines to its data lines, but no further
+// than this on a log that holds nothing else.
+constexpr int kPreReadLimit = 1000;
 constexpr std::uint64_t kSmallLog = 2500000;
 constexpr std::uint64_t kSmallLogStep = 25000;
 constexpr double kFutureDays = 10;
@@ -32,18 +35,23 @@ std::string Format(const char* fmt, long a, long b = 0, long c = 0) {
     return buf;
 }
 
-// "HH:MM:SS" as seconds of the day; nullopt for a time that is not one.
+// "HH:MM:SS" (or "H:MM:SS", as IIS writes hours before ten) as seconds of the
+// day; nullopt for a time that is not one.
 std::optional<int> SecondsOfDay(std::string_view t) {
-    if (t.size() < 5 || t[2] != ':') return std::nullopt;
+    const int h = logs::HourOfTime(t);
+    if (h < 0) return std::nullopt;
+    const std::size_t minutes = t[1] == ':' ? 2 : 3;
+    if (t.size() < minutes + 2 || t[minutes - 1] != ':') return std::nullopt;
+    t.remove_prefix(minutes);
     auto two = [&](std::size_t at) -> int {
         if (at + 1 >= t.size() || t[at] < '0' || t[at] > '9' || t[at + 1] < '0' || t[at + 1] > '9')
             return -1;
         return (t[at] - '0') * 10 + (t[at + 1] - '0');
     };
-    const int h = two(0), m = two(3);
+    const int m = two(0);
     int s = 0;
-    if (t.size() >= 8 && t[5] == ':') s = two(6);
-    if (h < 0 || m < 0 || s < 0 || h > 23 || m > 59 || s > 60) return std::nullopt;
+    if (t.size() >= 5 && t[2] == ':') s = two(3);
+    if (m < 0 || s < 0 || m > 59 || s > 60) return std::nullopt;
     return h * 3600 + m * 60 + s;
 }
 
@@ -98,6 +106,16 @@ AnalysisRun::~AnalysisRun() = default;
 
 bool AnalysisRun::cancelled() const {
     return cancel_.load(std::memory_order_relaxed) || out_of_memory();
+}
+
+// Router and proxy formats count sources and protocols; a custom log does when
+// its layout names a source item.
+int AnalysisRun::ModeOf(int type) const {
+    if (type == static_cast<int>(logs::LogType::custom))
+        return settings_.custom.data_index[static_cast<std::size_t>(logs::CustomItem::source)] > 0
+                   ? kProxyMode
+                   : kWebMode;
+    return type > 39 ? kProxyMode : kWebMode;
 }
 
 double AnalysisRun::Now() const { return hooks_.now ? hooks_.now() : JulianNow(); }
@@ -182,13 +200,24 @@ bool AnalysisRun::OpenLogAt(std::size_t index, bool first) {
             if (!line.empty() && (i < kPreReadLines || line.front() == '#'))
                 dispatcher_->DispatchLine(line, hit_);
     } else {
-        // Format detection: the first lines go to the parser, then are read again.
-        for (int i = 0; i < kPreReadLines && logs::ReadLogLine(log->source, line); ++i) {
+        // Format detection: the first data lines (and the headers before them)
+        // settle the type together, then all are read again.
+        int data_lines = 0;
+        for (int i = 0; data_lines < kPreReadLines && i < kPreReadLimit &&
+                        logs::ReadLogLine(log->source, line);
+             ++i) {
             log->pre_read.emplace_back(line);
-            if (!line.empty()) dispatcher_->DispatchLine(line, hit_);
+            if (!line.empty() && line.front() != '#') ++data_lines;
         }
+        dispatcher_->SettleLogType(log->pre_read, hit_);
     }
     if (dispatcher_->zero_byte_filter_off()) filterzero_ = false;
+    if (dispatcher_->take_beep()) {
+        std::string type_name;
+        dispatcher_->LogTypeName(type_name);
+        ShowWarning(log->title + " is a log of type " + type_name +
+                    ", which is not analysed: its lines are skipped");
+    }
     log_ = std::move(log);
 
     if (logs_.size() > 1)
@@ -206,7 +235,7 @@ bool AnalysisRun::OpenLogAt(std::size_t index, bool first) {
         if (!current_ && !reports_.empty()) current_ = reports_.back().get();
         return true;
     }
-    const int mode = type > 39 ? kProxyMode : kWebMode;
+    const int mode = ModeOf(type);
     const bool new_report = split_mode_ == SplitMode::none
                                 ? first || !current_
                                 : split_mode_ == SplitMode::per_log;
@@ -400,7 +429,7 @@ ReportStats* AnalysisRun::ReportFor(const logs::HitRecord& hit, std::string_view
     if (auto it = s.reports.find(key); it != s.reports.end()) {
         report = it->second;
     } else {
-        const int mode = static_cast<int>(dispatcher_->log_type()) > 39 ? kProxyMode : kWebMode;
+        const int mode = ModeOf(static_cast<int>(dispatcher_->log_type()));
         report = AddReport(key, mode, static_cast<int>(dispatcher_->log_type()));
         if (!report) {
             // More than kMaxReports: the run ends.
@@ -447,10 +476,14 @@ bool AnalysisRun::EndOfLog() {
     }
     if (settings_.run.daemontime <= 0) logs::CloseLog(log_->source);
 
-    const std::size_t next = log_index_ + 1;
-    if (next >= logs_.size()) return false;
-    // A log that cannot be opened ends the reading.
-    return OpenLogAt(next, false) && !cancelled();
+    return OpenFirstReadable(log_index_ + 1, false) && !cancelled();
+}
+
+// A log that cannot be opened has been reported; the run goes on with the next.
+bool AnalysisRun::OpenFirstReadable(std::size_t from, bool first) {
+    for (std::size_t i = from; i < logs_.size() && !cancelled(); ++i)
+        if (OpenLogAt(i, first)) return true;
+    return false;
 }
 
 void AnalysisRun::Finish() {
@@ -479,6 +512,10 @@ void AnalysisRun::Finish() {
     }
     if (totals_.lines > 0 && totals_.accepted == 0)
         ShowError("No valid data processed, log file not valid");
+    else if (totals_.lines == 0 && std::none_of(reports_.begin(), reports_.end(), [](auto& r) {
+                 return r->format_code == kDatabaseFormat;
+             }))
+        ShowError("No lines in the log, the report is empty");
 }
 
 // One daemon pause; false when the daemon ends.
@@ -502,8 +539,8 @@ int AnalysisRun::Process() {
         restart = false;
         StartRun();
         if (logs_.empty() || cancelled()) break;
-        if (!OpenLogAt(0, true)) {
-            Cancel();  // no report: the first log cannot be read
+        if (!OpenFirstReadable(0, true)) {
+            Cancel();  // no report: no log can be read
             break;
         }
         for (;;) {

@@ -128,6 +128,8 @@ private:
 
     void StartRun();
     bool OpenLogAt(std::size_t index, bool first);
+    bool OpenFirstReadable(std::size_t from, bool first);
+    int ModeOf(int type) const;
     bool ReadLine(std::string_view& line);
     void ReadLogs();
     bool HandleLine(std::string_view line);

@@ -685,6 +685,10 @@ int write_reports(std::span<ReportStats* const> reports, const AssemblyOptions& 
         sortReportTables(*report, s);
         if (report->accepted_hits > 0) to_write.push_back(report);
     }
+    // A single report of an empty log is written empty, so that the old pages
+    // do not pass for this run's.
+    if (to_write.empty() && reports.size() == 1 && reports.front())
+        to_write.push_back(reports.front());
     if (to_write.empty()) return 0;
 
     const bool multi = reports.size() > 1;

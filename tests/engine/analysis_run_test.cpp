@@ -87,7 +87,7 @@ RawTotals CountRawLines(const std::filesystem::path& path) {
 
         ++t.requests;
         const double sent = bytes == "-" ? 0.0 : std::stod(std::string(bytes));
-        (method.front() == 'P' ? t.bytes_in : t.bytes) += sent;
+        t.bytes += sent;  // what was sent, whatever the method
         t.clients.emplace(host);
         if (url.starts_with("http://")) url.erase(0, 7);
         url = url.substr(0, url.find_first_of("?="));
@@ -158,7 +158,9 @@ TEST(AnalysisRun, EmptyLogGivesAnEmptyReportAndAllBadLinesGiveTheError) {
         EXPECT_EQ(written, 1);
         EXPECT_EQ(t.report().accepted_hits, 0);
         EXPECT_EQ(t.report().name, "empty.log");
-        EXPECT_TRUE(sink.errors.empty());
+        // Written, but not taken for a report of data: the user is told.
+        ASSERT_EQ(sink.errors.size(), 1u);
+        EXPECT_EQ(sink.errors[0], "No lines in the log, the report is empty");
     }
     {
         RecordingSink sink;
@@ -185,13 +187,25 @@ TEST(AnalysisRun, EmptyLogGivesAnEmptyReportAndAllBadLinesGiveTheError) {
     }
 }
 
-TEST(AnalysisRun, FirstLogThatCannotBeOpenedEndsTheRunWithoutAReport) {
+TEST(AnalysisRun, LogsThatCannotBeOpenedAreReportedAndPassedOver) {
+    {
+        RecordingSink sink;
+        Settings settings = AllTablesOn();
+        AnalysisRun run(settings, {"/nonexistent/folder/access.log"});
+        EXPECT_NE(run.Process(), 0);
+        EXPECT_TRUE(run.reports().empty());
+        EXPECT_FALSE(sink.errors.empty());
+    }
     RecordingSink sink;
-    Settings settings = AllTablesOn();
-    AnalysisRun run(settings, {"/nonexistent/folder/access.log"});
-    EXPECT_NE(run.Process(), 0);
-    EXPECT_TRUE(run.reports().empty());
-    EXPECT_FALSE(sink.errors.empty());
+    RunOnText t;
+    t.AddLog("a.log", ManyLines(3, 1));
+    t.AddLogName("/nonexistent/folder/b.log");
+    t.AddLog("c.log", ManyLines(2, 1));
+    t.Process();
+    EXPECT_EQ(t.result(), 0);
+    EXPECT_EQ(t.run().totals().accepted, 5);
+    ASSERT_EQ(sink.errors.size(), 1u);
+    EXPECT_NE(sink.errors[0].find("b.log"), std::string::npos);
 }
 
 TEST(AnalysisRun, HistoryDatabaseIsLoadedNotReadAndTheLogsAfterItAddToItsReport) {

@@ -239,6 +239,24 @@ TEST(Dispatch, NewLogIsDetectedAfresh) {
     EXPECT_EQ(t.line("2004-05-06 10:11:12 10.0.0.1 /a 200"), LineResult::malformed);
 }
 
+TEST(Dispatch, FirstLinesSettleTheTypeTogether) {
+    auto settle = [](std::vector<std::string> lines) {
+        Dispatch t;
+        t.d.SettleLogType(lines, t.hit);
+        return t.d.log_type();
+    };
+    // One junk line that looks like another format does not decide.
+    EXPECT_EQ(settle({"[junk", std::string(kCombined), std::string(kCombined)}), LogType::common);
+    // Headers and blank lines past the seventh line still lead to the data.
+    std::vector<std::string> commented(9, "# a comment");
+    commented.insert(commented.begin() + 4, "");
+    commented.emplace_back(kCombined);
+    EXPECT_EQ(settle(commented), LogType::common);
+    // A header decides on its own; lines no rule places leave the type open.
+    EXPECT_EQ(settle({"#Fields: date time c-ip", "[junk"}), LogType::w3c);
+    EXPECT_EQ(settle({"no log line", "nor this"}), LogType::unknown);
+}
+
 TEST(Dispatch, EmptyLinesAndEqualsHeadersAreSkipped) {
     Dispatch t;
     EXPECT_EQ(t.line(""), LineResult::skip);
