@@ -187,6 +187,83 @@ TEST(AnalysisRun, EmptyLogGivesAnEmptyReportAndAllBadLinesGiveTheError) {
     }
 }
 
+// ---- formats as servers and proxies write them -------------------------------------
+
+TEST(AnalysisRun, IisHoursBeforeTenReachTheTimeTables) {
+    RecordingSink sink;
+    RunOnText t;
+    t.AddLog("ex010320.log",
+             "192.168.1.2, -, 03/20/01, 7:55:20, W3SVC2, S, 172.21.13.45, 4502, 163, 3223, 200, "
+             "0, GET, /a.gif, -,\n"
+             "192.168.1.3, -, 03/20/01, 13:01:02, W3SVC2, S, 172.21.13.45, 40, 163, 100, 200, "
+             "0, GET, /b.gif, -,\n");
+    t.Process();
+    const ReportStats& r = t.report();
+    EXPECT_EQ(ReqOf(r.hour, "07"), 1);
+    EXPECT_EQ(ReqOf(r.hour, "13"), 1);
+    EXPECT_EQ(ReqOf(r.date, "03/20/2001"), 2);
+    EXPECT_DOUBLE_EQ(r.bytes_in, 326);   // the request sizes IIS logs
+}
+
+TEST(AnalysisRun, W3cProxyLogWithTabsFullUrlsAndDomainUsers) {
+    // As a proxy writes it: directives with blank lines between them, tab-separated
+    // fields that hold blanks, the full URL, local dates and request sizes.
+    std::string log = "#Software: Web Proxy 2.0\n\n#Version: 1.0\n#Date: 2024-03-01 00:00:00\n\n"
+                      "#Fields:   c-ip\tcs-username\tc-agent\tdate-local\ttime-local\t"
+                      "s-svcname\tcs-referred\tcs-bytes\tsc-bytes\tcs-protocol\ts-operation\t"
+                      "cs-uri\tsc-status\n";
+    const char* users[] = {"CORP\\jdoe", "CORP\\Ann Smith", "anonymous"};
+    for (int i = 0; i < 30; ++i)
+        log += "10.0.0." + std::to_string(i % 5) + "\t" + users[i % 3] +
+               "\tMozilla/5.0 (Windows NT 10.0; Win64; x64) Chrome/120.0\t2024-03-01\t" +
+               std::to_string(i % 12) + ":15:00\tw3proxy\t-\t300\t" + std::to_string(1000 + i) +
+               "\thttp\tGET\thttp://www.example.org/p" + std::to_string(i % 4) + ".html\t200\n";
+    RecordingSink sink;
+    Settings settings = AllTablesOn();
+    settings.analysis.ignoreusernames = false;  // clients are the users
+    RunOnText t(settings);
+    t.AddLog("w3proxy.log", log);
+    t.Process();
+    EXPECT_EQ(t.run().totals().accepted, 30);
+    EXPECT_EQ(t.run().totals().unparsed, 0);
+    const ReportStats& r = t.report();
+    EXPECT_DOUBLE_EQ(r.bytes_in, 30 * 300);
+    EXPECT_EQ(ReqOf(r.client, "CORP\\Ann Smith"), 10);
+    EXPECT_EQ(ReqOf(r.url, "www.example.org/p1.html"), 8);
+    EXPECT_EQ(ReqOf(r.hour, "03"), 3);
+    EXPECT_TRUE(sink.errors.empty());
+}
+
+TEST(AnalysisRun, CustomLogIsAWebLogUnlessItNamesASource) {
+    Settings settings = AllTablesOn();
+    settings.custom.use = true;
+    settings.custom.separator = '|';
+    const auto at = [&](logs::CustomItem item, int field) {
+        settings.custom.data_index[static_cast<std::size_t>(item)] = field;
+    };
+    at(logs::CustomItem::date, 1);
+    at(logs::CustomItem::time, 2);
+    at(logs::CustomItem::client, 3);
+    at(logs::CustomItem::url, 4);
+    at(logs::CustomItem::agent, 5);
+    const std::string line =
+        "2024-03-01|10:00:00|10.0.0.1|/index.html|Mozilla/5.0 (X11; Linux x86_64) Firefox/120.0\n";
+    {
+        RecordingSink sink;
+        RunOnText t(settings);
+        t.AddLog("custom.log", line + line);
+        t.Process();
+        EXPECT_EQ(t.report().mode, kWebMode);
+        EXPECT_EQ(ReqOf(t.report().browser, "Firefox 120.0"), 2);
+    }
+    at(logs::CustomItem::source, 3);
+    RecordingSink sink;
+    RunOnText t(settings);
+    t.AddLog("custom.log", line);
+    t.Process();
+    EXPECT_EQ(t.report().mode, kProxyMode);
+}
+
 TEST(AnalysisRun, LogsThatCannotBeOpenedAreReportedAndPassedOver) {
     {
         RecordingSink sink;
