@@ -11,11 +11,14 @@
 #include "logs/filters.h"
 #include "logs/log_list.h"
 #include "logs/log_source.h"
+#include "logs/pattern.h"
 
 namespace tallowick::engine {
 namespace {
 
 constexpr int kPreReadLines = 7;
+// The most items pruning leaves in one list.
+constexpr int kPruneBudget = 3000;
 // Detection reads past comment and blank lines to its data lines, but no further
 // than this on a log that holds nothing else.
 constexpr int kPreReadLimit = 1000;
@@ -150,6 +153,7 @@ void AnalysisRun::StartRun() {
     in_daemon_cycle_ = false;
     client_threshold_ = 4000;
     hit_threshold_ = 60000;
+    last_interim_end_ = last_interim_cost_ = 0;
     have_last_time_ = false;
     last_date_ = {};
     clear_out_of_memory();
@@ -279,12 +283,21 @@ void AnalysisRun::StreamingCheck() {
     ReportStats* r = current_;
     if (!r || !r->client) return;
     if (r->client->Count() <= client_threshold_ && r->accepted_hits <= hit_threshold_) return;
+    // An interim report is written only when the reading since the last one took
+    // eight times as long as writing it did: on a log of ever new clients the
+    // reports would otherwise cost more than the reading.
+    const double start = now_seconds();
+    if (start - last_interim_end_ >= 8 * last_interim_cost_) {
+        ++interim_reports_;
+        if (hooks_.write_report) hooks_.write_report(*r);
+        if (hooks_.notify) hooks_.notify(*r, totals_.last_time, NotifyPoint::interim);
+        last_interim_end_ = now_seconds();
+        last_interim_cost_ = last_interim_end_ - start;
+    }
+    Prune(*r, totals_.last_time);
+    // From what pruning left, so that the lists stay bounded.
     client_threshold_ = r->client->Count() + 2000;
     hit_threshold_ = r->accepted_hits + 50000;
-    ++interim_reports_;
-    if (hooks_.write_report) hooks_.write_report(*r);
-    if (hooks_.notify) hooks_.notify(*r, totals_.last_time, NotifyPoint::interim);
-    Prune(*r, totals_.last_time);
 }
 
 void AnalysisRun::ReadLogs() {
@@ -395,7 +408,7 @@ ReportStats* AnalysisRun::ReportFor(const logs::HitRecord& hit, std::string_view
     std::string_view key;
     switch (split_mode_) {
     case SplitMode::vhost:
-        key = hit.server.empty() ? std::string_view("[no virtual host]") : hit.server;
+        key = VirtualHostOf(hit.server);
         break;
     case SplitMode::topdir:
         key = leading_folders(url, 1);
@@ -442,6 +455,24 @@ ReportStats* AnalysisRun::ReportFor(const logs::HitRecord& hit, std::string_view
     s.last_key.assign(key);
     s.last = report;
     return report;
+}
+
+// The report title of a hit's server field: renamed by the first `vhostmap`
+// entry ("pattern=name") whose pattern matches; a numeric address counts as no
+// virtual host with `ignoreipvhosts`.
+std::string_view AnalysisRun::VirtualHostOf(std::string_view server) const {
+    constexpr std::string_view kNone = "[no virtual host]";
+    if (server.empty()) return kNone;
+    if (settings_.analysis.ignoreipvhosts &&
+        (logs::parse_ipv4(server) || server.find(':') != std::string_view::npos))
+        return kNone;
+    for (const std::string& entry : settings_.run.vhostmap.entries()) {
+        const std::size_t eq = entry.rfind('=');
+        if (eq == std::string::npos || eq + 1 == entry.size()) continue;
+        if (logs::MatchPattern(server, std::string_view(entry).substr(0, eq), true))
+            return std::string_view(entry).substr(eq + 1);
+    }
+    return server;
 }
 
 // ---- end of log, end of run ------------------------------------------------------
@@ -579,30 +610,55 @@ int AnalysisRun::Process() {
 void AnalysisRun::Prune(ReportStats& report, double now) {
     const int rows = std::max(DepthRows(settings_.report.statdepth), 15);
     const int keep_top = 2 * rows;
+    // However recent or busy its items, a list keeps no more than this: an endless
+    // log of new clients within one day would otherwise keep them all.
+    const int budget = std::max(keep_top, kPruneBudget);
+    std::vector<int> kept;
+    std::vector<char> keep_mask;
     report.ForEachList([&](std::string_view, StatList& list) {
         if (&list == report.url.get() || list.GetNameKind() == kStaticNames ||
             list.Increment() < 100 || list.Count() <= keep_top)
             return;
-        auto fresh = StatList::Create(&report, keep_top, options_.counting);
-        if (!fresh) return;
-        fresh->SetNameKind(list.GetNameKind());
-        fresh->SetHasTimeRecs(list.HasTimeRecs());
-        fresh->SetHasSessionRecs(list.HasSessionRecs());
         const double total_req = std::max(1, list.TotalReq());
         const double total_bytes = std::max(1.0, list.TotalBytes());
-        const bool clients = &list == report.client.get();
+        kept.clear();
         for (int i = 0; i < list.Count(); ++i) {
             const StatItem& item = *list.Item(i);
             const double req_share = item.req / total_req;
             const double byte_share = item.bytes / total_bytes;
-            const bool keep = i < keep_top || item.timelast > now - 1 || req_share > 0.03 ||
-                              byte_share > 0.03 || item.timelast > now - req_share * 8 ||
-                              item.timelast > now - byte_share * 8;
-            if (keep) {
+            if (i < keep_top || item.timelast > now - 1 || req_share > 0.03 ||
+                byte_share > 0.03 || item.timelast > now - req_share * 8 ||
+                item.timelast > now - byte_share * 8)
+                kept.push_back(i);
+        }
+        if (static_cast<int>(kept.size()) > budget) {
+            // The first positions stay; of the others the most recent fill the budget.
+            const auto others = kept.begin() + std::min<std::ptrdiff_t>(keep_top, std::ssize(kept));
+            const auto last = kept.begin() + budget;
+            std::nth_element(others, last, kept.end(), [&](int a, int b) {
+                return list.Item(a)->timelast > list.Item(b)->timelast;
+            });
+            kept.erase(last, kept.end());
+            std::sort(others, kept.end());
+        }
+        if (static_cast<int>(kept.size()) == list.Count()) return;  // nothing to drop
+
+        // Room for what is kept and the next 2000, so that the fresh list does not
+        // grow before the next pruning; its steps stay large enough to be pruned.
+        const int room = std::max(list.Increment(), static_cast<int>(kept.size()) + 2048);
+        auto fresh = StatList::Create(&report, room, list.Options());
+        if (!fresh) return;
+        fresh->SetNameKind(list.GetNameKind());
+        fresh->SetHasTimeRecs(list.HasTimeRecs());
+        fresh->SetHasSessionRecs(list.HasSessionRecs());
+        const bool clients = &list == report.client.get();
+        keep_mask.assign(static_cast<std::size_t>(list.Count()), 0);
+        for (int i : kept) keep_mask[static_cast<std::size_t>(i)] = 1;
+        for (int i = 0; i < list.Count(); ++i) {
+            if (keep_mask[static_cast<std::size_t>(i)])
                 fresh->Merge(list, i);
-            } else if (clients && hooks_.group_dropped_client) {
+            else if (clients && hooks_.group_dropped_client)
                 hooks_.group_dropped_client(report, list, i);
-            }
         }
         fresh->CopyTotals(list);
         // Swap the fresh list into the report's slot.

@@ -134,6 +134,7 @@ private:
     void ReadLogs();
     bool HandleLine(std::string_view line);
     ReportStats* ReportFor(const logs::HitRecord& hit, std::string_view url, double time);
+    std::string_view VirtualHostOf(std::string_view server) const;
     void Progress();
     void StreamingCheck();
     bool EndOfLog();
@@ -172,6 +173,8 @@ private:
     bool in_daemon_cycle_ = false;
     std::int64_t client_threshold_ = 4000;
     std::int64_t hit_threshold_ = 60000;
+    double last_interim_end_ = 0;    // monotonic seconds
+    double last_interim_cost_ = 0;   // seconds the last interim report took
     int last_percent_ = -1;
 
     // Per line, reused.

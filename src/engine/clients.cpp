@@ -229,7 +229,7 @@ int group_report_clients(ReportStats& r, const SettingsList& orgmap) {
 
 void group_dropped_client(ReportStats& r, StatList& clients, int index,
                           const SettingsList& orgmap) {
-    add_client_measures(r.visitor_tally, clients, index);
+    add_client_measures(r.visitor_tally, clients, index, true);
     if (make_settled(r)) group_client(clients, index, settled_lists_of(r), orgmap);
 }
 

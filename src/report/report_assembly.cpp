@@ -711,6 +711,9 @@ int write_reports(std::span<ReportStats* const> reports, const AssemblyOptions& 
         fs::path report_folder = folder;
         if (multi) {
             std::string sub = s.run.sequencedir ? std::to_string(number) : safeFolderName(report->name);
+            // `editpath` gives a virtual host the folder the user chose.
+            for (const VhostPath& mapped : s.run.editpath)
+                if (!mapped.dir.empty() && mapped.site == report->name) sub = mapped.dir;
             // Two titles that make the same folder name keep apart by number.
             if (std::find(used.begin(), used.end(), sub) != used.end()) sub += "_" + std::to_string(number);
             used.push_back(sub);

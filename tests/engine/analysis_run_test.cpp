@@ -393,8 +393,9 @@ TEST(AnalysisRun, StreamingWritesInterimReportsAtTheClientAndHitThresholds) {
         t.Process();
         ASSERT_EQ(clients_at_interim.size(), 2u);
         EXPECT_EQ(clients_at_interim[0], 4001);
-        // The next threshold is 2000 clients more than at the first interim.
-        EXPECT_EQ(clients_at_interim[1], 6002);
+        // Pruning left 3000 of them (all are recent: the most recent stay); the
+        // next threshold is 2000 clients more than that.
+        EXPECT_EQ(clients_at_interim[1], 5001);
         EXPECT_EQ(t.run().interim_reports(), 2);
         // Pruning keeps the totals of every hit.
         EXPECT_EQ(t.report().client->TotalReq(), 4000 + 2 + 2001 + 1);
@@ -660,6 +661,19 @@ TEST(AnalysisRun, SplitsByFolderMonthWeekAndVirtualHost) {
     if (by_host.size() == 1 && by_host.begin()->first == "[no virtual host]")
         GTEST_SKIP() << "the common-line parser does not read the virtual host field";
     EXPECT_EQ(by_host, (Hits{{"www.one.example", 2}, {"www.two.example", 1}}));
+
+    // vhostmap renames hosts by pattern; ignoreipvhosts takes an address for none.
+    RunOnText mapped;
+    mapped.settings().run.multivhosts = 1;
+    mapped.settings().run.vhostmap.add("*.TWO.example=Two");
+    mapped.settings().analysis.ignoreipvhosts = true;
+    mapped.AddLog("vhosts.log",
+                  "10.0.0.1 www.two.example - [01/Mar/2024:10:00:00 +0000] \"GET / HTTP/1.1\" 200 "
+                  "5 \"-\" \"x\"\n"
+                  "10.0.0.2 192.168.0.9 - [01/Mar/2024:10:00:01 +0000] \"GET / HTTP/1.1\" 200 5 "
+                  "\"-\" \"x\"\n");
+    mapped.Process();
+    EXPECT_EQ(HitsByReport(mapped.run()), (Hits{{"Two", 1}, {"[no virtual host]", 1}}));
 }
 
 TEST(AnalysisRun, ReportsBeyondTheEighthAndSixteenthStartSmaller) {
