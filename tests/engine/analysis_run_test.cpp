@@ -264,6 +264,15 @@ TEST(AnalysisRun, CustomLogIsAWebLogUnlessItNamesASource) {
     EXPECT_EQ(t.report().mode, kProxyMode);
 }
 
+TEST(AnalysisRun, ALogOfATypeThatIsNotAnalysedIsSaidSo) {
+    RecordingSink sink;
+    RunOnText t;
+    t.AddLog("market.log", "log { request 1 }\nlog { request 2 }\n");
+    t.Process();
+    EXPECT_TRUE(sink.said("market.log is a log of type OpenMarket, which is not analysed: its "
+                          "lines are skipped"));
+}
+
 TEST(AnalysisRun, LogsThatCannotBeOpenedAreReportedAndPassedOver) {
     {
         RecordingSink sink;

@@ -506,6 +506,13 @@ TEST(ReportAssembly, AnEmptyLogWritesAnEmptyReportAndSplitsWithoutRequestsNone) 
     AnalyseAndReport(settings, {log.string(), SmallLog(dir)});
     EXPECT_FALSE(fs::exists(dir / "split" / "empty.log"));
     EXPECT_TRUE(fs::exists(dir / "split" / "small.log" / "index.html"));
+    // editpath gives a report the folder the user chose.
+    settings.run.editpath.push_back({"small.log", "mysite"});
+    settings.run.out = (dir / "mapped" / "index.html").string();
+    AnalyseAndReport(settings, {log.string(), SmallLog(dir)});
+    EXPECT_TRUE(fs::exists(dir / "mapped" / "mysite" / "index.html"));
+    EXPECT_NE(test::read_file(dir / "mapped" / "index.html").find("HREF=\"mysite/index.html\""),
+              std::string::npos);
 }
 
 TEST(ReportAssembly, OneFolderPerReportAndAnOverview) {
