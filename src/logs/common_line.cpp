@@ -458,13 +458,27 @@ LineResult ParseCommonLineGeneral(std::string_view line, HitRecord& hit) {
 
     // "vhost host - - [date]": a leading server name shifts every field by one.
     const bool leading_server = tokens[2] == "-" && tokens[3] == "-";
-    const std::size_t off = leading_server ? 1 : 0;
+    // A user name holding blanks ("John Smith") runs up to the bracketed date.
+    std::size_t user_words = 1;
+    if (!leading_server && kinds[3] != Opener::bracket) {
+        std::size_t at = 4;
+        while (at < count && at < 6 && kinds[at] != Opener::bracket) ++at;
+        bool plain = at < count && kinds[at] == Opener::bracket;
+        for (std::size_t k = 2; plain && k < at; ++k) plain = kinds[k] == Opener::none;
+        if (plain) user_words = at - 2;
+    }
+    const std::size_t off = leading_server ? 1 : user_words - 1;
     if (count < kMinTokens + off) return LineResult::malformed;
 
-    hit.server = dash_empty(tokens[off == 1 ? 0 : 1]);
-    hit.client = dash_empty(tokens[off]);
+    hit.server = dash_empty(tokens[leading_server ? 0 : 1]);
+    hit.client = dash_empty(tokens[leading_server ? 1 : 0]);
 
-    std::string_view user = tokens[2 + off];
+    std::string_view user = tokens[leading_server ? 3 : 2];
+    if (user_words > 1) {
+        const std::string_view last = tokens[1 + user_words];
+        user = std::string_view(user.data(),
+                                static_cast<std::size_t>(last.data() - user.data()) + last.size());
+    }
     std::string_view date = tokens[3 + off];
     if (user != "-" && date.data() - user.data() <= kMaxUserToDate) hit.user = user;
 

@@ -66,10 +66,10 @@ RawTotals CountRawLines(const std::filesystem::path& path) {
     while (logs::ReadLogLine(*source, line)) {
         std::string_view rest = line;
         const std::string_view host = CutAt(rest, " ");
-        CutAt(rest, " ");
-        CutAt(rest, " ");
-        if (!rest.starts_with('[')) continue;  // a user name holding a blank
-        rest.remove_prefix(1);
+        // Ident and user (which may hold blanks) up to the bracketed date.
+        const std::size_t bracket = rest.find(" [");
+        if (bracket == std::string_view::npos) continue;
+        rest.remove_prefix(bracket + 2);
         const std::string_view date = CutAt(rest, "] \"");
         const std::string_view request = CutAt(rest, "\" ");
         const std::string_view status = CutAt(rest, " ");
