@@ -153,6 +153,10 @@ std::vector<PageEntry> plan_pages(ReportStats& r, const Settings& s) {
          r.second_domain.get(), StatWord::seconddomain);
     word("Client", kClients, "Client Access Statistics", "Clients", "Client", "Client",
          r.client.get(), StatWord::client);
+    // Authenticated users, gathered by client grouping: what people look for in
+    // the logs of sites behind a login.
+    add("User", kClients, "User Access Statistics", "Users", "User", "", r.user.get(), false,
+        flag(st, StatWord::client));
     history("ClientHist", kClientHistory, "Client History", "Client History", "Client History",
             r.client.get(), StatWord::clienthistory);
     history("UserHist", kClientHistory, "User History", "User History", "User History",

@@ -64,6 +64,20 @@ TEST(CommandLine, RunWithAnExistingOutputFolderSucceedsAndSaysWhereTheReportIs) 
     EXPECT_NE(r.out.find("Report: " + (dir / "index.html").string()), std::string::npos);
 }
 
+TEST(CommandLine, AuthenticatedUsersHaveAPageOfTheirOwn) {
+    test::TempDir dir;
+    std::string log = combined_lines(2);
+    for (const char* user : {"jdoe", "asmith", "jdoe"})
+        log += std::string("10.0.0.9 - ") + user +
+               " [01/Mar/2024:11:00:00 +0000] \"GET /private/ HTTP/1.1\" 200 10 \"-\" \"curl/8.0\"\n";
+    test::write_file(dir / "a.log", log);
+    auto r = tallowick({"-o", (dir / "r.html").string(), (dir / "a.log").string()});
+    ASSERT_EQ(r.exit_code, kExitOk) << r.err;
+    const std::string users = test::read_file(dir / "User.html");
+    EXPECT_NE(users.find("jdoe"), std::string::npos);
+    EXPECT_NE(users.find("asmith"), std::string::npos);
+}
+
 TEST(CommandLine, BareLogNamesAndTheDefaultReportUnderTheUserDataFolder) {
     test::TempDir dir;
     test::write_file(dir / "access.log.2", combined_lines(2));
