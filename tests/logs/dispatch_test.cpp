@@ -331,7 +331,7 @@ TEST(Dispatch, RealLogsAreDetectedAndParsed) {
     const Expect logs[] = {
         // Server and client without identity and user fields: not a common line,
         // though its bracket and quote decide the type.
-        {"clf/awstats_testnginx_2011_vhost_first_1line.log", "Common", 0, 1},
+        {"clf/awstats_testnginx_2011_vhost_first_1line.log", "Common", 1, 0},
         // Two requests are broken (a double space; a header glued to the protocol).
         {"clf/nasa_ksc_1995-07_random1000_UNSORTED.log", "Common", 998, 2},
         {"clf/netdata_common_2009_SYNTHETIC_ipv6_garbage.log", "Common", 456, 44},
