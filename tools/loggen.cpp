@@ -2,7 +2,7 @@
 // log for the same seed. Clients, pages and agents follow skewed distributions
 // (a few are very frequent, most are rare), as on real sites.
 //
-//   tallowick-loggen [--lines N] [--seed S] [--days D] [--gzip] [--out FILE]
+//   tallowick-loggen [--lines N] [--seed S] [--days D] [--clients N] [--gzip] [--out FILE]
 //
 // Without --out the log goes to standard output (plain text only).
 #include <zlib.h>
@@ -190,14 +190,14 @@ private:
 };
 
 int usage() {
-    std::fputs("usage: tallowick-loggen [--lines N] [--seed S] [--days D] [--gzip] [--out FILE]\n", stderr);
+    std::fputs("usage: tallowick-loggen [--lines N] [--seed S] [--days D] [--clients N] [--gzip] [--out FILE]\n", stderr);
     return 2;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    unsigned long long lines = 10000, seed = 1, days = 30;
+    unsigned long long lines = 10000, seed = 1, days = 30, distinct = 0;
     bool gzip = false;
     const char* out = nullptr;
     for (int i = 1; i < argc; ++i) {
@@ -205,11 +205,13 @@ int main(int argc, char** argv) {
         auto value = [&]() -> const char* { return i + 1 < argc ? argv[++i] : nullptr; };
         if (a == "--gzip") {
             gzip = true;
-        } else if (a == "--lines" || a == "--seed" || a == "--days" || a == "--out") {
+        } else if (a == "--lines" || a == "--seed" || a == "--days" || a == "--out" ||
+                   a == "--clients") {
             const char* v = value();
             if (!v) return usage();
             if (a == "--out") out = v;
-            else (a == "--lines" ? lines : a == "--seed" ? seed : days) = std::strtoull(v, nullptr, 10);
+            else (a == "--lines" ? lines : a == "--seed" ? seed : a == "--days" ? days : distinct) =
+                std::strtoull(v, nullptr, 10);
         } else {
             return usage();
         }
@@ -233,8 +235,17 @@ int main(int argc, char** argv) {
     const double step = static_cast<double>(days) * 86400.0 / static_cast<double>(lines ? lines : 1);
     std::string url, referrer;
     char head[160];
+    // --clients N: N distinct addresses, each coming back at even intervals
+    // (hit i goes to client i * 7919 mod N), no user names.
+    Client numbered;
     for (unsigned long long i = 0; i < lines; ++i) {
-        const Client& client = clients[r.skewed(clients.size())];
+        if (distinct > 0) {
+            const unsigned long long n = (i * 7919ULL) % distinct;
+            numbered.name = "10." + std::to_string((n >> 16) & 255) + '.' +
+                            std::to_string((n >> 8) & 255) + '.' + std::to_string(n & 255);
+            numbered.agent = n % std::size(kAgents);
+        }
+        const Client& client = distinct > 0 ? numbered : clients[r.skewed(clients.size())];
         std::time_t when = start + static_cast<std::time_t>(static_cast<double>(i) * step);
         std::tm tm{};
         gmtime_r(&when, &tm);
@@ -254,7 +265,7 @@ int main(int argc, char** argv) {
         } else if (ref < 60) {
             referrer = pick(r, kReferSites);
         }
-        const char* user = r.chance(2) ? "member" : "-";
+        const char* user = r.chance(2) && distinct == 0 ? "member" : "-";
         const char* method = r.chance(3) ? "POST" : r.chance(1) ? "HEAD" : "GET";
         const char* protocol = r.chance(60) ? "HTTP/1.1" : "HTTP/1.0";
 

@@ -1,8 +1,12 @@
 #include "app/command_line.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstdio>
+#include <filesystem>
 #include <memory>
 #include <optional>
 
@@ -11,11 +15,14 @@
 #include "app/options.h"
 #include "app/schedule_command.h"
 #include "app/settings_file.h"
+#include "app/settings_keywords.h"
 #include "app/settings_store.h"
 #include "base/cancel.h"
 #include "base/status.h"
+#include "logs/log_list.h"
 #include "platform/service_manager.h"
 #include "platform/system.h"
+#include "report/report_assembly.h"
 #include "run/processing.h"
 #include "run/run_job.h"
 #include "unattended/service.h"
@@ -64,6 +71,29 @@ void read_command_file(const std::string& path, std::vector<std::string>& comman
         line.clear();
     }
     if (!line.empty()) commands.push_back(std::move(line));
+}
+
+// A word without a sign that is not an option's value names a log when it is a
+// wildcard or an existing file or folder, as other log tools take their logs.
+bool names_log(std::string_view word) {
+    if (word.empty() || word.front() == '-' || word.front() == '+') return false;
+    if (logs::is_log_pattern(word)) return true;
+    struct stat st{};
+    return stat(std::string(word).c_str(), &st) == 0;
+}
+
+// The main page the run wrote, for the line that ends a batch run; empty when
+// there is none.
+std::string written_report_path() {
+    const Settings& s = settings();
+    std::filesystem::path main = report::completeReportPath(s.run.out, s.report.reportformat).main;
+    if (s.run.out.find('{') != std::string::npos)
+        main = logs::ExpandLogName(main.string(),
+                                   logs::LogNameContext::for_run(s.dates, s.run.siteurl));
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(main, ec)) return {};
+    const std::filesystem::path full = std::filesystem::absolute(main, ec);
+    return (ec ? main : full).lexically_normal().string();
 }
 
 // A scheduled job loads its settings file as "-r" does.
@@ -119,8 +149,10 @@ RawSwitches inspect_command_line(std::span<const std::string_view> args) {
         }
         if (equals_ci(a, "-nogui")) sw.command_line = true;
         if (equals_ci(a, "-cli")) sw.command_line = sw.console = true;
-        // An option word after the program name (" -" on the raw command line).
+        // An option word after the program name (" -" on the raw command line),
+        // or a log named on its own.
         if (!a.empty() && a.front() == '-') sw.command_line = true;
+        if (names_log(a)) sw.command_line = true;
     }
     // Whole words only: "-ignorecase" or "-usecgi" first is an ordinary option.
     if (!args.empty()) sw.service = unattended::is_service_switch(args[0]);
@@ -176,8 +208,11 @@ int run_main(int argc, char** argv) {
     std::optional<std::string> connect_to;   // "-connect": drive a remote copy
     std::vector<std::string> remote_commands;
     std::optional<int> schedule_result;
+    std::size_t values_left = 0;   // tokens still to come that are the last option's values
     for (std::size_t i = 0; i < tokens.size(); ++i) {
         std::string_view t = tokens[i];
+        const bool is_value = values_left > 0;
+        if (is_value) --values_left;
         if (equals_ci(t, "-connect") || equals_ci(t, "-send") || equals_ci(t, "-sendfile")) {
             if (i + 1 == tokens.size()) continue;
             const std::string value(tokens[++i]);
@@ -206,7 +241,15 @@ int run_main(int argc, char** argv) {
             schedule_result = run::run_steps().check_schedule();
             continue;
         }
-        if (apply_option(tokens, i)) continue;
+        if (apply_option(tokens, i)) {
+            if (const KeywordRow* row = find_keyword(t)) values_left = keyword_value_count(*row);
+            continue;
+        }
+        if (!is_value && names_log(t)) {
+            const std::array<std::string_view, 2> as_option{"log", t};
+            apply_option(as_option, 0);
+            continue;
+        }
         if (mode.quiet != 0 && (t.front() == '-' || t.front() == '+')) {
             std::printf("please try %s -h for a command syntax overview\n", program.c_str());
             std::printf("unknown option (%.*s)\n", static_cast<int>(t.size()), t.data());
@@ -220,6 +263,11 @@ int run_main(int argc, char** argv) {
 
     if (connect_to) return run_remote_client(*connect_to, remote_commands);
     if (sw.report_server || settings().run.remoteloginon) return run_host_mode(sw.report_server, scheduler_hooks());
+    if (log_list().empty()) {
+        ShowError("No log file to analyse: name one with -l <file>, or give its name, "
+                  "folder or wildcard as an argument");
+        return kExitNotStarted;
+    }
 
     prepare_run();
     ShowStatus("Ok.");
@@ -229,6 +277,12 @@ int run_main(int argc, char** argv) {
     if (rc == run::kRunSucceeded) rc = run::wait_for_run();
     console.progress_done();
     if (const int sig = cancel_signal(); sig != 0) return 128 + sig;
+    if (rc != kExitNotStarted && !(mode.quiet_given && mode.quiet == 0)) {
+        if (const std::string report = written_report_path(); !report.empty()) {
+            std::printf("Report: %s\n", report.c_str());
+            std::fflush(stdout);
+        }
+    }
     return rc;
 }
 

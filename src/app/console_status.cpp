@@ -21,7 +21,7 @@ void ConsoleStatusSink::progress(int percent, std::string_view text, std::string
 }
 
 void ConsoleStatusSink::error(std::string_view) {
-    // An error printed on stdout would otherwise share the terminal line with the
+    // An error printed on stderr would otherwise share the terminal line with the
     // progress line.
     progress_done();
 }

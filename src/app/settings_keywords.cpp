@@ -179,6 +179,7 @@ constexpr KeywordWord kLanguageFiles[] = {
     {"Language.dat", 0},  {"German.lang", 1},    {"Italian.lang", 2}, {"French.lang", 3},
     {"Spanish.lang", 4},  {"Swedish.lang", 5},   {"Norwegian.lang", 6},
     {"Danish.lang", 7},   {"Dutch.lang", 8},     {"Japanese.lang", 9},
+    {"English", 0},
 };
 
 using W = StatWord;
@@ -254,6 +255,9 @@ void explicit_dates(Settings& s) {
     s.dates.mode = kDateExplicit;
     logs::recompute_date_range(s.dates);
 }
+
+// "sdate" / "edate": a date that cannot be read is refused, never taken as today.
+void apply_date(KeywordCall& call);
 
 // ---------------------------------------------------------------------------
 // Special keywords
@@ -442,10 +446,14 @@ void apply_foot_file(KeywordCall& call) { read_html_file(call, call.ctx.settings
 void apply_log(KeywordCall& call) {
     auto v = line_value(call);
     if (!v || v->empty()) return;
-    // An empty folder or pattern legitimately adds nothing; only a full list is news.
+    // An empty folder adds nothing; a pattern that matches nothing is refused, as
+    // a run without the logs the user meant would report on the wrong data.
     const bool was_full = call.ctx.logs.size() >= logs::LogList::kMaxEntries;
-    call.ctx.logs.add_from_setting(*v);
+    const auto names = logs::LogNameContext::for_run(call.ctx.settings.dates,
+                                                     call.ctx.settings.run.siteurl);
+    const bool matched = call.ctx.logs.add_from_setting(*v, &names);
     if (was_full) refuse(call.row, "the log list is full, " + quoted(*v) + " not added");
+    else if (!matched) refuse(call.row, "no log file matches " + quoted(*v));
 }
 
 // Settings files that name settings files: bounded, so a file naming itself stops.
@@ -463,6 +471,22 @@ void apply_nested_file(KeywordCall& call) {
     Read(call.ctx, std::string(*v));
     --call.ctx.nesting;
     call.ctx.block = outer;
+}
+
+void apply_date(KeywordCall& call) {
+    auto v = first_value(call);
+    if (!v) return;
+    const bool readable = v->size() <= static_cast<std::size_t>(call.row.max) &&
+                          (logs::read_date_text(*v) || logs::read_date_word(*v));
+    if (!readable) {
+        refuse(call.row, quoted(*v) + " is not a date; give " + logs::short_date_form() +
+                             " (the order of the locale), YYYY-MM-DD, DD/Mon/YYYY or a date "
+                             "word such as today or prevmonth");
+        return;
+    }
+    DateSettings& dates = call.ctx.settings.dates;
+    (call.row.name == "sdate" ? dates.sdate : dates.edate).assign(*v);
+    explicit_dates(call.ctx.settings);
 }
 
 // ---------------------------------------------------------------------------
@@ -566,10 +590,10 @@ constexpr KeywordRow kKeywords[] = {
     {.name = "date", .type = T::number, .field = number<kDat, &DateSettings::mode>(),
      .min = kDateExplicit, .max = kDatePrevYear, .words = kDateWords, .write = R::when_set,
      .after = recompute_dates},
-    {.name = "sdate", .type = T::text, .field = text<kDat, &DateSettings::sdate>(),
-     .max = kDateText, .write = R::special, .writer = write_explicit_date, .after = explicit_dates},
-    {.name = "edate", .type = T::text, .field = text<kDat, &DateSettings::edate>(),
-     .max = kDateText, .write = R::special, .writer = write_explicit_date, .after = explicit_dates},
+    {.name = "sdate", .field = special(apply_date), .max = kDateText, .write = R::special,
+     .writer = write_explicit_date},
+    {.name = "edate", .field = special(apply_date), .max = kDateText, .write = R::special,
+     .writer = write_explicit_date},
 
     // Name look-up.
     {.name = "dnsoff", .aliases = {"-dns"}, .type = T::set_number,
@@ -812,7 +836,12 @@ std::optional<long> number_value(const KeywordRow& row, std::string_view v) {
                                                               : starts_with_ci(v, w.word);
             if (hit) return w.value;
         }
-        if (row.match == WordMatch::contains) return 0;   // no entry found gives 0
+        if (row.match == WordMatch::contains) {
+            // A name as the usage text offers it: "German", "Norw", "Japan".
+            for (const KeywordWord& w : row.words)
+                if (v.size() >= 3 && starts_with_ci(w.word, v)) return w.value;
+            return std::nullopt;
+        }
         if (row.digit_first) return std::nullopt;          // neither a number nor a word
     }
     return read_decimal(v);
@@ -1020,6 +1049,22 @@ const KeywordRow* find_keyword(std::string_view token) {
         }
     }
     return nullptr;
+}
+
+std::size_t keyword_value_count(const KeywordRow& row) {
+    switch (row.type) {
+        case T::set_flag:
+        case T::set_number:
+            return 0;
+        case T::special:
+            for (std::string_view pair : {"editpath", "rgb", "custom_dataIndex"})
+                if (row.name == pair) return 2;
+            for (std::string_view block : {"htmlhead", "htmlfoot", "PATH"})
+                if (row.name == block) return 0;
+            return 1;
+        default:
+            return 1;
+    }
 }
 
 std::span<const StatWordRow> stat_word_table() { return kStatWords; }

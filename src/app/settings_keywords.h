@@ -114,6 +114,10 @@ std::span<const KeywordRow> keyword_table();
 // a token with a leading "-" or "+" also matches the keyword without it.
 const KeywordRow* find_keyword(std::string_view token);
 
+// How many tokens after a keyword on the command line are its values (0 for
+// flags and blocks, 2 for the pairs of editpath, rgb and custom_dataIndex).
+std::size_t keyword_value_count(const KeywordRow& row);
+
 // The statistic and graph words of "+stat"/"-stat" and "+graph"/"-graph".
 struct StatWordRow {
     std::string_view word;

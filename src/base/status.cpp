@@ -166,11 +166,13 @@ void ShowError(std::string_view text) {
     {
         std::lock_guard lock(s.mutex);
         if (s.mode.command_line) {
-            // The live progress line lives on stderr; errors go to stdout.
+            // Standard output keeps the summary line and the report's path for
+            // scripts; errors go beside the live progress line, which the sink
+            // clears first.
             if (s.sink) s.sink->error(text);
-            std::fwrite(text.data(), 1, text.size(), stdout);
-            if (text.back() != '\n') std::fputc('\n', stdout);
-            std::fflush(stdout);
+            std::fwrite(text.data(), 1, text.size(), stderr);
+            if (text.back() != '\n') std::fputc('\n', stderr);
+            std::fflush(stderr);
         } else {
             if (s.sink) s.sink->error(text);
             if (s.remote) {
@@ -184,6 +186,20 @@ void ShowError(std::string_view text) {
         if (s.mode.service) service_log = s.mode.service_log;
     }
     if (!service_log.empty()) AppendMessageLog(service_log, text, 0);
+}
+
+void ShowWarning(std::string_view text) {
+    if (text.empty()) return;
+    auto& s = state();
+    std::lock_guard lock(s.mutex);
+    if (s.mode.command_line) {
+        if (s.sink) s.sink->progress_done();
+        std::fprintf(stderr, "Warning: %.*s\n", static_cast<int>(text.size()), text.data());
+        std::fflush(stderr);
+    } else {
+        show_status_locked(s, text);
+    }
+    if (s.mode.debug) write_debug(text);
 }
 
 std::string message_log_line(const std::tm& tm, std::string_view text, long code,

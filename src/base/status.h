@@ -14,7 +14,7 @@ namespace tallowick {
 
 // Process-wide mode flags, set once at start-up from the raw command line.
 struct ProcessMode {
-    bool command_line = false;   // no desktop: errors go to standard output
+    bool command_line = false;   // no desktop: errors go to standard error
     bool console = false;        // "-cli"
     bool debug = false;          // "-debug": progress words go to the debug output
     bool service = false;        // running as the scheduler service
@@ -55,6 +55,10 @@ void ShowProgress(int percent, std::string_view text);
 // start on the monotonic clock (see now_seconds()); 0 for none.
 void ReportProgress(int percent, bool force, std::string_view text, double start_seconds);
 void ShowError(std::string_view text);
+// A warning: something the user asked for is not done, but the run goes on and
+// the error count is left alone. In command-line mode it goes to standard error
+// as "Warning: <text>", elsewhere to the status line.
+void ShowWarning(std::string_view text);
 // Appends one timestamped line to path; code != 0 gives the error form, -1 the
 // service form (and every later line of the process uses it too).
 void AppendMessageLog(const std::string& path, std::string_view text, long code);

@@ -11,7 +11,7 @@ namespace {
 constexpr auto E = Match::exact;
 constexpr auto L = Match::blank_or_plus;
 
-constexpr std::array<OsInfo, 30> kOsTable{{
+constexpr std::array<OsInfo, 31> kOsTable{{
     {"Unknown", kFamilyOther},          // 0
     {"Windows 3.1", kFamilyWindows},    // 1
     {"Windows 95", kFamilyWindows},     // 2
@@ -42,11 +42,14 @@ constexpr std::array<OsInfo, 30> kOsTable{{
     {"iOS", kFamilyMacintosh},          // 27
     {"macOS", kFamilyMacintosh},        // 28
     {"Chrome OS", kFamilyUnix},         // 29
+    {"Windows Phone", kFamilyWindows},  // 30
 }};
 
 constexpr OsRule kOsRules[] = {
     // Today's systems. Android and Chrome OS agents also say "Linux", and iOS
-    // agents say "like Mac OS X", so these come first.
+    // agents say "like Mac OS X", so these come first; the last Windows Phone
+    // agents also say "Android", and all say "Win".
+    {"Windows Phone", 30, L},
     {"Android", 26, L},
     {"iPhone", 27, L},
     {"iPad", 27, L},
@@ -121,6 +124,9 @@ constexpr BrowserRule kBrowserRules[] = {
     {"Trident/", "rv:", "Explorer", V::dotted, "rv:", L},
     {"Android", "Version/", "Android Browser", V::dotted, "Version/", L},
     {"Version/", "Safari/", "Safari", V::dotted, "Version/", L},
+    // iOS apps that show pages in a web view write neither "Version/" nor
+    // "Safari/": the engine is Safari's all the same.
+    {"like Mac OS X", "AppleWebKit/", "Safari", V::none, "", L},
     {"Netscape6/", "", "Netscape", V::dotted, "", L},
     {"Netscape/", "", "Netscape", V::dotted, "", L},
     // Programs and libraries.
@@ -235,6 +241,13 @@ constexpr RobotRule kRobotRules[] = {
     {"ia_archive", 17, E},
     {"libwww", 18, E},
     {"Arachnoidea", 19, E},
+    // Feed readers and archivers that fetch on their own.
+    {"Feedfetcher", 40, E},
+    {"feedfetcher", 40, E},
+    {"Feedly", 40, E},
+    {"FeedParser", 40, E},
+    {"Tiny Tiny RSS", 40, L},
+    {"archive.org_bot", 40, E},
     // Any other agent that calls itself a robot. "BOT" is left out: it is a
     // phone maker's name in Android agents.
     {"bot", 40, E},

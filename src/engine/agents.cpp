@@ -1,6 +1,7 @@
 #include "engine/agents.h"
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <functional>
 
@@ -190,6 +191,15 @@ int classify_robot(std::string_view agent) {
 }
 
 AgentClass classify_agent(std::string_view agent) {
+    // IIS writes an agent's blanks as "+": an agent without a blank is read in
+    // its spaced form, so that both forms are classified alike. (A "+" in a
+    // spaced agent, as in "+http://...", stays.) Once per distinct agent.
+    std::array<char, 1024> spaced;
+    if (agent.size() <= spaced.size() && agent.find(' ') == std::string_view::npos &&
+        agent.find('+') != std::string_view::npos) {
+        std::replace_copy(agent.begin(), agent.end(), spaced.begin(), '+', ' ');
+        agent = std::string_view(spaced.data(), agent.size());
+    }
     AgentClass c;
     c.os = static_cast<std::int16_t>(classify_os(agent));
     c.os_family = static_cast<std::int8_t>(os_family(c.os));

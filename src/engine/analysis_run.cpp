@@ -13,11 +13,17 @@
 #include "logs/log_list.h"
 #include "logs/log_source.h"
 #include "platform/folders.h"
+#include "logs/pattern.h"
 
 namespace tallowick::engine {
 namespace {
 
 constexpr int kPreReadLines = 7;
+// The most items pruning leaves in one list.
+constexpr int kPruneBudget = 3000;
+// Detection reads past comment and blank lines to its data lines, but no further
+// than this on a log that holds nothing else.
+constexpr int kPreReadLimit = 1000;
 constexpr std::uint64_t kSmallLog = 2500000;
 constexpr std::uint64_t kSmallLogStep = 25000;
 constexpr double kFutureDays = 10;
@@ -34,18 +40,23 @@ std::string Format(const char* fmt, long a, long b = 0, long c = 0) {
     return buf;
 }
 
-// "HH:MM:SS" as seconds of the day; nullopt for a time that is not one.
+// "HH:MM:SS" (or "H:MM:SS", as IIS writes hours before ten) as seconds of the
+// day; nullopt for a time that is not one.
 std::optional<int> SecondsOfDay(std::string_view t) {
-    if (t.size() < 5 || t[2] != ':') return std::nullopt;
+    const int h = logs::HourOfTime(t);
+    if (h < 0) return std::nullopt;
+    const std::size_t minutes = t[1] == ':' ? 2 : 3;
+    if (t.size() < minutes + 2 || t[minutes - 1] != ':') return std::nullopt;
+    t.remove_prefix(minutes);
     auto two = [&](std::size_t at) -> int {
         if (at + 1 >= t.size() || t[at] < '0' || t[at] > '9' || t[at + 1] < '0' || t[at + 1] > '9')
             return -1;
         return (t[at] - '0') * 10 + (t[at + 1] - '0');
     };
-    const int h = two(0), m = two(3);
+    const int m = two(0);
     int s = 0;
-    if (t.size() >= 8 && t[5] == ':') s = two(6);
-    if (h < 0 || m < 0 || s < 0 || h > 23 || m > 59 || s > 60) return std::nullopt;
+    if (t.size() >= 5 && t[2] == ':') s = two(3);
+    if (m < 0 || s < 0 || m > 59 || s > 60) return std::nullopt;
     return h * 3600 + m * 60 + s;
 }
 
@@ -102,6 +113,16 @@ bool AnalysisRun::cancelled() const {
     return cancel_.load(std::memory_order_relaxed) || out_of_memory() || cancel_requested();
 }
 
+// Router and proxy formats count sources and protocols; a custom log does when
+// its layout names a source item.
+int AnalysisRun::ModeOf(int type) const {
+    if (type == static_cast<int>(logs::LogType::custom))
+        return settings_.custom.data_index[static_cast<std::size_t>(logs::CustomItem::source)] > 0
+                   ? kProxyMode
+                   : kWebMode;
+    return type > 39 ? kProxyMode : kWebMode;
+}
+
 double AnalysisRun::Now() const { return hooks_.now ? hooks_.now() : JulianNow(); }
 
 void AnalysisRun::SleepSecond() const {
@@ -151,6 +172,7 @@ void AnalysisRun::StartRun() {
     in_daemon_cycle_ = false;
     client_threshold_ = 4000;
     hit_threshold_ = 60000;
+    last_interim_end_ = last_interim_cost_ = 0;
     have_last_time_ = false;
     last_date_ = {};
     clear_out_of_memory();
@@ -200,13 +222,24 @@ bool AnalysisRun::OpenLogAt(std::size_t index, bool first) {
             if (!line.empty() && (i < kPreReadLines || line.front() == '#'))
                 dispatcher_->DispatchLine(line, hit_);
     } else {
-        // Format detection: the first lines go to the parser, then are read again.
-        for (int i = 0; i < kPreReadLines && logs::ReadLogLine(log->source, line); ++i) {
+        // Format detection: the first data lines (and the headers before them)
+        // settle the type together, then all are read again.
+        int data_lines = 0;
+        for (int i = 0; data_lines < kPreReadLines && i < kPreReadLimit &&
+                        logs::ReadLogLine(log->source, line);
+             ++i) {
             log->pre_read.emplace_back(line);
-            if (!line.empty()) dispatcher_->DispatchLine(line, hit_);
+            if (!line.empty() && line.front() != '#') ++data_lines;
         }
+        dispatcher_->SettleLogType(log->pre_read, hit_);
     }
     if (dispatcher_->zero_byte_filter_off()) filterzero_ = false;
+    if (dispatcher_->take_beep()) {
+        std::string type_name;
+        dispatcher_->LogTypeName(type_name);
+        ShowWarning(log->title + " is a log of type " + type_name +
+                    ", which is not analysed: its lines are skipped");
+    }
     log_ = std::move(log);
 
     if (logs_.size() > 1)
@@ -228,7 +261,7 @@ bool AnalysisRun::OpenLogAt(std::size_t index, bool first) {
         if (!current_ && !reports_.empty()) current_ = reports_.back().get();
         return true;
     }
-    const int mode = type > 39 ? kProxyMode : kWebMode;
+    const int mode = ModeOf(type);
     const bool new_report = split_mode_ == SplitMode::none
                                 ? first || !current_
                                 : split_mode_ == SplitMode::per_log;
@@ -274,12 +307,21 @@ void AnalysisRun::StreamingCheck() {
     ReportStats* r = current_;
     if (!r || !r->client) return;
     if (r->client->Count() <= client_threshold_ && r->accepted_hits <= hit_threshold_) return;
+    // An interim report is written only when the reading since the last one took
+    // eight times as long as writing it did: on a log of ever new clients the
+    // reports would otherwise cost more than the reading.
+    const double start = now_seconds();
+    if (start - last_interim_end_ >= 8 * last_interim_cost_) {
+        ++interim_reports_;
+        if (hooks_.write_report) hooks_.write_report(*r);
+        if (hooks_.notify) hooks_.notify(*r, totals_.last_time, NotifyPoint::interim);
+        last_interim_end_ = now_seconds();
+        last_interim_cost_ = last_interim_end_ - start;
+    }
+    Prune(*r, totals_.last_time);
+    // From what pruning left, so that the lists stay bounded.
     client_threshold_ = r->client->Count() + 2000;
     hit_threshold_ = r->accepted_hits + 50000;
-    ++interim_reports_;
-    if (hooks_.write_report) hooks_.write_report(*r);
-    if (hooks_.notify) hooks_.notify(*r, totals_.last_time, NotifyPoint::interim);
-    Prune(*r, totals_.last_time);
 }
 
 void AnalysisRun::ReadLogs() {
@@ -399,7 +441,7 @@ ReportStats* AnalysisRun::ReportFor(const logs::HitRecord& hit, std::string_view
     std::string_view key;
     switch (split_mode_) {
     case SplitMode::vhost:
-        key = hit.server.empty() ? std::string_view("[no virtual host]") : hit.server;
+        key = VirtualHostOf(hit.server);
         break;
     case SplitMode::topdir:
         key = leading_folders(url, 1);
@@ -433,7 +475,7 @@ ReportStats* AnalysisRun::ReportFor(const logs::HitRecord& hit, std::string_view
     if (auto it = s.reports.find(key); it != s.reports.end()) {
         report = it->second;
     } else if ((report = FindReport(key)) == nullptr) {  // new unless loaded from a database
-        const int mode = static_cast<int>(dispatcher_->log_type()) > 39 ? kProxyMode : kWebMode;
+        const int mode = ModeOf(static_cast<int>(dispatcher_->log_type()));
         report = AddReport(key, mode, static_cast<int>(dispatcher_->log_type()));
         if (!report) {
             // More than kMaxReports: the run ends.
@@ -446,6 +488,24 @@ ReportStats* AnalysisRun::ReportFor(const logs::HitRecord& hit, std::string_view
     s.last_key.assign(key);
     s.last = report;
     return report;
+}
+
+// The report title of a hit's server field: renamed by the first `vhostmap`
+// entry ("pattern=name") whose pattern matches; a numeric address counts as no
+// virtual host with `ignoreipvhosts`.
+std::string_view AnalysisRun::VirtualHostOf(std::string_view server) const {
+    constexpr std::string_view kNone = "[no virtual host]";
+    if (server.empty()) return kNone;
+    if (settings_.analysis.ignoreipvhosts &&
+        (logs::parse_ipv4(server) || server.find(':') != std::string_view::npos))
+        return kNone;
+    for (const std::string& entry : settings_.run.vhostmap.entries()) {
+        const std::size_t eq = entry.rfind('=');
+        if (eq == std::string::npos || eq + 1 == entry.size()) continue;
+        if (logs::MatchPattern(server, std::string_view(entry).substr(0, eq), true))
+            return std::string_view(entry).substr(eq + 1);
+    }
+    return server;
 }
 
 // ---- end of log, end of run ------------------------------------------------------
@@ -464,10 +524,14 @@ bool AnalysisRun::EndOfLog() {
     }
     if (settings_.run.daemontime <= 0) logs::CloseLog(log_->source);
 
-    const std::size_t next = log_index_ + 1;
-    if (next >= logs_.size()) return false;
-    // A log that cannot be opened ends the reading.
-    return OpenLogAt(next, false) && !cancelled();
+    return OpenFirstReadable(log_index_ + 1, false) && !cancelled();
+}
+
+// A log that cannot be opened has been reported; the run goes on with the next.
+bool AnalysisRun::OpenFirstReadable(std::size_t from, bool first) {
+    for (std::size_t i = from; i < logs_.size() && !cancelled(); ++i)
+        if (OpenLogAt(i, first)) return true;
+    return false;
 }
 
 void AnalysisRun::Finish() {
@@ -495,6 +559,10 @@ void AnalysisRun::Finish() {
     }
     if (totals_.lines > 0 && totals_.accepted == 0)
         ShowError("No valid data processed, log file not valid");
+    else if (totals_.lines == 0 && std::none_of(reports_.begin(), reports_.end(), [](auto& r) {
+                 return r->format_code == kDatabaseFormat;
+             }))
+        ShowError("No lines in the log, the report is empty");
 }
 
 // One daemon pause; false when the daemon ends.
@@ -518,8 +586,8 @@ int AnalysisRun::Process() {
         restart = false;
         StartRun();
         if (logs_.empty() || cancelled()) break;
-        if (!OpenLogAt(0, true)) {
-            Cancel();  // no report: the first log cannot be read
+        if (!OpenFirstReadable(0, true)) {
+            Cancel();  // no report: no log can be read
             break;
         }
         for (;;) {
@@ -557,30 +625,55 @@ int AnalysisRun::Process() {
 void AnalysisRun::Prune(ReportStats& report, double now) {
     const int rows = std::max(DepthRows(settings_.report.statdepth), 15);
     const int keep_top = 2 * rows;
+    // However recent or busy its items, a list keeps no more than this: an endless
+    // log of new clients within one day would otherwise keep them all.
+    const int budget = std::max(keep_top, kPruneBudget);
+    std::vector<int> kept;
+    std::vector<char> keep_mask;
     report.ForEachList([&](std::string_view, StatList& list) {
         if (&list == report.url.get() || list.GetNameKind() == kStaticNames ||
             list.Increment() < 100 || list.Count() <= keep_top)
             return;
-        auto fresh = StatList::Create(&report, keep_top, options_.counting);
-        if (!fresh) return;
-        fresh->SetNameKind(list.GetNameKind());
-        fresh->SetHasTimeRecs(list.HasTimeRecs());
-        fresh->SetHasSessionRecs(list.HasSessionRecs());
         const double total_req = std::max(1, list.TotalReq());
         const double total_bytes = std::max(1.0, list.TotalBytes());
-        const bool clients = &list == report.client.get();
+        kept.clear();
         for (int i = 0; i < list.Count(); ++i) {
             const StatItem& item = *list.Item(i);
             const double req_share = item.req / total_req;
             const double byte_share = item.bytes / total_bytes;
-            const bool keep = i < keep_top || item.timelast > now - 1 || req_share > 0.03 ||
-                              byte_share > 0.03 || item.timelast > now - req_share * 8 ||
-                              item.timelast > now - byte_share * 8;
-            if (keep) {
+            if (i < keep_top || item.timelast > now - 1 || req_share > 0.03 ||
+                byte_share > 0.03 || item.timelast > now - req_share * 8 ||
+                item.timelast > now - byte_share * 8)
+                kept.push_back(i);
+        }
+        if (static_cast<int>(kept.size()) > budget) {
+            // The first positions stay; of the others the most recent fill the budget.
+            const auto others = kept.begin() + std::min<std::ptrdiff_t>(keep_top, std::ssize(kept));
+            const auto last = kept.begin() + budget;
+            std::nth_element(others, last, kept.end(), [&](int a, int b) {
+                return list.Item(a)->timelast > list.Item(b)->timelast;
+            });
+            kept.erase(last, kept.end());
+            std::sort(others, kept.end());
+        }
+        if (static_cast<int>(kept.size()) == list.Count()) return;  // nothing to drop
+
+        // Room for what is kept and the next 2000, so that the fresh list does not
+        // grow before the next pruning; its steps stay large enough to be pruned.
+        const int room = std::max(list.Increment(), static_cast<int>(kept.size()) + 2048);
+        auto fresh = StatList::Create(&report, room, list.Options());
+        if (!fresh) return;
+        fresh->SetNameKind(list.GetNameKind());
+        fresh->SetHasTimeRecs(list.HasTimeRecs());
+        fresh->SetHasSessionRecs(list.HasSessionRecs());
+        const bool clients = &list == report.client.get();
+        keep_mask.assign(static_cast<std::size_t>(list.Count()), 0);
+        for (int i : kept) keep_mask[static_cast<std::size_t>(i)] = 1;
+        for (int i = 0; i < list.Count(); ++i) {
+            if (keep_mask[static_cast<std::size_t>(i)])
                 fresh->Merge(list, i);
-            } else if (clients && hooks_.group_dropped_client) {
+            else if (clients && hooks_.group_dropped_client)
                 hooks_.group_dropped_client(report, list, i);
-            }
         }
         fresh->CopyTotals(list);
         // Swap the fresh list into the report's slot.

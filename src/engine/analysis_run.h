@@ -120,11 +120,14 @@ private:
 
     void StartRun();
     bool OpenLogAt(std::size_t index, bool first);
+    bool OpenFirstReadable(std::size_t from, bool first);
+    int ModeOf(int type) const;
     bool ReadLine(std::string_view& line);
     void ReadLogs();
     bool HandleLine(std::string_view line);
     bool AccountHit(logs::HitRecord& hit, std::string_view client, double time, bool has_time);
     ReportStats* ReportFor(const logs::HitRecord& hit, std::string_view url, double time);
+    std::string_view VirtualHostOf(std::string_view server) const;
     void Progress();
     void StreamingCheck();
     bool EndOfLog();
@@ -161,6 +164,8 @@ private:
     bool in_daemon_cycle_ = false;
     std::int64_t client_threshold_ = 4000;
     std::int64_t hit_threshold_ = 60000;
+    double last_interim_end_ = 0;    // monotonic seconds
+    double last_interim_cost_ = 0;   // seconds the last interim report took
     int last_percent_ = -1;
 
     // Per line, reused.

@@ -154,6 +154,27 @@ void group_client(StatList& clients, int index, const ClientLists& lists,
         if (i >= 0) lists.countries->SetMisc2(i, country.region);
         if (lists.regions) add_client_totals(*lists.regions, region_name(country.region), *client);
     }
+    if (lists.second_domains)
+        if (const auto domain = second_domain_of(name))
+            add_client_totals(*lists.second_domains, *domain, *client);
+}
+
+std::optional<std::string_view> second_domain_of(std::string_view client) {
+    if (!client.empty() && client.back() == '.') client.remove_suffix(1);
+    const std::size_t last_dot = client.rfind('.');
+    if (last_dot == std::string_view::npos || last_dot == 0 ||
+        client.find(':') != std::string_view::npos || country_of(client).name == kUnresolvedIp)
+        return std::nullopt;
+    const std::size_t second_dot = client.rfind('.', last_dot - 1);
+    if (second_dot == std::string_view::npos) return client;
+    // "co.uk", "com.au", "ac.jp": a short label under a country code is the
+    // country's own second level.
+    const bool country_level = client.size() - last_dot - 1 == 2 && last_dot - second_dot - 1 <= 3;
+    if (country_level && second_dot > 0) {
+        const std::size_t third_dot = client.rfind('.', second_dot - 1);
+        return third_dot == std::string_view::npos ? client : client.substr(third_dot + 1);
+    }
+    return client.substr(second_dot + 1);
 }
 
 void group_clients(StatList& clients, const ClientLists& lists, const SettingsList& orgmap,
@@ -175,7 +196,7 @@ void group_clients(StatList& clients, const ClientLists& lists, const SettingsLi
 namespace {
 
 // The report's derived lists beside their settled partners.
-using GroupSlots = std::array<std::pair<std::unique_ptr<StatList>*, std::unique_ptr<StatList>*>, 5>;
+using GroupSlots = std::array<std::pair<std::unique_ptr<StatList>*, std::unique_ptr<StatList>*>, 6>;
 
 GroupSlots group_slots(ReportStats& r) {
     auto& s = r.settled_groups;
@@ -183,7 +204,8 @@ GroupSlots group_slots(ReportStats& r) {
              {&r.government, &s.government},
              {&r.org, &s.org},
              {&r.domain, &s.domain},
-             {&r.region, &s.region}}};
+             {&r.region, &s.region},
+             {&r.second_domain, &s.second_domain}}};
 }
 
 // Gives each derived list of the report its settled partner, empty at first.
@@ -197,14 +219,14 @@ bool make_settled(ReportStats& r) {
 }
 
 ClientLists lists_of(ReportStats& r, AddressPlaces* places) {
-    return ClientLists{r.user.get(), r.government.get(), r.org.get(), r.domain.get(),
-                       r.region.get(), places};
+    return ClientLists{r.user.get(),   r.government.get(), r.org.get(), r.domain.get(),
+                       r.region.get(), r.second_domain.get(), places};
 }
 
 ClientLists settled_lists_of(ReportStats& r, AddressPlaces* places) {
     auto& s = r.settled_groups;
-    return ClientLists{s.user.get(), s.government.get(), s.org.get(), s.domain.get(),
-                       s.region.get(), places};
+    return ClientLists{s.user.get(),   s.government.get(), s.org.get(), s.domain.get(),
+                       s.region.get(), s.second_domain.get(), places};
 }
 
 // A report whose organisations hold AS names credits the AS data.
@@ -245,7 +267,7 @@ int group_report_clients(ReportStats& r, const SettingsList& orgmap, AddressPlac
 
 void group_dropped_client(ReportStats& r, StatList& clients, int index,
                           const SettingsList& orgmap, AddressPlaces* places) {
-    add_client_measures(r.visitor_tally, clients, index);
+    add_client_measures(r.visitor_tally, clients, index, true);
     const std::uint64_t as_names_before = places ? places->as_names_given() : 0;
     if (make_settled(r)) group_client(clients, index, settled_lists_of(r, places), orgmap);
     note_as_names(r, places, as_names_before);

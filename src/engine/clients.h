@@ -68,6 +68,11 @@ CountryOf country_of(std::string_view client);
 // kRegionNone for the special names and for names not in the table.
 Region region_of(std::string_view country_name);
 
+// second_domain_of: the domain a client name belongs to: its last two labels
+// ("example.com" of "www.cs.example.com"), or three where a country writes
+// its own second level ("example.co.uk"); nothing for addresses and user names.
+std::optional<std::string_view> second_domain_of(std::string_view client);
+
 // is_user_name: a client name holding no "." is a user name taken as the client.
 bool is_user_name(std::string_view client);
 
@@ -88,6 +93,7 @@ struct ClientLists {
     StatList* organisations = nullptr;
     StatList* countries = nullptr;
     StatList* regions = nullptr;
+    StatList* second_domains = nullptr;
     // Countries and AS names of numeric clients; none: they stay "[UNRESOLVED IP]".
     AddressPlaces* places = nullptr;
 };

@@ -48,12 +48,7 @@ bool IsNumericHost(std::string_view host) {
 }
 
 // The hour of a time text beginning "HH", or -1.
-int HourOf(std::string_view time) {
-    if (time.size() < 2 || time[0] < '0' || time[0] > '9' || time[1] < '0' || time[1] > '9')
-        return -1;
-    const int h = (time[0] - '0') * 10 + (time[1] - '0');
-    return h < 24 ? h : -1;
-}
+int HourOf(std::string_view time) { return logs::HourOfTime(time); }
 
 // Where an earlier hit counted a text in one list: a position that holds while
 // the list keeps its layout. layout 0 stands for a list the report does not
@@ -260,13 +255,10 @@ void HitAccounting::Account(ReportStats& r, const PreparedHit& hit, RunTotals& t
         (!ignoreusernames_ && !rec.user.empty()) ? rec.user : hit.client;
     const std::uint32_t client_hash = r.client ? r.client->PrefetchName(client_key) : 0;
 
-    // 1. Bytes; a POST or PUT carries its bytes to the server.
-    std::int64_t bytes = rec.bytes < 0 ? 0 : rec.bytes;
-    std::int64_t bytes_in = rec.bytes_in < 0 ? 0 : rec.bytes_in;
-    if (!rec.method.empty() && rec.method.front() == 'P') {
-        bytes_in = bytes;
-        bytes = 0;
-    }
+    // 1. Bytes. The bytes field of every format is what was sent to the client,
+    // POST and PUT included; bytes in come only from a request-size field.
+    const std::int64_t bytes = rec.bytes < 0 ? 0 : rec.bytes;
+    const std::int64_t bytes_in = rec.bytes_in < 0 ? 0 : rec.bytes_in;
     totals.bytes += static_cast<double>(bytes);
     totals.bytes_in += static_cast<double>(bytes_in);
     r.bytes += static_cast<double>(bytes);

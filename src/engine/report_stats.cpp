@@ -104,6 +104,8 @@ std::unique_ptr<ReportStats> CreateReportStats(const ReportOptions& options, int
                        client_history || want(W::loyalty) || want(W::govthistory) ||
                            want(W::timeon));
     if (want(W::govthistory)) r->government = m.make(c.government, kOwnedNames, true);
+    // Client grouping gathers the authenticated users here.
+    if (want(W::client)) r->user = m.make(c.client, kOwnedNames, client_history);
     // Session records: a visit's start and pages, for the session history, the
     // mean paths and session depth; not while streaming.
     const bool sessions = !options.streaming &&

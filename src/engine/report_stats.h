@@ -143,6 +143,7 @@ struct ReportStats {
     // its clients again every cycle, counts each client once.
     struct SettledGroups {
         std::unique_ptr<StatList> user, government, org, domain, region;
+        std::unique_ptr<StatList> second_domain;
     } settled_groups;
 
     // Capacities the lists were made with (the split rules shrink them); the

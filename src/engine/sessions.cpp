@@ -100,10 +100,10 @@ void track_session(ReportStats& r, int client_index, const SessionHit& hit) {
     if (steps >= 2 && r.mean_path_on) record_mean_path(r, *recs);
 }
 
-void add_client_measures(VisitorTally& tally, StatList& clients, int index) {
+void add_client_measures(VisitorTally& tally, StatList& clients, int index, bool dropping) {
     const StatItem* client = clients.Item(index);
     if (client == nullptr) return;
-    tally.add_client(*client);
+    tally.add_client(*client, dropping);
     if (const SessionRecList* recs = clients.SessionRecs(index); recs && recs->VisitOpen())
         tally.add_visit(recs->CurrentVisit());
 }

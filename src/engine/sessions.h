@@ -37,8 +37,10 @@ void track_session(ReportStats& report, int client_index, const SessionHit& hit)
 
 // add_client_measures: client item `index` of `clients` into a tally: its
 // loyalty, circulation and time online, and its visit in progress for session
-// depth (when the client keeps session records).
-void add_client_measures(VisitorTally& tally, StatList& clients, int index);
+// depth (when the client keeps session records). `dropping`: pruning drops the
+// client now (see VisitorTally::add_client).
+void add_client_measures(VisitorTally& tally, StatList& clients, int index,
+                         bool dropping = false);
 
 // write_visitor_measures: replaces the report's measure lists and session-depth
 // chart with the contents of a tally. False when a list could not be made.

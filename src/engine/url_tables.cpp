@@ -51,22 +51,41 @@ struct StatusEntry {
     int code;
     std::string_view name;
 };
-constexpr std::array<StatusEntry, 31> kStatusNames = {{
-    {201, "Created (201)"}, {202, "Accepted (202)"}, {204, "No content (204)"},
-    {206, "Partial content (206)"}, {301, "Moved permanently (301)"}, {302, "Redirect (302)"},
-    {331, "Password Required (331)"}, {332, "Need account (332)"}, {350, "Action pending (350)"},
-    {400, "Bad Request (400)"}, {401, "Auth Required (401)"}, {403, "Forbidden (403)"},
-    {404, "File Not Found (404)"}, {408, "Request timeout (408)"},
-    {421, "Service unavailable (421)"}, {425, "Can't open connection (425)"},
-    {426, "Connection closed (426)"}, {450, "File Unavailable (450)"},
-    {451, "Action aborted (451)"}, {452, "Action not taken (452)"},
+// HTTP's codes (RFC 9110 and the later 429 and 451), then the FTP replies that
+// FTP logs write, where HTTP leaves the number free.
+constexpr StatusEntry kStatusNames[] = {
+    {100, "Continue (100)"}, {101, "Switching protocols (101)"},
+    {201, "Created (201)"}, {202, "Accepted (202)"},
+    {203, "Non-authoritative information (203)"}, {204, "No content (204)"},
+    {205, "Reset content (205)"}, {206, "Partial content (206)"},
+    {300, "Multiple choices (300)"}, {301, "Moved permanently (301)"}, {302, "Redirect (302)"},
+    {303, "See other (303)"}, {305, "Use proxy (305)"},
+    {307, "Temporary redirect (307)"}, {308, "Permanent redirect (308)"},
+    {400, "Bad Request (400)"}, {401, "Auth Required (401)"},
+    {402, "Payment required (402)"}, {403, "Forbidden (403)"},
+    {404, "File Not Found (404)"}, {405, "Method not allowed (405)"},
+    {406, "Not acceptable (406)"}, {407, "Proxy auth required (407)"},
+    {408, "Request timeout (408)"}, {409, "Conflict (409)"}, {410, "Gone (410)"},
+    {411, "Length required (411)"}, {412, "Precondition failed (412)"},
+    {413, "Content too large (413)"}, {414, "URI too long (414)"},
+    {415, "Unsupported media type (415)"}, {416, "Range not satisfiable (416)"},
+    {417, "Expectation failed (417)"}, {421, "Misdirected request (421)"},
+    {422, "Unprocessable content (422)"}, {426, "Upgrade required (426)"},
+    {429, "Too many requests (429)"}, {451, "Unavailable for legal reasons (451)"},
     {500, "Internal Server Error (500)"}, {501, "Not Implemented (501)"},
     {502, "Bad Gateway (502)"}, {503, "Service unavailable (503)"},
-    {504, "Not Implemented (504)"}, {530, "Not logged in (530)"}, {532, "Need account (532)"},
-    {550, "File unavailable (550)"}, {551, "Action aborted (451)"},
-    {552, "Storage Exceeded (552)"}, {553, "Name not allowed (553)"}}};
+    {504, "Gateway timeout (504)"}, {505, "HTTP version not supported (505)"},
+    // FTP.
+    {331, "Password Required (331)"}, {332, "Need account (332)"}, {350, "Action pending (350)"},
+    {425, "Can't open connection (425)"}, {450, "File Unavailable (450)"},
+    {452, "Action not taken (452)"}, {530, "Not logged in (530)"}, {532, "Need account (532)"},
+    {550, "File unavailable (550)"}, {551, "Action aborted (551)"},
+    {552, "Storage Exceeded (552)"}, {553, "Name not allowed (553)"}};
 
 constexpr std::string_view kUndefinedStatus = "Incomplete/Undefined (0)";
+
+// Above 304 or 206; the redirects 307 and 308 are not failures.
+bool is_failure(int code) { return (code > 304 && code != 307 && code != 308) || code == 206; }
 
 }  // namespace
 
@@ -101,7 +120,7 @@ StatusInfo read_status(std::string_view status) {
     if (digits == status.size() && digits > 0) {
         int code = 0;
         for (char c : status) code = code * 10 + (c - '0');
-        return {code, code > 304 || code == 206};
+        return {code, is_failure(code)};
     }
     if (status.find("OK") != std::string_view::npos) return {200, false};
     if (status.find("ERR") != std::string_view::npos) return {404, true};
@@ -110,7 +129,7 @@ StatusInfo read_status(std::string_view status) {
         if (c < '0' || c > '9' || code > 99999) break;
         code = code * 10 + (c - '0');
     }
-    return {code, code > 304 || code == 206};
+    return {code, is_failure(code)};
 }
 
 std::string_view normalise_url(std::string_view url, bool usecgi, std::string& scratch) {

@@ -28,7 +28,8 @@ inline constexpr int kProtocolCount = 9;
 std::string_view status_name(int status);
 
 // How a hit's status text reads: "OK" anywhere is 200, "ERR" anywhere is 404 and
-// a failure, otherwise its number, a failure when above 304 or equal to 206.
+// a failure, otherwise its number, a failure when above 304 (but for the
+// redirects 307 and 308) or equal to 206.
 struct StatusInfo {
     int code = 0;
     bool error = false;

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <functional>
+#include <utility>
 
 #include "engine/stat_list.h"
 
@@ -43,15 +45,15 @@ int bounds_reached(T value, const T (&from)[N]) {
                             std::begin(from));
 }
 
-void add_to(RangeTally& range, const StatItem& client, double time) {
-    range.members += 1;
-    range.req += client.req;
-    range.bytes += client.bytes;
-    range.bytesin += client.bytesin;
-    range.visits += client.visits;
-    range.pages += client.pages;
-    range.errors += client.errors;
-    range.time += time;
+void add_to(RangeTally& range, const ClientMeasure& client, int sign) {
+    range.members += sign;
+    range.req += sign * client.req;
+    range.bytes += sign * client.bytes;
+    range.bytesin += sign * client.bytesin;
+    range.visits += sign * client.visits;
+    range.pages += sign * client.pages;
+    range.errors += sign * client.errors;
+    range.time += sign * client.online;
 }
 
 }  // namespace
@@ -109,15 +111,84 @@ void SessionDepthChart::add(const VisitShape& visit) {
     longest = std::max(longest, minute);
 }
 
-void VisitorTally::add_client(const StatItem& client) {
-    if (client.visits <= 0) return;  // never tracked (a list without visit tracking)
-    const double online = client_time_online(client);
-    add_to(loyalty[static_cast<std::size_t>(loyalty_range(client.visits))], client, online);
-    add_to(circulation[static_cast<std::size_t>(
-               circulation_range(client.visits, mean_days_between_visits(client)))],
-           client, online);
-    add_to(timeon[static_cast<std::size_t>(timeon_range(online * kMinutesPerDay))], client,
-           online);
+ClientMeasure ClientMeasure::of(const StatItem& client) {
+    ClientMeasure m;
+    m.req = client.req;  // the list counts in 32 bits too
+    m.pages = client.pages;
+    m.errors = client.errors;
+    m.visits = client.visits;
+    m.bytes = client.bytes;
+    m.bytesin = client.bytesin;
+    m.online = client_time_online(client);
+    m.first_start = client.visits > 1 ? client.timefirst : client.timein;
+    m.last_start = client.timein;
+    return m;
+}
+
+void ClientMeasure::add_later(const ClientMeasure& later) {
+    req += later.req;
+    pages += later.pages;
+    errors += later.errors;
+    visits += later.visits;
+    bytes += later.bytes;
+    bytesin += later.bytesin;
+    online += later.online;
+    last_start = later.last_start;
+}
+
+void VisitorTally::add_measure(const ClientMeasure& c, int sign) {
+    if (c.visits <= 0) return;  // never tracked (a list without visit tracking)
+    const double mean_days =
+        c.visits < 2 ? -1 : std::fabs(c.last_start - c.first_start) / (c.visits - 1);
+    add_to(loyalty[static_cast<std::size_t>(loyalty_range(c.visits))], c, sign);
+    add_to(circulation[static_cast<std::size_t>(circulation_range(c.visits, mean_days))], c,
+           sign);
+    add_to(timeon[static_cast<std::size_t>(timeon_range(c.online * kMinutesPerDay))], c, sign);
+}
+
+std::size_t DroppedClients::slot_of(std::uint64_t key) const {
+    const std::size_t mask = slots_.size() - 1;
+    std::size_t i = static_cast<std::size_t>(key * 0x9E3779B97F4A7C15ULL >> 20) & mask;
+    while (slots_[i].key != 0 && slots_[i].key != key) i = (i + 1) & mask;
+    return i;
+}
+
+ClientMeasure* DroppedClients::find(std::uint64_t key) {
+    if (count_ == 0) return nullptr;
+    key = key == 0 ? 1 : key;
+    Slot& slot = slots_[slot_of(key)];
+    return slot.key == key ? &slot.measure : nullptr;
+}
+
+void DroppedClients::insert(std::uint64_t key, const ClientMeasure& measure) {
+    key = key == 0 ? 1 : key;
+    // At most three quarters full, so that probe runs stay short.
+    if ((count_ + 1) * 4 > slots_.size() * 3) {
+        const std::size_t grown = std::max<std::size_t>(1024, slots_.size() * 2);
+        std::vector<Slot> old = std::exchange(slots_, std::vector<Slot>(grown));
+        for (const Slot& s : old)
+            if (s.key != 0) slots_[slot_of(s.key)] = s;
+    }
+    Slot& slot = slots_[slot_of(key)];
+    if (slot.key == 0) ++count_;
+    slot = {key, measure};
+}
+
+void VisitorTally::add_client(const StatItem& client, bool dropping) {
+    ClientMeasure m = ClientMeasure::of(client);
+    if (!dropped->empty() || dropping) {
+        const std::uint64_t key = std::hash<std::string_view>{}(client.key());
+        if (ClientMeasure* seen = dropped->find(key)) {
+            add_measure(*seen, -1);
+            ClientMeasure both = *seen;
+            both.add_later(m);
+            m = both;
+            if (dropping) *seen = m;
+        } else if (dropping) {
+            dropped->insert(key, m);
+        }
+    }
+    add_measure(m, 1);
 }
 
 void VisitorTally::add_visit(const VisitShape& visit) {

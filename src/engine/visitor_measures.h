@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <span>
 #include <string_view>
+#include <memory>
 #include <vector>
 
 namespace tallowick::engine {
@@ -90,12 +91,51 @@ struct SessionDepthChart {
 // The measures of one report as they add up: the clients and visits added so
 // far, kept across client groupings (pruning adds the clients it drops and
 // hit tracking the visits that close).
+// What one client adds to loyalty, circulation and time online.
+struct ClientMeasure {
+    std::int32_t req = 0, pages = 0, errors = 0, visits = 0;
+    double bytes = 0, bytesin = 0;
+    double online = 0;                       // days
+    double first_start = 0, last_start = 0;  // days: the starts of its first and last visit
+
+    static ClientMeasure of(const StatItem& client);
+    // The same client seen again later: one client with the visits of both.
+    void add_later(const ClientMeasure& later);
+};
+
+// The clients pruning dropped, by a 64-bit hash of the name: an open-addressing
+// table of 64-byte slots, so that half a million of them cost 64 MB at most.
+class DroppedClients {
+public:
+    ClientMeasure* find(std::uint64_t key);
+    void insert(std::uint64_t key, const ClientMeasure& measure);
+    bool empty() const { return count_ == 0; }
+    std::size_t size() const { return count_; }
+
+private:
+    struct Slot {
+        std::uint64_t key = 0;  // 0: empty (a key of 0 is stored as 1)
+        ClientMeasure measure;
+    };
+    std::size_t slot_of(std::uint64_t key) const;
+    std::vector<Slot> slots_;
+    std::size_t count_ = 0;
+};
+
 struct VisitorTally {
     MeasureTally loyalty{}, circulation{}, timeon{}, session_depth{};
     SessionDepthChart chart;
+    // The clients that pruning dropped, with what they added: a client that
+    // comes back is then counted once, with all its visits (see add_client).
+    // Copies of a tally share it: the grouping at the end only reads it.
+    std::shared_ptr<DroppedClients> dropped = std::make_shared<DroppedClients>();
 
-    // add_client: the client's loyalty, circulation and time online.
-    void add_client(const StatItem& client);
+    // add_client: the client's loyalty, circulation and time online. A client
+    // pruning dropped before replaces its earlier share with the two together;
+    // with `dropping` the client is remembered as dropped.
+    void add_client(const StatItem& client, bool dropping = false);
+    // add_measure: one client's share, added (sign 1) or taken back (sign -1).
+    void add_measure(const ClientMeasure& client, int sign);
     // add_visit: one visit to session depth and its chart.
     void add_visit(const VisitShape& visit);
 };

@@ -12,6 +12,7 @@
 #include <emmintrin.h>
 #endif
 
+#include "logs/pattern.h"
 #include "logs/tokens.h"
 
 namespace tallowick::logs {
@@ -458,14 +459,34 @@ LineResult ParseCommonLineGeneral(std::string_view line, HitRecord& hit) {
 
     // "vhost host - - [date]": a leading server name shifts every field by one.
     const bool leading_server = tokens[2] == "-" && tokens[3] == "-";
-    const std::size_t off = leading_server ? 1 : 0;
-    if (count < kMinTokens + off) return LineResult::malformed;
+    // A user name holding blanks ("John Smith") runs up to the bracketed date.
+    std::size_t user_words = 1;
+    if (!leading_server && kinds[3] != Opener::bracket) {
+        std::size_t at = 4;
+        while (at < count && at < 6 && kinds[at] != Opener::bracket) ++at;
+        bool plain = at < count && kinds[at] == Opener::bracket;
+        for (std::size_t k = 2; plain && k < at; ++k) plain = kinds[k] == Opener::none;
+        if (plain) user_words = at - 2;
+    }
+    // "vhost address [date]": a server name and the client's address, without
+    // the identity and user fields.
+    const bool server_and_address = kinds[2] == Opener::bracket && kinds[0] == Opener::none &&
+                                    parse_ipv4(tokens[1]) && !parse_ipv4(tokens[0]);
+    if (kinds[2] == Opener::bracket && !server_and_address) return LineResult::malformed;
+    // Where the date is; the request, status and bytes follow it.
+    const std::size_t at = server_and_address ? 2 : leading_server ? 4 : 2 + user_words;
+    if (count < at + 3) return LineResult::malformed;
 
-    hit.server = dash_empty(tokens[off == 1 ? 0 : 1]);
-    hit.client = dash_empty(tokens[off]);
+    hit.server = dash_empty(tokens[leading_server || server_and_address ? 0 : 1]);
+    hit.client = dash_empty(tokens[leading_server || server_and_address ? 1 : 0]);
 
-    std::string_view user = tokens[2 + off];
-    std::string_view date = tokens[3 + off];
+    std::string_view user = server_and_address ? "-" : tokens[leading_server ? 3 : 2];
+    if (user_words > 1) {
+        const std::string_view last = tokens[1 + user_words];
+        user = std::string_view(user.data(),
+                                static_cast<std::size_t>(last.data() - user.data()) + last.size());
+    }
+    std::string_view date = tokens[at];
     if (user != "-" && date.data() - user.data() <= kMaxUserToDate) hit.user = user;
 
     const std::size_t colon = date.find(':');
@@ -474,7 +495,7 @@ LineResult ParseCommonLineGeneral(std::string_view line, HitRecord& hit) {
     if (colon != npos) hit.time = date.substr(colon + 1);
 
     // The request: method, url and protocol, separated by single spaces.
-    std::string_view request = tokens[4 + off];
+    std::string_view request = tokens[at + 1];
     std::array<std::string_view, 3> words{};
     std::size_t word_count = 0;
     for (std::size_t pos = 0; pos < request.size();) {
@@ -488,11 +509,11 @@ LineResult ParseCommonLineGeneral(std::string_view line, HitRecord& hit) {
     hit.method = dash_empty(words[0]);
     hit.url = dash_empty(words[1]);
 
-    hit.status = dash_empty(tokens[5 + off]);
-    hit.bytes = leading_count(tokens[6 + off]);
+    hit.status = dash_empty(tokens[at + 2]);
+    hit.bytes = leading_count(tokens[at + 3]);
 
     // Referrer and agent, from the tokens after bytes.
-    const std::size_t rest = 7 + off;
+    const std::size_t rest = at + 4;
     std::size_t last_used = rest - 1;
     std::string_view referrer, agent;
     if (backquoted >= 2) {
@@ -521,7 +542,7 @@ LineResult ParseCommonLineGeneral(std::string_view line, HitRecord& hit) {
     hit.agent = dash_empty(agent);
 
     // A field after everything else names the server ("... "agent" www.host.com").
-    if (!leading_server && count >= 9 && count - 1 > last_used) {
+    if (!leading_server && !server_and_address && count >= 9 && count - 1 > last_used) {
         std::string_view last = tokens[count - 1];
         if (!last.empty() && last != "-" && static_cast<unsigned char>(last[0]) >= 0x20)
             hit.server = last;

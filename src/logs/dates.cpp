@@ -169,7 +169,17 @@ std::optional<double> read_date_text(std::string_view text) {
         const std::string_view a = text.substr(0, sep[0]);
         const std::string_view b = text.substr(sep[0] + 1, sep[1] - sep[0] - 1);
         const std::string_view c = text.substr(sep[1] + 1);
-        switch (DateOrder()) {
+        auto digits = [](std::string_view part) {
+            std::size_t n = 0;
+            while (n < part.size() && is_digit(part[n])) ++n;
+            return n;
+        };
+        // A four-digit year first, or a month name, says the order itself.
+        DateOrderKind order = DateOrder();
+        if (digits(a) == 4 && a.size() == 4) order = DateOrderKind::year_first;
+        else if (!b.empty() && !is_digit(b.front())) order = DateOrderKind::day_first;
+        else if (!a.empty() && !is_digit(a.front())) order = DateOrderKind::month_first;
+        switch (order) {
             case DateOrderKind::day_first: day = read_number(a); month = read_month(b); year = read_number(c); break;
             case DateOrderKind::year_first: year = read_number(a); month = read_month(b); day = read_number(c); break;
             case DateOrderKind::month_first: month = read_month(a); day = read_number(b); year = read_number(c); break;
@@ -251,6 +261,15 @@ DateRange RangeForMode(int mode) {
         case kDatePrevYear: return {word("prevyear"), word("thisyear") - 1};
         default: return {today, today};
     }
+}
+
+std::string short_date_form() {
+    switch (DateOrder()) {
+        case DateOrderKind::day_first: return "DD/MM/YYYY";
+        case DateOrderKind::year_first: return "YYYY/MM/DD";
+        case DateOrderKind::month_first: break;
+    }
+    return "MM/DD/YYYY";
 }
 
 std::string short_date_text(double julian) {

@@ -41,8 +41,9 @@ struct DateRange {
     bool operator==(const DateRange&) const = default;
 };
 
-// ReadDate: a date text ("03/04/2000", "12/99", "3 Apr 2000", read in the date
-// order) or a date word ("today", "prevmonth", "begin", ...) as a Julian date at
+// ReadDate: a date text ("03/04/2000" and "12/99" in the date order; whatever
+// the order, "2000-04-03" (ISO 8601, a four-digit year first) and "03/Apr/2000"
+// or "Apr 03 2000" (a month name)) or a date word ("today", "prevmonth", "begin", ...) as a Julian date at
 // midnight. Any text that is neither gives today.
 double ReadDate(std::string_view text);
 
@@ -56,6 +57,9 @@ std::optional<double> read_date_word(std::string_view word);
 // RangeForMode: the start and end of a date mode (kDateAll .. kDatePrevYear);
 // any other mode, kDateExplicit included, gives today to today.
 DateRange RangeForMode(int mode);
+
+// The short form as the user reads it: "DD/MM/YYYY", "MM/DD/YYYY" or "YYYY/MM/DD".
+std::string short_date_form();
 
 // Writes a Julian date in the short date form: DD/MM/YYYY, MM/DD/YYYY or YYYY/MM/DD.
 std::string short_date_text(double julian);

@@ -1,6 +1,7 @@
 #include "logs/dispatch.h"
 
 #include <algorithm>
+#include <vector>
 
 #include "logs/common_line.h"
 #include "logs/iis.h"
@@ -70,8 +71,7 @@ void LineDispatcher::read_w3c_layout(std::string_view line) {
 
 LineResult LineDispatcher::DispatchLine(std::string_view line, HitRecord& hit) {
     if (line.empty()) return LineResult::skip;
-    // "format=..." opens a Netscape log without a comment mark.
-    if (line[0] == '!' || line[0] == '#' || char_at(line, 6, '=')) return header(line, hit);
+    if (is_header(line)) return header(line, hit);
     if (type_ == LogType::unknown) {
         LineResult r = detect(line);
         if (r != LineResult::hit) return r;
@@ -120,44 +120,98 @@ LineResult LineDispatcher::detect(std::string_view line) {
         type_ = LogType::custom;
         return LineResult::hit;
     }
+    return adopt(propose(line));
+}
+
+LogType LineDispatcher::propose(std::string_view line) const {
     const Counts n = count_separators(line);
-    if (holds(line, " PNA")) {
-        type_ = LogType::realserver;
-    } else if (holds(line, "] \"")) {
-        type_ = LogType::common;
-    } else if (n.commas > 10 && n.commas < 22) {
-        type_ = LogType::iis;
-    } else if (n.tabs > 10) {
-        type_ = LogType::website;
-    } else if (holds(line, "log {")) {
-        type_ = LogType::openmarket;
+    if (holds(line, " PNA")) return LogType::realserver;
+    if (holds(line, "] \"")) return LogType::common;
+    if (n.commas > 10 && n.commas < 22) return LogType::iis;
+    if (n.tabs > 10) return LogType::website;
+    if (holds(line, "log {")) return LogType::openmarket;
+    if (line[0] == '[') return LogType::firstclass;
+    if (holds(line, "NetPresenz")) return LogType::netpresenz;
+    // "08/15/00<tab>10:24:26<tab>...": a Webstar log without its header.
+    if (n.tabs == 5 && char_at(line, 11, ':') && char_at(line, 14, ':') && digit_at(line, 9) &&
+        digit_at(line, 12) && digit_at(line, 15))
+        return LogType::webstar;
+    if (n.pipes >= 6) return LogType::zeus;
+    if ((n.spaces == 3 || n.spaces == 4) && digit_at(line, 0)) return LogType::filemaker;
+    // Tested only where the line would otherwise be skipped, so no line that the
+    // checks above place changes its type.
+    if (IsSquidLine(line)) return LogType::squid;
+    return LogType::unknown;
+}
+
+LineResult LineDispatcher::adopt(LogType type) {
+    type_ = type;
+    switch (type) {
+    case LogType::unknown:
+        return LineResult::skip;
+    case LogType::openmarket:
         beep_ = true;
         return LineResult::skip;
-    } else if (line[0] == '[') {
-        type_ = LogType::firstclass;
-    } else if (holds(line, "NetPresenz")) {
-        type_ = LogType::netpresenz;
+    case LogType::netpresenz:
         return LineResult::malformed;
-    } else if (n.tabs == 5 && char_at(line, 11, ':') && char_at(line, 14, ':') &&
-               digit_at(line, 9) && digit_at(line, 12) && digit_at(line, 15)) {
-        // "08/15/00<tab>10:24:26<tab>...": a Webstar log without its header.
-        type_ = LogType::webstar;
+    case LogType::webstar:
         SetWebstarDefaultLayout(fields_);
-    } else if (n.pipes < 6) {
-        if ((n.spaces == 3 || n.spaces == 4) && digit_at(line, 0)) {
-            type_ = LogType::filemaker;
-            zero_byte_filter_off_ = true;
-        } else if (IsSquidLine(line)) {
-            // Tested only where the line would otherwise be skipped, so no line
-            // that the checks above place changes its type.
-            type_ = LogType::squid;
-        } else {
-            return LineResult::skip;
-        }
-    } else {
-        type_ = LogType::zeus;
+        break;
+    case LogType::filemaker:
+        zero_byte_filter_off_ = true;
+        break;
+    default:
+        break;
     }
     return LineResult::hit;
+}
+
+bool LineDispatcher::is_header(std::string_view line) {
+    // "format=..." opens a Netscape log without a comment mark.
+    return line[0] == '!' || line[0] == '#' || char_at(line, 6, '=');
+}
+
+void LineDispatcher::SettleLogType(std::span<const std::string> lines, HitRecord& scratch) {
+    std::vector<std::string_view> data;
+    for (const std::string& line : lines) {
+        if (line.empty()) continue;
+        if (is_header(line)) {
+            header(line, scratch);
+        } else if (type_ == LogType::unknown) {
+            data.emplace_back(line);
+        }
+    }
+    if (type_ != LogType::unknown || data.empty()) return;
+    if (custom_.use) {
+        type_ = LogType::custom;
+        return;
+    }
+    std::vector<LogType> proposals;
+    for (std::string_view line : data) {
+        const LogType t = propose(line);
+        if (t != LogType::unknown &&
+            std::find(proposals.begin(), proposals.end(), t) == proposals.end())
+            proposals.push_back(t);
+    }
+    if (proposals.empty()) return;
+    LogType best = proposals.front();
+    std::size_t best_read = 0;
+    for (LogType t : proposals) {
+        type_ = t;
+        if (t == LogType::webstar) SetWebstarDefaultLayout(fields_);
+        std::size_t read = 0;
+        for (std::string_view line : data)
+            if (parse(line, scratch) == LineResult::hit) ++read;
+        if (read > best_read) {
+            best = t;
+            best_read = read;
+        }
+    }
+    // The trial parses may have settled the field dates' order: the lines are
+    // read again from the start.
+    NormaliseFieldDate();
+    fields_.clear();
+    adopt(best);
 }
 
 LineResult LineDispatcher::parse(std::string_view line, HitRecord& hit) {

@@ -7,6 +7,7 @@
 // After detection the run reads zero_byte_filter_off() and take_beep().
 #pragma once
 
+#include <span>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -39,6 +40,14 @@ public:
     // without a name leaves `out` as it was.
     void LogTypeName(std::string& out) const;
 
+    // SettleLogType: decides the type of a freshly opened log from its first
+    // lines taken as a whole. Header lines are read in order; when they leave
+    // the type open, each data line proposes the type its form suggests and the
+    // proposal whose parser reads the most of the lines wins (the first line's
+    // proposal when none reads any), so that one odd line does not decide. The
+    // lines are read again through DispatchLine afterwards.
+    void SettleLogType(std::span<const std::string> lines, HitRecord& scratch);
+
     // ResetLogType: forget the type, the layout, the "#Date:" date and the
     // day-first finding; the run calls it when it opens each log.
     void ResetLogType();
@@ -60,6 +69,11 @@ private:
     // Settles the type for a data line; skip or malformed when the line itself
     // ends there, hit when it should be parsed.
     LineResult detect(std::string_view line);
+    // The type a data line's form suggests (unknown for none), without taking it.
+    LogType propose(std::string_view line) const;
+    // Takes a proposed type with what it brings (a default layout, a warning).
+    LineResult adopt(LogType type);
+    static bool is_header(std::string_view line);
     LineResult parse(std::string_view line, HitRecord& hit);
     void clear_layouts();
     void read_w3c_layout(std::string_view line);

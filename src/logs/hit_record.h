@@ -60,6 +60,17 @@ inline LogDate::LogDate(int year, int month, int day)
     put2(8, year % 100);
 }
 
+// The hour of a hit's time text: "HH..." or "H:..." (IIS writes the hours
+// before ten with one digit); -1 when the text does not begin with an hour.
+inline int HourOfTime(std::string_view time) {
+    auto digit = [&](std::size_t i) { return i < time.size() && time[i] >= '0' && time[i] <= '9'; };
+    if (!digit(0)) return -1;
+    if (time.size() >= 2 && time[1] == ':') return time[0] - '0';
+    if (!digit(1)) return -1;
+    const int h = (time[0] - '0') * 10 + (time[1] - '0');
+    return h < 24 ? h : -1;
+}
+
 struct HitRecord {
     LogDate date;                  // always MM/DD/YYYY when set
     std::string_view time;         // as in the log, beginning HH:MM:SS (a zone may follow)

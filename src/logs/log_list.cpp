@@ -129,6 +129,36 @@ std::optional<std::string> macro_value(std::string_view group, const LogNameCont
 
 }  // namespace
 
+bool is_log_pattern(std::string_view name) {
+    return name.find_first_of("*?") != std::string_view::npos;
+}
+
+bool natural_less(std::string_view a, std::string_view b) {
+    std::size_t i = 0, j = 0;
+    auto digit = [](char c) { return c >= '0' && c <= '9'; };
+    while (i < a.size() && j < b.size()) {
+        if (digit(a[i]) && digit(b[j])) {
+            // Compare the two numbers without converting them: leading zeros off,
+            // then the longer run is larger, then the first differing digit decides.
+            while (i < a.size() && a[i] == '0') ++i;
+            while (j < b.size() && b[j] == '0') ++j;
+            std::size_t ai = i, bj = j;
+            while (ai < a.size() && digit(a[ai])) ++ai;
+            while (bj < b.size() && digit(b[bj])) ++bj;
+            if (ai - i != bj - j) return ai - i < bj - j;
+            if (int c = a.substr(i, ai - i).compare(b.substr(j, bj - j)); c != 0) return c < 0;
+            i = ai;
+            j = bj;
+            continue;
+        }
+        if (a[i] != b[j]) return static_cast<unsigned char>(a[i]) < static_cast<unsigned char>(b[j]);
+        ++i;
+        ++j;
+    }
+    if (a.size() - i != b.size() - j) return a.size() - i < b.size() - j;
+    return a < b;  // equal up to leading zeros: a fixed order all the same
+}
+
 LogNameContext LogNameContext::now() {
     LogNameContext ctx;
     ctx.today = ctx.range_start = ctx.range_end = JulianNow();
@@ -194,41 +224,52 @@ bool LogList::add(std::string_view name, int depth) {
         !fs::is_directory(*path, ec))
         return append(*path);
     if (depth >= kMaxFolderDepth) return false;
-    bool all = true;
+    // The file system lists entries in no useful order; rotated logs are read
+    // oldest name first only when sorted.
+    std::vector<std::string> entries;
     for (fs::directory_iterator it(*path, fs::directory_options::skip_permission_denied, ec), end;
          !ec && it != end; it.increment(ec)) {
         // A link to a folder met during the walk is not followed: a link to "."
         // or to a parent would count every log again, or never end.
         std::error_code link_ec;
         if (it->is_symlink(link_ec) && it->is_directory(link_ec)) continue;
-        all = add(it->path().string(), depth + 1) && all;
+        entries.push_back(it->path().string());
     }
+    std::sort(entries.begin(), entries.end(), natural_less);
+    bool all = true;
+    for (const std::string& entry : entries) all = add(entry, depth + 1) && all;
     return all;
 }
 
-void LogList::AddLogPattern(std::string_view pattern) {
+std::size_t LogList::AddLogPattern(std::string_view pattern) {
     std::size_t slash = pattern.find_last_of("/\\");
     std::string prefix = slash == std::string_view::npos ? std::string() : std::string(pattern.substr(0, slash + 1));
     std::string_view file_pattern = slash == std::string_view::npos ? pattern : pattern.substr(slash + 1);
     fs::path folder = prefix.empty() ? fs::path(".") : fs::path(prefix);
     std::error_code ec;
+    std::vector<std::string> matches;
     for (fs::directory_iterator it(folder, fs::directory_options::skip_permission_denied, ec), end;
          !ec && it != end; it.increment(ec)) {
         std::string file = it->path().filename().string();
-        if (wildcard_match(file, file_pattern)) add(prefix + file, 0);
+        if (wildcard_match(file, file_pattern)) matches.push_back(std::move(file));
     }
+    std::sort(matches.begin(), matches.end(), natural_less);
+    for (const std::string& file : matches) add(prefix + file, 0);
+    return matches.size();
 }
 
-void LogList::add_from_setting(std::string_view value) {
+bool LogList::add_from_setting(std::string_view value, const LogNameContext* names) {
     if (std::size_t at = remote_at(value); at != std::string_view::npos) {
         append(value.substr(at));
-        return;
+        return true;
     }
-    if (value.find('*') != std::string_view::npos) {
-        AddLogPattern(value);
-        return;
+    if (is_log_pattern(value)) {
+        // "access-{YYYY}*.log": the macros name the files the pattern is matched against.
+        if (value.find('{') == std::string_view::npos) return AddLogPattern(value) > 0;
+        return AddLogPattern(ExpandLogName(value, names ? *names : LogNameContext::now())) > 0;
     }
     AddLog(value);
+    return true;
 }
 
 void LogList::clear() {

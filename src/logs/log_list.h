@@ -12,6 +12,8 @@
 
 namespace tallowick::logs {
 
+struct LogNameContext;
+
 class LogList {
 public:
     static constexpr std::size_t kMaxEntries = 2000;
@@ -20,18 +22,20 @@ public:
     static constexpr int kMaxFolderDepth = 32;
 
     // AddLog: adds one source. A ".lnk" shortcut is replaced by its target; a
-    // folder adds every file below it, sub-folders included, in the order the
-    // file system lists them; anything else is added as it is (a name with brace
-    // macros is expanded only when opened). Returns false when a name did not fit
-    // or a shortcut could not be read (reported).
+    // folder adds every file below it, sub-folders included, in natural name
+    // order (see natural_less); anything else is added as it is (a name with
+    // brace macros is expanded only when opened). Returns false when a name did
+    // not fit or a shortcut could not be read (reported).
     bool AddLog(std::string_view name);
     // AddLogPattern: adds every entry of the pattern's folder whose name matches
     // the last part of the pattern ("*" any run, "?" one character, letters in
-    // any case), in the order the file system lists them.
-    void AddLogPattern(std::string_view pattern);
+    // any case), in natural name order. Returns the number of entries matched.
+    std::size_t AddLogPattern(std::string_view pattern);
     // The value of the `log` keyword or "-l": remote URLs from "ftp:"/"http:"/
-    // "https:" on, wildcards through AddLogPattern, anything else through AddLog.
-    void add_from_setting(std::string_view value);
+    // "https:" on, wildcards through AddLogPattern (their brace macros expanded
+    // first, from `names` or from now), anything else through AddLog. Returns
+    // false for a wildcard that matched nothing.
+    bool add_from_setting(std::string_view value, const LogNameContext* names = nullptr);
 
     void clear();
     const std::vector<std::string>& names() const { return names_; }
@@ -58,6 +62,13 @@ struct LogNameContext {
     // Now, with the run's date range and site.
     static LogNameContext for_run(const DateSettings& dates, std::string_view siteurl);
 };
+
+// Whether a log name is a wildcard pattern ("*" or "?" in it).
+bool is_log_pattern(std::string_view name);
+
+// Name order for logs: runs of digits compare by their value, so that
+// "access.log.2" comes before "access.log.10"; everything else byte by byte.
+bool natural_less(std::string_view a, std::string_view b);
 
 // ExpandLogName: replaces each brace group of a name, braces included:
 //   {DD} {MM} {MMM} {YYYY} {YY}  day, month, month name ("Jan"), year, 2-digit year

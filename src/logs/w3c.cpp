@@ -1,5 +1,7 @@
 #include "logs/w3c.h"
 
+#include <algorithm>
+
 #include "logs/common_line.h"
 #include "logs/field_text.h"
 
@@ -11,21 +13,24 @@ using namespace detail;
 
 struct SlotNames {
     W3cLayout::Slot slot;
-    std::array<std::string_view, 3> names;  // empty entries are unused
+    std::array<std::string_view, 4> names;  // empty entries are unused
 };
 
+// Servers write the first names; proxies and web modules the later ones
+// ("cs-uri" is the full URL, "date-local" the local date).
 constexpr std::array<SlotNames, W3cLayout::kSlots> kSlotNames{{
-    {W3cLayout::date, {"date"}},
-    {W3cLayout::time, {"time"}},
+    {W3cLayout::date, {"date", "date-local"}},
+    {W3cLayout::time, {"time", "time-local"}},
     {W3cLayout::status, {"sc-status"}},
     {W3cLayout::client, {"c-ip", "cs-ip", "c-dns"}},
     {W3cLayout::url, {"cs-uri-stem", "cs-uri"}},
-    {W3cLayout::agent, {"cs(User-Agent)"}},
+    {W3cLayout::agent, {"cs(User-Agent)", "c-agent"}},
     {W3cLayout::bytes, {"sc-bytes", "bytes"}},
     {W3cLayout::referrer, {"cs(Referer)", "cs(referrer)"}},
     {W3cLayout::user, {"cs-username"}},
     {W3cLayout::server, {"s-ip", "cs(host)", "cs-host"}},
-    {W3cLayout::method, {"cs-method"}},
+    {W3cLayout::method, {"cs-method", "s-operation"}},
+    {W3cLayout::bytes_in, {"cs-bytes"}},
 }};
 
 bool is_blank(char c) { return c == ' ' || c == '\t'; }
@@ -40,6 +45,7 @@ public:
     // Cuts `line`; false for an open quote or more than `limit` tokens.
     bool cut(std::string_view line, std::size_t limit) {
         line_ = line;
+        if (line.find('\t') != npos) return cut_at_tabs(line, limit);
         const std::size_t n = line.size();
         std::size_t i = 0;
         while (true) {
@@ -68,6 +74,28 @@ public:
     }
 
 private:
+    // One token between each two tabs, empty ones too; quotes around a whole
+    // token are dropped.
+    bool cut_at_tabs(std::string_view line, std::size_t limit) {
+        // A tab at the end of the line closes the last field; it opens none.
+        if (line.back() == '\t') line.remove_suffix(1);
+        std::size_t start = 0;
+        for (;;) {
+            const std::size_t end = std::min(line.find('\t', start), line.size());
+            std::size_t b = start, e = end;
+            while (b < e && line[b] == ' ') ++b;
+            while (e > b && line[e - 1] == ' ') --e;
+            if (e - b >= 2 && line[b] == '"' && line[e - 1] == '"') {
+                ++b;
+                --e;
+            }
+            if (count_ == limit || count_ == kCapacity) return false;
+            items_[count_++] = Span{b, e - b};
+            if (end == line.size()) return true;
+            start = end + 1;
+        }
+    }
+
     struct Span {
         std::size_t begin, size;
     };
@@ -129,6 +157,7 @@ LineResult parse_line(std::string_view line, HitRecord& hit, const W3cLayout& la
     hit.user = unless_dash(user);
     hit.server = unless_dash(at(W3cLayout::server));
     hit.bytes = read_count(at(W3cLayout::bytes));
+    hit.bytes_in = read_count(at(W3cLayout::bytes_in));
     return LineResult::hit;
 }
 

@@ -17,7 +17,7 @@ namespace tallowick::logs {
 struct W3cLayout {
     enum Slot : std::uint8_t {
         date, time, status, client, url, agent, bytes, referrer, user, server, method,
-        kSlots
+        bytes_in, kSlots
     };
     // A header may name up to this many fields; a longer header keeps the first ones.
     static constexpr std::size_t kMaxFields = 255;
@@ -43,7 +43,8 @@ LogDate W3cDate(std::string_view text);
 
 // ParseW3cLine: one data line of a W3C log (type 11) into `hit`. Tokens are cut at
 // runs of spaces and tabs; a token that begins with a double quote runs to the
-// next one and loses its quotes. The token count must equal the layout's field
+// next one and loses its quotes. A line that holds a tab is cut at each tab only,
+// as proxies write it, so that its fields may hold spaces. The token count must equal the layout's field
 // count, except for one extra token from a user name with a space in it, which is
 // joined back. Without a date field the date comes from `header_date` (the last
 // "#Date:" line). Returns hit, or malformed (wrong count, open quote, no date).

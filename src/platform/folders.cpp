@@ -67,7 +67,7 @@ fs::path user_data_folder() {
 }
 
 std::string default_output_path() {
-    return (program_folder() / "Report" / "Webreport.html").string();
+    return (user_data_folder() / "Report" / "Webreport.html").string();
 }
 
 std::string normalise_path(std::string_view path) {

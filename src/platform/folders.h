@@ -8,7 +8,7 @@
 namespace tallowick::platform {
 
 // The program folder: TALLOWICK_HOME when set, else the executable's folder. It
-// holds the schedule, the DNS cache, the language files and the default report.
+// holds the schedule, the DNS cache and the language files.
 std::filesystem::path program_folder();
 // The user's documents folder: the XDG documents directory, else ~/Documents.
 std::filesystem::path documents_folder();
@@ -16,7 +16,8 @@ std::filesystem::path documents_folder();
 // (~/.local/share), created on first use.
 std::filesystem::path user_data_folder();
 
-// The default report path: the program folder joined with Report/Webreport.html.
+// The default report path: the user data folder joined with Report/Webreport.html
+// (the program folder of an installed program is not the user's to write).
 std::string default_output_path();
 
 // Turns "\" separators into "/", so that paths written for either platform work.

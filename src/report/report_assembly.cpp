@@ -158,6 +158,10 @@ std::vector<PageEntry> plan_pages(ReportStats& r, const Settings& s) {
          r.second_domain.get(), StatWord::seconddomain);
     word("Client", kClients, "Client Access Statistics", "Clients", "Client", "Client",
          r.client.get(), StatWord::client);
+    // Authenticated users, gathered by client grouping: what people look for in
+    // the logs of sites behind a login.
+    add("User", kClients, "User Access Statistics", "Users", "User", "", r.user.get(), false,
+        flag(st, StatWord::client));
     history("ClientHist", kClientHistory, "Client History", "Client History", "Client History",
             r.client.get(), StatWord::clienthistory);
     history("UserHist", kClientHistory, "User History", "User History", "User History",
@@ -786,6 +790,10 @@ int write_reports(std::span<ReportStats* const> reports, const AssemblyOptions& 
         sortReportTables(*report, s);
         if (report->accepted_hits > 0) to_write.push_back(report);
     }
+    // A single report of an empty log is written empty, so that the old pages
+    // do not pass for this run's.
+    if (to_write.empty() && reports.size() == 1 && reports.front())
+        to_write.push_back(reports.front());
     if (to_write.empty()) return 0;
 
     const bool multi = reports.size() > 1;
@@ -820,6 +828,9 @@ int write_reports(std::span<ReportStats* const> reports, const AssemblyOptions& 
         fs::path report_folder = folder;
         if (multi) {
             std::string sub = s.run.sequencedir ? std::to_string(number) : safeFolderName(report->name);
+            // `editpath` gives a virtual host the folder the user chose.
+            for (const VhostPath& mapped : s.run.editpath)
+                if (!mapped.dir.empty() && mapped.site == report->name) sub = mapped.dir;
             // Two titles that make the same folder name keep apart by number.
             if (std::find(used.begin(), used.end(), sub) != used.end()) sub += "_" + std::to_string(number);
             used.push_back(sub);

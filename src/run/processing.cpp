@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <filesystem>
 #include <mutex>
 #include <optional>
 #include <thread>
@@ -142,6 +143,11 @@ StartResult StartProcessing(bool synchronous) {
     const std::string out = settings().run.out;
     if (out.find('{') == std::string::npos) {
         std::string folder = output_folder(out);
+        // The default folder is the program's to make; one the user names must exist.
+        if (out == platform::default_output_path()) {
+            std::error_code ec;
+            std::filesystem::create_directories(folder, ec);
+        }
         struct stat st{};
         if (stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
             int err = errno != 0 ? errno : ENOTDIR;

@@ -287,6 +287,7 @@ TEST_F(Keywords, WordOrNumberValues) {
         {"language 7", lang, 7},  {"language German.lang", lang, 1},
         {"language C:/tallowick/Japanese.lang", lang, 9}, {"language Klingon", lang, 0},
         {"language 12", lang, 0},
+        {"language German", lang, 1}, {"language norw", lang, 6}, {"language Japan", lang, 9},
         {"graphsort main", axis, -1}, {"graphsort byte", axis, 0}, {"graphsort 2", axis, 2},
         {"style 2d", style, 0},   {"style 3d", style, 1},   {"style 5", style, 5},
         {"custom_seperator 9", sep, 9}, {"custom_seperator ,", sep, 0},
@@ -331,6 +332,19 @@ TEST_F(Keywords, DateModesAndTexts) {
     EXPECT_EQ(s_.dates.mode, kDateLast7);
     ASSERT_TRUE(read_lines({"date 18"}));                       // refused
     EXPECT_EQ(s_.dates.mode, kDateLast7);
+
+    // ISO 8601 and the log's own form whatever the order; anything else is refused,
+    // never taken for today.
+    ASSERT_TRUE(read_lines({"sdate 2024-11-02", "edate 30/Nov/2024"}));
+    EXPECT_DOUBLE_EQ(s_.dates.start, JulianDate(2024, 11, 2));
+    EXPECT_DOUBLE_EQ(s_.dates.end, JulianDate(2024, 11, 30));
+    sink_.errors.clear();
+    ASSERT_TRUE(read_lines({"sdate 31/02/2024", "edate soon"}));
+    EXPECT_DOUBLE_EQ(s_.dates.start, JulianDate(2024, 11, 2));
+    EXPECT_DOUBLE_EQ(s_.dates.end, JulianDate(2024, 11, 30));
+    ASSERT_EQ(sink_.errors.size(), 2u);
+    EXPECT_TRUE(sink_.errors[0].starts_with("sdate: \"31/02/2024\" is not a date; give DD/MM/YYYY"))
+        << sink_.errors[0];
 }
 
 TEST_F(Keywords, CommandLineForms) {

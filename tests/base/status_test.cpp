@@ -79,15 +79,17 @@ TEST_F(StatusTest, ProgressEstimatesTimeLeftFromTheStart) {
     EXPECT_NE(sink_.progresses[0].find("  9"), std::string::npos) << sink_.progresses[0];
 }
 
-TEST_F(StatusTest, ErrorsGoToStdoutInCommandLineModeAndAreCounted) {
+TEST_F(StatusTest, ErrorsGoToStderrInCommandLineModeAndAreCounted) {
+    // Standard output is left to the summary line and the report's path.
     process_mode().command_line = true;
     reset_error_count();
-    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
     ShowError("Cannot open log file 'x.log'\n");
     ShowError("");   // empty: nothing at all
-    std::string out = testing::internal::GetCapturedStdout();
+    ShowWarning("VDsortby has no effect yet");   // said, not counted
+    std::string out = testing::internal::GetCapturedStderr();
     process_mode().command_line = false;
-    EXPECT_EQ(out, "Cannot open log file 'x.log'\n");
+    EXPECT_EQ(out, "Cannot open log file 'x.log'\nWarning: VDsortby has no effect yet\n");
     EXPECT_EQ(error_count(), 1);
     ASSERT_EQ(sink_.errors.size(), 1u);
 }
@@ -105,10 +107,10 @@ TEST_F(StatusTest, ServiceModeAppendsErrorsToTheScheduleTranscript) {
 TEST_F(StatusTest, OutOfMemoryNamesTheNeedAndRaisesTheFlag) {
     process_mode().command_line = true;
     clear_out_of_memory();
-    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
     OutOfMemory("file list", 4096);
     OutOfMemory("", 0);
-    std::string out = testing::internal::GetCapturedStdout();
+    std::string out = testing::internal::GetCapturedStderr();
     process_mode().command_line = false;
     EXPECT_EQ(out, "file list, needed 4096\nNot enough memory!!!\n");
     EXPECT_TRUE(out_of_memory());

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -287,6 +289,39 @@ TEST(AgentClassification, BlanksWrittenAsPlusOnlyForTodaysRules) {
     EXPECT_EQ(find_word("a Windows+98", "Windows 98", Match::blank_or_plus), 2u);
     EXPECT_EQ(find_word("Windows", "Windows 98", Match::blank_or_plus), std::string_view::npos);
     EXPECT_EQ(find_word("", "x y", Match::blank_or_plus), std::string_view::npos);
+}
+
+TEST(AgentClassification, PlusForBlanksGivesTheSpacedResult) {
+    for (std::string spaced : {"Mozilla/4.0 (compatible; MSIE 6.0; Windows NT 5.0)",
+                               "Mozilla/4.0 (compatible; MSIE 5.01; Windows 95; DigExt)",
+                               "Mozilla/5.0 (compatible; archive.org_bot +http://archive.org/details/"
+                               "archive.org_bot)"}) {
+        std::string plus = spaced;
+        std::replace(plus.begin(), plus.end(), ' ', '+');
+        const AgentClass a = classify_agent(spaced), b = classify_agent(plus);
+        EXPECT_EQ(a.os, b.os) << plus;
+        EXPECT_EQ(a.browser.view(), b.browser.view()) << plus;
+        EXPECT_EQ(a.robot, b.robot) << plus;
+    }
+}
+
+TEST(AgentClassification, WebViewsPhonesAndFeedReaders) {
+    const AgentClass webview = classify_agent(
+        "Mozilla/5.0 (iPhone; CPU iPhone OS 16_5 like Mac OS X) AppleWebKit/605.1.15 (KHTML, like "
+        "Gecko) Mobile/15E148 Instagram 289.0.0.25.49");
+    EXPECT_EQ(webview.browser.view(), "Safari");
+    EXPECT_EQ(os_name(webview.os), "iOS");
+    const AgentClass phone = classify_agent(
+        "Mozilla/5.0 (compatible; MSIE 10.0; Windows Phone 8.0; Trident/6.0; IEMobile/10.0; ARM; "
+        "Touch; NOKIA; Lumia 920)");
+    EXPECT_EQ(os_name(phone.os), "Windows Phone");
+    for (std::string_view feed :
+         {"FeedFetcher-Google; (+http://www.google.com/feedfetcher.html)",
+          "Feedly/1.0 (+http://www.feedly.com/fetcher.html; like FeedFetcher-Google)",
+          "UniversalFeedParser/5.2.1 +https://code.google.com/p/feedparser/",
+          "ia_archiver (+http://www.alexa.com/site/help/webmasters; crawler@alexa.com)",
+          "Tiny Tiny RSS/22.08 (https://tt-rss.org/)"})
+        EXPECT_NE(classify_agent(feed).robot, kNoRobot) << feed;
 }
 
 TEST(AgentCache, GivesTheSameResultsAsClassifying) {

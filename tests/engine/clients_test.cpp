@@ -177,6 +177,17 @@ struct Lists {
     }
 };
 
+TEST(ClientClassification, SecondLevelDomains) {
+    const std::pair<std::string_view, std::string_view> cases[] = {
+        {"www.cs.example.com", "example.com"}, {"example.com", "example.com"},
+        {"mail.example.co.uk", "example.co.uk"}, {"proxy.uni.ac.jp.", "uni.ac.jp"},
+        {"host.example.de", "example.de"},     {"a.b.museum.de", "museum.de"},
+        {"192.168.0.9", ""}, {"2001:db8::1", ""}, {"jsmith", ""}, {".com", ""},
+    };
+    for (const auto& [client, want] : cases)
+        EXPECT_EQ(second_domain_of(client).value_or(""), want) << client;
+}
+
 TEST(ClientGrouping, RollsClientsUpIntoTheDerivedLists) {
     Lists l;
     // name, hits, bytes per hit, error hits

@@ -26,7 +26,8 @@ std::string Get(std::string_view url, int status = 200, long bytes = 100,
                         referrer);
 }
 
-TEST(HitAccounting, PostBytesAreReceivedNotSent) {
+TEST(HitAccounting, PostAndPutBytesAreSentToTheClient) {
+    // The bytes field of a combined line is the response size whatever the method.
     RecordingSink sink;
     RunOnText t;
     t.AddLog("post.log",
@@ -35,13 +36,12 @@ TEST(HitAccounting, PostBytesAreReceivedNotSent) {
                  Get("/form.cgi", 200, 30));
     t.Process();
     const ReportStats& r = t.report();
-    EXPECT_EQ(r.bytes, 30);
-    EXPECT_EQ(r.bytes_in, 570);
+    EXPECT_EQ(r.bytes, 600);
+    EXPECT_EQ(r.bytes_in, 0);
     const StatItem* form = Find(r.url, "/form.cgi");
     ASSERT_NE(form, nullptr);
-    EXPECT_EQ(form->bytes, 30);
-    EXPECT_EQ(form->bytesin, 500);
-    EXPECT_EQ(t.run().totals().bytes_in, 570);
+    EXPECT_EQ(form->bytes, 530);
+    EXPECT_EQ(form->bytesin, 0);
 }
 
 TEST(HitAccounting, StatusesErrorsAndNotModified) {
@@ -49,27 +49,29 @@ TEST(HitAccounting, StatusesErrorsAndNotModified) {
     RunOnText t;
     t.AddLog("status.log", Get("/part.zip", 206) + Get("/same.html", 304) + Get("/gone.html", 404) +
                                Get("/gone.html", 404) + Get("/moved", 301) +
-                               Get("/odd.html", 299) + Get("/teapot.html", 418));
+                               Get("/odd.html", 299) + Get("/teapot.html", 418) +
+                               Get("/tmp", 307) + Get("/perm", 308) + Get("/slow.html", 429));
     t.Process();
     const ReportStats& r = t.report();
     EXPECT_EQ(r.not_modified_hits, 1);
-    // 206 and everything above 304 fail; 301 and 304 do not.
-    EXPECT_EQ(r.failed_hits, 4);
-    EXPECT_EQ(t.run().totals().failed, 4);
+    // 206 and everything above 304 fail; 301, 304 and the redirects 307, 308 do not.
+    EXPECT_EQ(r.failed_hits, 5);
+    EXPECT_EQ(t.run().totals().failed, 5);
+    EXPECT_EQ(ReqOf(r.err, "Too many requests (429)"), 1);
     EXPECT_EQ(ReqOf(r.err, "Partial content (206)"), 1);
     EXPECT_EQ(ReqOf(r.err, "File Not Found (404)"), 2);
     EXPECT_EQ(ReqOf(r.err, "Incomplete/Undefined (0)"), 1);
-    EXPECT_EQ(r.err->Count(), 3);
+    EXPECT_EQ(r.err->Count(), 4);
     EXPECT_EQ(Find(r.err, "File Not Found (404)")->misc1, 404);
     EXPECT_EQ(Find(r.err, "Incomplete/Undefined (0)")->misc1, 418);
     EXPECT_EQ(ReqOf(r.errurl, "/gone.html (404)"), 2);
     EXPECT_EQ(ReqOf(r.errurl, "/part.zip (206)"), 1);
-    EXPECT_EQ(r.err->TotalErrors(), 4);
+    EXPECT_EQ(r.err->TotalErrors(), 5);
     EXPECT_EQ(Find(r.url, "/gone.html")->errors, 2);
     EXPECT_EQ(Find(r.url, "/same.html")->errors, 0);
     // A failed page counts as a page of its error.
     EXPECT_EQ(Find(r.err, "File Not Found (404)")->pages, 2);
-    EXPECT_EQ(r.err->TotalPages(), 3);  // the 404s and the 418
+    EXPECT_EQ(r.err->TotalPages(), 4);  // the 404s, the 418 and the 429
 }
 
 TEST(HitAccounting, StatusTextsOfProxyLogs) {

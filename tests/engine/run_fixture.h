@@ -94,6 +94,8 @@ public:
         logs_.push_back(path.string());
         return path.string();
     }
+    // A log name that need not exist.
+    void AddLogName(const std::string& name) { logs_.push_back(name); }
 
     Settings& settings() { return settings_; }
     RunHooks& hooks() { return hooks_; }

@@ -64,6 +64,9 @@ public:
         RunHooks hooks;
         const SettingsList* orgmap = &settings_.analysis.orgmap;
         hooks.group_clients = [orgmap](ReportStats& r) { return group_report_clients(r, *orgmap); };
+        hooks.group_dropped_client = [orgmap](ReportStats& r, StatList& clients, int i) {
+            group_dropped_client(r, clients, i, *orgmap);
+        };
         run_ = std::make_unique<AnalysisRun>(settings_, std::move(logs), hooks);
         EXPECT_EQ(run_->Process(), 0);
         return *run_;
@@ -226,6 +229,30 @@ TEST(Sessions, MeanPathsFollowAtMostEightPagesAndOnlyWhenAskedFor) {
     EXPECT_EQ(s.session_depth, nullptr);
     ASSERT_NE(s.loyalty, nullptr) << "the client measures need no session records";
     EXPECT_EQ(Members(s.loyalty)[0], 1);
+}
+
+TEST(VisitorMeasures, StreamingBoundsTheClientListAndCountsAReturningClientOnce) {
+    // 12,000 clients in the morning, all of them again in the afternoon: pruning
+    // drops most morning clients before they come back.
+    constexpr int kClients = 12000;
+    std::string log;
+    for (int pass = 0; pass < 2; ++pass)
+        for (int c = 0; c < kClients; ++c) {
+            const int s = c + (pass ? 12 * 3600 : 0);
+            char hms[16];
+            std::snprintf(hms, sizeof hms, "%02d:%02d:%02d", s / 3600, s / 60 % 60, s % 60);
+            log += Hit("h" + std::to_string(c) + ".example.com", hms, "/a.html");
+        }
+    Settings streaming = SessionSettings();
+    streaming.run.streaming = true;
+    SessionRun run(streaming);
+    const ReportStats& r = run.Process(log);
+    EXPECT_LE(r.client->Count(), 5001) << "pruning leaves 3000 clients, 2001 more start the next";
+    const std::vector<int> loyalty = Members(r.loyalty);
+    ASSERT_GE(loyalty.size(), 2u);
+    EXPECT_EQ(loyalty[0], 0) << "nobody came once";
+    EXPECT_EQ(loyalty[1], kClients) << "every client came twice";
+    EXPECT_EQ(r.loyalty->TotalReq(), 2 * kClients);
 }
 
 TEST(VisitorMeasures, RangesAndTheirBounds) {

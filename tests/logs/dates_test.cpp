@@ -77,6 +77,12 @@ TEST(ReadDate, DateTextsInEachOrder) {
         {DateOrderKind::day_first, "03.04.2000", {2000, 4, 3}},
         {DateOrderKind::month_first, "DEC 25 1999", {1999, 12, 25}},
         {DateOrderKind::year_first, "2024-Feb-29", {2024, 2, 29}},
+        // ISO 8601 and the log's "01/Nov/2026" say their order whatever the locale's
+        {DateOrderKind::day_first, "2026-11-01", {2026, 11, 1}},
+        {DateOrderKind::month_first, "2026-11-01", {2026, 11, 1}},
+        {DateOrderKind::month_first, "01/Nov/2026", {2026, 11, 1}},
+        {DateOrderKind::year_first, "01/Nov/2026", {2026, 11, 1}},
+        {DateOrderKind::day_first, "Nov/01/2026", {2026, 11, 1}},
         // one separator: month and year, day 1, whatever the order
         {DateOrderKind::month_first, "12/99", {1999, 12, 1}},
         {DateOrderKind::day_first, "12/99", {1999, 12, 1}},

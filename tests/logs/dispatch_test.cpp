@@ -239,6 +239,24 @@ TEST(Dispatch, NewLogIsDetectedAfresh) {
     EXPECT_EQ(t.line("2004-05-06 10:11:12 10.0.0.1 /a 200"), LineResult::malformed);
 }
 
+TEST(Dispatch, FirstLinesSettleTheTypeTogether) {
+    auto settle = [](std::vector<std::string> lines) {
+        Dispatch t;
+        t.d.SettleLogType(lines, t.hit);
+        return t.d.log_type();
+    };
+    // One junk line that looks like another format does not decide.
+    EXPECT_EQ(settle({"[junk", std::string(kCombined), std::string(kCombined)}), LogType::common);
+    // Headers and blank lines past the seventh line still lead to the data.
+    std::vector<std::string> commented(9, "# a comment");
+    commented.insert(commented.begin() + 4, "");
+    commented.emplace_back(kCombined);
+    EXPECT_EQ(settle(commented), LogType::common);
+    // A header decides on its own; lines no rule places leave the type open.
+    EXPECT_EQ(settle({"#Fields: date time c-ip", "[junk"}), LogType::w3c);
+    EXPECT_EQ(settle({"no log line", "nor this"}), LogType::unknown);
+}
+
 TEST(Dispatch, EmptyLinesAndEqualsHeadersAreSkipped) {
     Dispatch t;
     EXPECT_EQ(t.line(""), LineResult::skip);
@@ -313,13 +331,13 @@ TEST(Dispatch, RealLogsAreDetectedAndParsed) {
     const Expect logs[] = {
         // Server and client without identity and user fields: not a common line,
         // though its bracket and quote decide the type.
-        {"clf/awstats_testnginx_2011_vhost_first_1line.log", "Common", 0, 1},
+        {"clf/awstats_testnginx_2011_vhost_first_1line.log", "Common", 1, 0},
         // Two requests are broken (a double space; a header glued to the protocol).
         {"clf/nasa_ksc_1995-07_random1000_UNSORTED.log", "Common", 998, 2},
         {"clf/netdata_common_2009_SYNTHETIC_ipv6_garbage.log", "Common", 456, 44},
         {"clf/rla_2009_common_10lines_dash_bytes.log", "Common", 10, 0},
-        // Two lines have a user name with a space, which common lines do not allow.
-        {"combined/awstats_testglobal_2001_crafted_edgecases.log", "Common", 54, 2},
+        // Two lines have a user name with a blank, read up to the date.
+        {"combined/awstats_testglobal_2001_crafted_edgecases.log", "Common", 56, 0},
         {"combined/awstats_testsmall_2001_3lines.log", "Common", 3, 0},
         {"combined/basjes_nl_2013_17lines_with_garbage_line.log.gz", "Common", 16, 1},
         {"combined/basjes_nl_2015-10_hackers_combined.log", "Common", 3456, 0},

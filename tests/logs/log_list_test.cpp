@@ -122,6 +122,25 @@ TEST(LogList, AddsFoldersPatternsAndShortcuts) {
     EXPECT_NE(sink.errors[0].find("not a shell link"), std::string::npos);
 }
 
+TEST(LogList, FoldersAndWildcardsAreReadInNaturalNameOrder) {
+    TempDir dir;
+    std::filesystem::create_directory(dir / "logs");
+    for (const char* name : {"access.log.10", "access.log", "access.log.2", "access.log.1"})
+        write_file(dir / "logs" / name, "x\n");
+    const std::string d = (dir / "logs").string();
+    const std::vector<std::string> want{d + "/access.log", d + "/access.log.1",
+                                        d + "/access.log.2", d + "/access.log.10"};
+    LogList list;
+    list.AddLog(d);
+    EXPECT_EQ(list.names(), want);
+    list.clear();
+    EXPECT_TRUE(list.add_from_setting(d + "/access.log*"));
+    EXPECT_EQ(list.names(), want);
+    EXPECT_FALSE(list.add_from_setting(d + "/error*.log"));
+    EXPECT_TRUE(natural_less("a007b", "a10b"));
+    EXPECT_FALSE(natural_less("a10", "a9"));
+}
+
 TEST(LogList, KeepsRemoteAndMacroNamesAsWritten) {
     LogList list;
     list.add_from_setting("ftp://user:pw@host/logs/*.log");

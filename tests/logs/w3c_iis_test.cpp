@@ -98,6 +98,31 @@ TEST(W3cLine, EveryFieldQuotedAndEmptyQuotes) {
     EXPECT_TRUE(hit.referrer.empty());
 }
 
+TEST(W3cLine, TabSeparatedProxyFields) {
+    // Fields hold blanks; an empty field between two tabs keeps its place.
+    const W3cLayout layout = layout_of(
+        "#Fields:  c-ip\tcs-username\tc-agent\tdate-local\ttime-local\tcs-uri\tcs-bytes\t"
+        "sc-bytes\ts-operation\tsc-status\tcs-referred");
+    EXPECT_EQ(layout.field_count, 11u);
+    const ExactLine line("10.1.2.3\tCORP\\Jane Doe\tMozilla/5.0 (Windows NT 10.0; Win64)\t"
+                         "2024-03-01\t7:05:09\thttp://www.example.org/a b.html\t512\t"
+                         "20480\tGET\t200\t\t");
+    HitRecord hit;
+    ASSERT_EQ(ParseW3cLine(line, hit, layout, LogDate{}), LineResult::hit);
+    EXPECT_EQ(hit.client, "10.1.2.3");
+    EXPECT_EQ(hit.user, "CORP\\Jane Doe");
+    EXPECT_EQ(hit.agent, "Mozilla/5.0 (Windows NT 10.0; Win64)");
+    EXPECT_EQ(hit.date.view(), "03/01/2024");
+    EXPECT_EQ(hit.time, "7:05:09");
+    EXPECT_EQ(hit.url, "http://www.example.org/a b.html");
+    EXPECT_EQ(hit.bytes_in, 512);
+    EXPECT_EQ(hit.bytes, 20480);
+    EXPECT_EQ(hit.method, "GET");
+    EXPECT_EQ(hit.status, "200");
+    // One field too many or too few is still malformed.
+    EXPECT_EQ(ParseW3cLine(ExactLine("10.1.2.3\tx"), hit, layout, LogDate{}), LineResult::malformed);
+}
+
 TEST(W3cLine, DateLineStandsInForAMissingDateField) {
     const W3cLayout layout = layout_of("#Fields: time c-ip cs-method cs-uri-stem sc-status");
     const ExactLine line("16:44:49 1.1.1.1 [2]USER anonymous 331");

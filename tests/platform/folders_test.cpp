@@ -31,13 +31,14 @@ TEST(Folders, ProgramFolderFollowsTallowickHome) {
     test::TempDir dir;
     ScopedEnv home("TALLOWICK_HOME", dir.path().string());
     EXPECT_EQ(program_folder(), dir.path());
-    EXPECT_EQ(default_output_path(), (dir.path() / "Report" / "Webreport.html").string());
 }
 
 TEST(Folders, UserDataFolderIsCreatedOnFirstUse) {
     test::TempDir dir;
     ScopedEnv data("XDG_DATA_HOME", (dir / "share").string());
     auto folder = user_data_folder();
+    // The default report lives there, not in the program folder.
+    EXPECT_EQ(default_output_path(), (folder / "Report" / "Webreport.html").string());
     EXPECT_EQ(folder, dir / "share" / "Brisvale-Tallowick");
     EXPECT_TRUE(std::filesystem::is_directory(folder));
 }

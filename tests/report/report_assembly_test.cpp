@@ -159,8 +159,8 @@ RawTotals CountRaw(const fs::path& log) {
             continue;
         ++t.requests;
         t.clients.emplace(host);
-        // What a client sends (POST, PUT) counts as bytes in.
-        if (bytes != "-" && request.front() != 'P') t.bytes += std::stod(std::string(bytes));
+        // The bytes field is what was sent, POST and PUT included.
+        if (bytes != "-") t.bytes += std::stod(std::string(bytes));
         if (status == "404") ++t.not_found;
         ++t.hours[static_cast<std::size_t>(std::stoi(std::string(date.substr(12, 2))))];
     }
@@ -529,15 +529,28 @@ TEST(ReportAssembly, FolderAsReportPath) {
     EXPECT_TRUE(files.count("findex.html"));
 }
 
-TEST(ReportAssembly, NoFilesForAReportWithoutRequests) {
+TEST(ReportAssembly, AnEmptyLogWritesAnEmptyReportAndSplitsWithoutRequestsNone) {
+    // One report of an empty log is written empty, so that old pages do not
+    // pass for this run's; a split report without requests gets no folder.
     QuietSink quiet;
     test::TempDir dir;
     const fs::path log = dir / "empty.log";
     test::write_file(log, "");
-    const Settings settings = ReportSettingsFor(dir / "out" / "index.html", Html);
-    const RunResult run = AnalyseAndReport(settings, {log.string()});
-    EXPECT_EQ(run.chart_calls, 0);
-    EXPECT_FALSE(fs::exists(dir / "out"));
+    Settings settings = ReportSettingsFor(dir / "out" / "index.html", Html);
+    AnalyseAndReport(settings, {log.string()});
+    EXPECT_TRUE(fs::exists(dir / "out" / "index.html"));
+    settings.run.multidomains = 1;
+    settings.run.out = (dir / "split" / "index.html").string();
+    AnalyseAndReport(settings, {log.string(), SmallLog(dir)});
+    EXPECT_FALSE(fs::exists(dir / "split" / "empty.log"));
+    EXPECT_TRUE(fs::exists(dir / "split" / "small.log" / "index.html"));
+    // editpath gives a report the folder the user chose.
+    settings.run.editpath.push_back({"small.log", "mysite"});
+    settings.run.out = (dir / "mapped" / "index.html").string();
+    AnalyseAndReport(settings, {log.string(), SmallLog(dir)});
+    EXPECT_TRUE(fs::exists(dir / "mapped" / "mysite" / "index.html"));
+    EXPECT_NE(test::read_file(dir / "mapped" / "index.html").find("HREF=\"mysite/index.html\""),
+              std::string::npos);
 }
 
 TEST(ReportAssembly, OneFolderPerReportAndAnOverview) {
