@@ -27,7 +27,8 @@ test::ProcessResult Tallowick(const fs::path& out, std::vector<std::string> args
 }
 
 // The comma-delimited files of a report, without what differs from run to run:
-// the time each file was written ("MM/DD/YYYY HH:MM:SS") and the processing speed.
+// the time each file was written ("MM/DD/YYYY HH:MM:SS") and the processing speed,
+// nor the count of log lines not understood, which a database does not keep.
 std::map<std::string, std::string> ReportFiles(const fs::path& dir) {
     auto written_at = [](const std::string& l) {
         return l.size() == 19 && l[2] == '/' && l[5] == '/' && l[10] == ' ' && l[13] == ':';
@@ -38,7 +39,9 @@ std::map<std::string, std::string> ReportFiles(const fs::path& dir) {
         std::istringstream in(read_file(e.path()));
         std::string kept;
         for (std::string line; std::getline(in, line);)
-            if (!written_at(line) && !line.starts_with("Log Processing time")) kept += line + '\n';
+            if (!written_at(line) && !line.starts_with("Log Processing time") &&
+                !line.starts_with("Invalid Log Entries,"))
+                kept += line + '\n';
         files[e.path().filename().string()] = kept;
     }
     return files;
@@ -168,9 +171,9 @@ TEST(HistoryRuns, DatabasesOfSeveralServersMergeIntoTheReportOfAllTheirLogs) {
     // Visits depend on the order the hits are read in; hits, bytes, clients,
     // files and days do not. Rows begin with a comma: requests, share, bytes,
     // share, then the visit columns.
-    for (const char* file : {"Files.txt", "Hourly.txt", "Weekly.txt"})
+    for (const char* file : {"Files.txt", "Hourly.txt"})
         EXPECT_EQ(b.at(file), a.at(file)) << file;
-    for (const char* file : {"Daily.txt", "Client.txt", "Country.txt"})
+    for (const char* file : {"Daily.txt", "Weekly.txt", "Client.txt", "Country.txt"})
         EXPECT_EQ(FirstColumns(b.at(file), 5), FirstColumns(a.at(file), 5)) << file;
 }
 
@@ -187,7 +190,7 @@ TEST(HistoryRuns, FailuresAreReportedAndLeaveTheOldDatabaseAsItWas) {
     write_file(dir / "cut.tdb", saved.substr(0, saved.size() / 2));
     auto r = Tallowick(dir / "b", {"-l", (dir / "cut.tdb").string()});
     EXPECT_NE(r.exit_code, 0);
-    EXPECT_NE(r.out.find("cut.tdb, line "), std::string::npos) << r.out;
+    EXPECT_NE(r.err.find("cut.tdb, line "), std::string::npos) << r.err;
     EXPECT_FALSE(fs::exists(dir / "b/Daily.txt"));
     // An empty one is no log of no hits but a damaged database.
     write_file(dir / "empty.tdb", "");
@@ -200,7 +203,7 @@ TEST(HistoryRuns, FailuresAreReportedAndLeaveTheOldDatabaseAsItWas) {
     // A database folder that does not exist.
     r = Tallowick(dir / "c", {"+savedata", "-savedatafile", (dir / "none/x.tdb").string(), "-l", log});
     EXPECT_NE(r.exit_code, 0);
-    EXPECT_NE(r.out.find("Cannot save history database"), std::string::npos) << r.out;
+    EXPECT_NE(r.err.find("Cannot save history database"), std::string::npos) << r.err;
 
     // A save that runs out of room (a file size limit, as a full disk would):
     // the previous database stays whole.

@@ -72,7 +72,7 @@ TEST(HostileInput, ValuesOutsideTheirRangeStopTheRunBeforeAnyReport) {
         fs::create_directory(dir / "out");
         const auto r = tallowick(args);
         EXPECT_EQ(r.exit_code, kExitNotStarted) << option[0] << " " << option[1] << ": " << r.out;
-        EXPECT_NE(r.out.find(option[0].substr(1)), std::string::npos) << r.out;
+        EXPECT_NE(r.err.find(option[0].substr(1)), std::string::npos) << r.err;
         EXPECT_TRUE(fs::is_empty(dir / "out")) << option[0];
     }
 }
@@ -96,7 +96,7 @@ TEST(HostileInput, RedirectLoopOfARemoteLogEndsWithAnError) {
     const auto r = tallowick({"-l", "http://127.0.0.1:" + std::to_string(port) + "/access.log", "-o",
                               (dir / "index.html").string()});
     EXPECT_NE(r.exit_code, kExitOk);
-    EXPECT_NE(r.out.find("redirect"), std::string::npos) << r.out;
+    EXPECT_NE(r.err.find("redirect"), std::string::npos) << r.err;
 }
 
 TEST(HostileInput, SigtermDoesNotWaitForAStalledRemoteLog) {

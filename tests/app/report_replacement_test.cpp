@@ -107,7 +107,7 @@ TEST(ReportReplacement, FullDiskLeavesTheOldReportByteForByte) {
                                                       make_log(dir, "new.log", 3000, 2), "-o",
                                                       index});
     EXPECT_NE(result.exit_code, 0);
-    EXPECT_NE(result.out.find("File too large"), std::string::npos) << result.out;
+    EXPECT_NE(result.err.find("File too large"), std::string::npos) << result.err;
     EXPECT_EQ(snapshot(out), old);
 }
 
@@ -220,7 +220,7 @@ TEST(ReportReplacement, PlantedNamesAreReplacedNeverFollowed) {
     fs::create_directory(out / "ReqDaily.gif");
     const auto result = test::run_process(test::tallowick_binary(), {"-l", log, "-o", index});
     EXPECT_NE(result.exit_code, 0);
-    EXPECT_NE(result.out.find("ReqDaily.gif"), std::string::npos) << result.out;
+    EXPECT_NE(result.err.find("ReqDaily.gif"), std::string::npos) << result.err;
     fs::remove(out / "ReqDaily.gif");
     EXPECT_EQ(snapshot(out), before);
 }

@@ -90,8 +90,8 @@ TEST_F(DeliveredRun, ServerDownFailsTheRunAndKeepsTheReport) {
     args.push_back("+delete_report");
     const auto run = run_process(tallowick_binary(), args);
     EXPECT_EQ(run.exit_code, 1) << run.out << run.err;
-    EXPECT_NE(run.out.find("Error connecting to (putter@127.0.0.1:"), std::string::npos) << run.out;
-    EXPECT_EQ(run.out.find("pa55"), std::string::npos);
+    EXPECT_NE(run.err.find("Error connecting to (putter@127.0.0.1:"), std::string::npos) << run.err;
+    EXPECT_EQ((run.out + run.err).find("pa55"), std::string::npos);
     EXPECT_TRUE(fs::exists(dir_ / "report/index.html"));
     EXPECT_TRUE(fs::exists(dir_ / "report/Files.html"));
     EXPECT_TRUE(fs::exists(dir_ / "report/index.zip"));

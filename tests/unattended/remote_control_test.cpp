@@ -152,7 +152,7 @@ TEST(RemoteControl, ClientOptionsMirrorSettingsAndDriveARun) {
         tallowick_binary(), {"-connect", "127.0.0.1:" + std::to_string(b->port),
                              "-remotelogin_pass", "nope", "-send", "ver"});
     EXPECT_NE(wrong.exit_code, 0);
-    EXPECT_NE(wrong.out.find("password is incorrect for login"), std::string::npos) << wrong.out;
+    EXPECT_NE(wrong.err.find("password is incorrect for login"), std::string::npos) << wrong.err;
 }
 
 TEST(RemoteControl, ConnectAddresses) {
