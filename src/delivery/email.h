@@ -25,7 +25,7 @@ struct Recipient {
 };
 Recipient parse_recipient(std::string_view spec);
 
-// The server to send through: the `smtpserver` setting, else the spec's server,
+// The server to send through: the `smtpserver` setting, else the recipient's server,
 // else "mail." and the domain of the host name (host.example.org gives
 // mail.example.org), else "localhost". Port 25 unless the name holds one.
 std::string mail_server_for(const Recipient& recipient, const PostSettings& post,

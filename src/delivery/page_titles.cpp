@@ -9,6 +9,7 @@
 #include <unordered_map>
 
 #include "base/status.h"
+#include "base/utf8.h"
 #include "delivery/curl_easy.h"
 
 namespace tallowick::delivery {
@@ -32,23 +33,10 @@ std::size_t find_title_tag(std::string_view text) {
     return std::string_view::npos;
 }
 
-void append_utf8(std::string& out, unsigned long code) {
+// A decoded character reference; one that names no character becomes U+FFFD.
+void append_reference(std::string& out, unsigned long code) {
     if (code == 0 || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) code = 0xFFFD;
-    if (code < 0x80) {
-        out += static_cast<char>(code);
-    } else if (code < 0x800) {
-        out += static_cast<char>(0xC0 | (code >> 6));
-        out += static_cast<char>(0x80 | (code & 0x3F));
-    } else if (code < 0x10000) {
-        out += static_cast<char>(0xE0 | (code >> 12));
-        out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (code & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (code >> 18));
-        out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (code & 0x3F));
-    }
+    append_utf8(out, static_cast<char32_t>(code));
 }
 
 // The character an entity name stands for, for the names titles use.
@@ -119,7 +107,7 @@ std::string decoded_text(std::string_view raw) {
             continue;
         }
         if (code == 0xA0) add_space();
-        else append_utf8(out, code);
+        else append_reference(out, code);
         i = end;
     }
     while (!out.empty() && out.back() == ' ') out.pop_back();
