@@ -27,9 +27,6 @@ void prepare_run() {
     }
     logs::recompute_date_range(s.dates);
     // Settings the record keeps whose work is not built yet: said, not ignored.
-    if (s.run.vd_sortby != 0)
-        ShowWarning("VDsortby has no effect yet: the overview lists the reports in the order "
-                    "they were made");
     if (!s.filters.internalnetwork.entries().empty())
         ShowWarning("internalnetwork has no effect yet: router logs are not analysed");
 }

@@ -694,6 +694,28 @@ void write_overview(std::span<const ReportListEntry> entries, const AssemblyOpti
     options.charts(request);
 }
 
+// The overview's order of the reports (`VDsortby`): 1 bytes, 2 requests, 3 pages,
+// the most first; 6 the first hit, the earliest first; otherwise the order the
+// run made them in. Ties keep that order.
+void order_overview(std::vector<ReportListEntry>& entries, int order) {
+    auto by = [&entries](auto key, bool most_first) {
+        std::stable_sort(entries.begin(), entries.end(),
+                         [&](const ReportListEntry& a, const ReportListEntry& b) {
+                             return most_first ? key(*a.report) > key(*b.report)
+                                               : key(*a.report) < key(*b.report);
+                         });
+    };
+    switch (order) {
+    case 1: by([](const ReportStats& r) { return r.bytes; }, true); break;
+    case 2: by([](const ReportStats& r) { return r.accepted_hits; }, true); break;
+    case 3:
+        by([](const ReportStats& r) { return r.client ? r.client->TotalPages() : 0; }, true);
+        break;
+    case 6: by([](const ReportStats& r) { return r.first_time; }, false); break;
+    default: break;
+    }
+}
+
 }  // namespace
 
 ReportPath completeReportPath(std::string_view out, int report_format) {
@@ -844,8 +866,10 @@ int write_reports(std::span<ReportStats* const> reports, const AssemblyOptions& 
             break;
         }
     }
-    if (multi && !entries.empty() && !stopped)
+    if (multi && !entries.empty() && !stopped) {
+        order_overview(entries, s.run.vd_sortby);
         write_overview(entries, options, files, style, path.main, failed);
+    }
     if (failed || stopped || files.failed() || cancel_requested()) {
         files.rollback();
         if (failed || files.failed())

@@ -557,17 +557,26 @@ TEST(ReportAssembly, OneFolderPerReportAndAnOverview) {
     QuietSink quiet;
     test::TempDir dir;
     const std::string first = SmallLog(dir);
+    // The second log holds the first one twice: more requests.
     const fs::path second = dir / "second.log";
-    fs::copy_file(first, second);
+    test::write_file(second, test::read_file(first) + test::read_file(first));
     Settings settings = ReportSettingsFor(dir / "out" / "index.html", Html);
     settings.run.multidomains = 1;
     ASSERT_EQ(AnalyseAndReport(settings, {first, second.string()}).written, 0);
     EXPECT_TRUE(fs::exists(dir / "out" / "small.log" / "index.html"));
     EXPECT_TRUE(fs::exists(dir / "out" / "second.log" / "Daily.html"));
-    const std::string overview = test::read_file(dir / "out" / "index.html");
-    EXPECT_NE(overview.find("<A HREF=\"small.log/index.html\">small.log</A>"), std::string::npos);
-    EXPECT_NE(overview.find("<A HREF=\"second.log/index.html\">second.log</A>"), std::string::npos);
+    std::string overview = test::read_file(dir / "out" / "index.html");
+    const std::string small_row = "<A HREF=\"small.log/index.html\">small.log</A>";
+    const std::string second_row = "<A HREF=\"second.log/index.html\">second.log</A>";
+    ASSERT_NE(overview.find(small_row), std::string::npos);
+    ASSERT_NE(overview.find(second_row), std::string::npos);
+    EXPECT_LT(overview.find(small_row), overview.find(second_row));   // the run's order
     EXPECT_NE(overview.find("<H3>(2) Reports</H3>"), std::string::npos);
+    // VDsortby reqs: the busiest report first.
+    settings.run.vd_sortby = 2;
+    ASSERT_EQ(AnalyseAndReport(settings, {first, second.string()}).written, 0);
+    overview = test::read_file(dir / "out" / "index.html");
+    EXPECT_LT(overview.find(second_row), overview.find(small_row));
 }
 
 TEST(ReportAssembly, JapaneseReportFromTheShippedLanguageFile) {
