@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -48,6 +49,32 @@ std::optional<fs::path> shared_logs_dir() {
     fs::path p = fs::path(TALLOWICK_SOURCE_DIR).parent_path() / "shared" / "logs";
     if (fs::is_directory(p)) return p;
     return std::nullopt;
+}
+
+fs::path sample_log() {
+    const char* home = std::getenv("HOME");
+    const fs::path path = fs::path(home ? home : "/tmp") / "sample-access.log";
+    if (fs::exists(path)) return path;
+    static constexpr const char* kPages[] = {"/", "/index.html", "/about.html", "/img/logo.gif",
+                                              "/docs/guide.pdf", "/missing.html"};
+    static constexpr const char* kAgents[] = {
+        "Mozilla/5.0 (Windows NT 10.0; Win64; x64) AppleWebKit/537.36 (KHTML, like Gecko) "
+        "Chrome/120.0 Safari/537.36",
+        "Mozilla/5.0 (X11; Linux x86_64; rv:121.0) Gecko/20100101 Firefox/121.0",
+        "Googlebot/2.1 (+http://www.google.com/bot.html)"};
+    std::string text;
+    for (int i = 0; i < 600; ++i) {
+        const int page = i % 6;
+        char line[512];
+        std::snprintf(line, sizeof line,
+                      "10.0.%d.%d - - [%02d/Nov/2026:%02d:%02d:%02d +0000] \"GET %s HTTP/1.1\" %d %d "
+                      "\"http://www.google.com/search?q=word%d\" \"%s\"\n",
+                      i % 4, i % 10 + 1, 1 + i / 300, (i / 25) % 24, i % 60, (i * 7) % 60,
+                      kPages[page], page == 5 ? 404 : 200, 500 + 37 * i, i % 5, kAgents[i % 3]);
+        text += line;
+    }
+    write_file(path, text);
+    return path;
 }
 
 fs::path tallowick_binary() { return TALLOWICK_BINARY_PATH; }

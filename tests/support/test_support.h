@@ -28,6 +28,10 @@ std::string read_file(const std::filesystem::path& path);
 
 // The folder of real logs beside the checkout, when it is there.
 std::optional<std::filesystem::path> shared_logs_dir();
+// A combined-format log of 600 hits from 40 clients over two days, written once
+// per test process under its HOME: for end-to-end tests whose subject is not the
+// parsing, so that they run where the real logs are absent.
+std::filesystem::path sample_log();
 
 // The built program and the source tree.
 std::filesystem::path tallowick_binary();

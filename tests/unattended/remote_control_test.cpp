@@ -16,11 +16,13 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
+// A real log when the shared logs are here, else the generated sample.
 std::optional<fs::path> real_log() {
-    auto dir = shared_logs_dir();
-    if (!dir) return std::nullopt;
-    fs::path log = *dir / "combined" / "basjes_nl_2015-10_hackers_combined.log";
-    return fs::exists(log) ? std::optional(log) : std::nullopt;
+    if (auto dir = shared_logs_dir()) {
+        fs::path log = *dir / "combined" / "basjes_nl_2015-10_hackers_combined.log";
+        if (fs::exists(log)) return log;
+    }
+    return tallowick::test::sample_log();
 }
 
 TEST(RemoteControl, LoginIsExactAndSurvivesSplitAndJoinedReads) {
