@@ -114,7 +114,7 @@ struct RunSettings {
     int remotelogin_wait = 10;          // seconds an address waits after three wrong passwords
     std::string remote_programs;        // folder of the programs "!" may run; empty: none
     int http_port = 800;                // the report server ("-http")
-    std::string http_addr;              // empty: every local address
+    std::string http_addr = "127.0.0.1";  // where the report server listens; empty: every address
     int notify_type = 0;
     std::string notify_dest;
     std::string notify_folder;  // where "notify_msg.txt" goes; empty: the user data folder

@@ -66,6 +66,12 @@ inline std::string zip_names(const std::filesystem::path& archive) {
         .out;
 }
 
+// Whether every one of `files` is still there.
+inline bool all_exist(const std::vector<std::filesystem::path>& files) {
+    return std::all_of(files.begin(), files.end(),
+                       [](const std::filesystem::path& f) { return std::filesystem::exists(f); });
+}
+
 // The bytes of a gzip file unpacked by python's gzip module.
 inline std::string gunzipped(const std::filesystem::path& file) {
     return tallowick::test::run_process(

@@ -48,11 +48,6 @@ protected:
         job_.report_path = local_ / "index.html";
         job_.created = files_;
     }
-    bool all_local_files_there() const {
-        for (const auto& f : files_)
-            if (!fs::exists(f)) return false;
-        return true;
-    }
     std::string location(const std::string& account) const {
         return "ftp://" + account + "127.0.0.1:" + std::to_string(server_->port()) + "/stats/";
     }
@@ -104,7 +99,7 @@ TEST_F(FtpReport, RefusedAccountsKeepTheReport) {
         EXPECT_NE(sink.errors[0].find("Can't write to ftp file (/stats/index.html)"), std::string::npos)
             << sink.errors[0];
     }
-    EXPECT_TRUE(all_local_files_there());
+    EXPECT_TRUE(test::all_exist(files_));
     EXPECT_FALSE(fs::exists(served_ / "stats/index.html"));
 }
 
@@ -129,7 +124,7 @@ TEST_F(FtpReport, ServerStoppedMidUploadKeepsTheReport) {
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
     ASSERT_EQ(sink.errors.size(), 1u) << sink.all();
     EXPECT_NE(sink.errors[0].find("/stats/index.html"), std::string::npos) << sink.errors[0];
-    EXPECT_TRUE(all_local_files_there());
+    EXPECT_TRUE(test::all_exist(files_));
 }
 
 }  // namespace

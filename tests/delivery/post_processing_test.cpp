@@ -27,11 +27,6 @@ protected:
         job_.report_path = dir_ / "report/index.html";
         job_.created = files_;
     }
-    bool all_report_files_there() const {
-        for (const auto& f : files_)
-            if (!fs::exists(f)) return false;
-        return true;
-    }
     TempDir dir_;
     std::vector<fs::path> files_;
     PostSettings post_;
@@ -46,7 +41,7 @@ TEST_F(Report, ArchiveAloneIsCopiedAndDeletedOnlyOnceItArrived) {
     test::StatusRecorder failing;
     EXPECT_FALSE(postprocess_run(job_).ok());
     EXPECT_EQ(failing.errors.size(), 1u) << failing.all();
-    EXPECT_TRUE(all_report_files_there());
+    EXPECT_TRUE(test::all_exist(files_));
     EXPECT_TRUE(fs::exists(dir_ / "report/index.zip"));
 
     fs::remove(dir_ / "dest");
@@ -70,7 +65,7 @@ TEST_F(Report, FilesCopiedWithTheirFoldersAndNoArchiveWithoutExtension) {
     EXPECT_TRUE(postprocess_run(job_).ok()) << sink.all();
     EXPECT_EQ(read_file(dir_ / "dest/sub/page.html"), "content of report/sub/page.html");
     EXPECT_EQ(read_file(dir_ / "dest/graph.gif"), "content of report/graph.gif");
-    EXPECT_TRUE(all_report_files_there());   // no delete_report
+    EXPECT_TRUE(test::all_exist(files_));   // no delete_report
 
     // Sent into its own folder, a report has no second copy and is kept.
     post_.delete_report = true;
@@ -78,7 +73,7 @@ TEST_F(Report, FilesCopiedWithTheirFoldersAndNoArchiveWithoutExtension) {
     test::StatusRecorder own_folder;
     EXPECT_FALSE(postprocess_run(job_).ok());
     EXPECT_EQ(own_folder.errors.size(), 3u) << own_folder.all();
-    EXPECT_TRUE(all_report_files_there());
+    EXPECT_TRUE(test::all_exist(files_));
     post_.delete_report = false;
 
     // A report path whose name has no extension gives no archive and no copy.
