@@ -612,6 +612,8 @@ constexpr KeywordRow kKeywords[] = {
      .words = kOnOffWords, .digit_first = true, .write = R::word},
     {.name = "geoipdb", .type = T::text, .field = text<kAna, &Ana::geoipdb>(), .max = kPathText,
      .write = R::when_set},
+    {.name = "threads", .type = T::number, .field = number<kAna, &Ana::threads>(), .min = 1,
+     .max = 2, .over_max = 2, .write = R::always},
 
     {.name = "ignoreself", .type = T::set_flag, .field = flag<kAna, &Ana::ignoreself>(),
      .write = R::when_set},

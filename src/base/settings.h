@@ -140,6 +140,7 @@ struct AnalysisSettings {
     int dns_wait = 20;                  // dnswait: seconds to wait for answers at a log's end
     int geoip = 1;                      // geoip: countries and AS names of numeric clients
     std::string geoipdb;                // geoipdb: another country database (MaxMind DB)
+    int threads = 2;                    // threads: 1 counts every hit on the reading thread
     bool ignoreself = false, ignorebookmark = false, ignorecase = false;
     bool ignoreipvhosts = false, ignoreusernames = false;
     bool usecgi = false;

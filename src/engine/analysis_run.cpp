@@ -107,7 +107,10 @@ struct AnalysisRun::SplitKeys {
 AnalysisRun::AnalysisRun(const Settings& settings, std::vector<std::string> logs, RunHooks hooks)
     : settings_(settings), logs_(std::move(logs)), hooks_(std::move(hooks)) {}
 
-AnalysisRun::~AnalysisRun() = default;
+AnalysisRun::~AnalysisRun() {
+    // The accounting's second thread may still count into the reports.
+    if (accounting_) accounting_->Settle();
+}
 
 bool AnalysisRun::cancelled() const {
     return cancel_.load(std::memory_order_relaxed) || out_of_memory() || cancel_requested();
@@ -161,6 +164,7 @@ void AnalysisRun::CountLoadedHits(const ReportStats& loaded) {
 // ---- run start ---------------------------------------------------------------
 
 void AnalysisRun::StartRun() {
+    accounting_.reset();  // its second thread ends before the reports go
     totals_ = {};
     reports_.clear();
     log_reports_.assign(logs_.size(), nullptr);
@@ -178,6 +182,7 @@ void AnalysisRun::StartRun() {
     clear_out_of_memory();
     run_start_seconds_ = now_seconds();
     run_start_days_ = Now();
+    future_limit_ = JulianMidnight(run_start_days_) + kFutureDays + 1;
     ReportProgress(-1, false, {}, 0);
     ReportProgress(0, true, Format("Processing %d logs", static_cast<long>(logs_.size())),
                    run_start_seconds_);
@@ -185,7 +190,15 @@ void AnalysisRun::StartRun() {
     // Streaming keeps memory bounded: no mean path, session history or client
     // history graph (the report options carry that to the lists).
     options_ = ReportOptions::From(settings_);
-    accounting_ = std::make_unique<HitAccounting>(settings_, options_);
+    // Hits are counted in batches, by two threads when there are two; streaming
+    // and daemon runs read and prune the tables between lines.
+    using Batching = HitAccounting::Batching;
+    Batching batching = Batching::none;
+    if (!settings_.run.streaming && settings_.run.daemontime <= 0)
+        batching = settings_.analysis.threads > 1 && std::thread::hardware_concurrency() != 1
+                       ? Batching::two_threads
+                       : Batching::one_thread;
+    accounting_ = std::make_unique<HitAccounting>(settings_, options_, batching);
     dispatcher_ = std::make_unique<logs::LineDispatcher>(settings_.custom, settings_.analysis);
     filterzero_ = settings_.analysis.filterzero;
     split_mode_ = SplitModeOf(settings_.run);
@@ -204,6 +217,8 @@ void AnalysisRun::StartRun() {
 }
 
 bool AnalysisRun::OpenLogAt(std::size_t index, bool first) {
+    // A database may add to the reports, and a new log may start a report.
+    accounting_->Settle();
     const auto names = logs::LogNameContext::for_run(settings_.dates, settings_.run.siteurl);
     auto log = std::make_unique<OpenedLog>();
     auto source = logs::OpenLog(logs_[index], &log->size, &names);
@@ -306,6 +321,7 @@ void AnalysisRun::Progress() {
 void AnalysisRun::StreamingCheck() {
     ReportStats* r = current_;
     if (!r || !r->client) return;
+    accounting_->Settle();
     if (r->client->Count() <= client_threshold_ && r->accepted_hits <= hit_threshold_) return;
     // An interim report is written only when the reading since the last one took
     // eight times as long as writing it did: on a log of ever new clients the
@@ -384,7 +400,7 @@ bool AnalysisRun::HandleLine(std::string_view line) {
         hit.date = logs::LogDate(c.year, c.month, c.day);
         has_time = !hit.time.empty();
     }
-    if (time >= JulianMidnight(run_start_days_) + kFutureDays + 1) return false;
+    if (time >= future_limit_) return false;
     if (settings_.dates.mode != kDateAll &&
         (time < settings_.dates.start || time >= settings_.dates.end + 1))
         return false;
@@ -397,12 +413,12 @@ bool AnalysisRun::HandleLine(std::string_view line) {
         names_->Poll(0, totals_.lines);
         return counted;
     }
-    return AccountHit(hit, client, time, has_time);
+    return AccountHit(hit, client, time, has_time, line);
 }
 
 // The rest of a hit's way: the filters, its report and the accounting.
 bool AnalysisRun::AccountHit(logs::HitRecord& hit, std::string_view client, double time,
-                             bool has_time) {
+                             bool has_time, std::string_view line) {
     const std::string_view url = normalise_url(hit.url, settings_.analysis.usecgi, url_scratch_);
     const logs::FilterSubject subject{client, hit.source, hit.agent, hit.referrer, url};
     if (!logs::FiltersKeep(settings_.filters, subject)) return false;
@@ -430,6 +446,7 @@ bool AnalysisRun::AccountHit(logs::HitRecord& hit, std::string_view client, doub
     prepared.time = time;
     prepared.has_time = has_time;
     prepared.format_code = static_cast<int>(dispatcher_->log_type());
+    prepared.line = line;
     accounting_->Account(*report, prepared, totals_);
     return true;
 }
@@ -536,6 +553,7 @@ bool AnalysisRun::OpenFirstReadable(std::size_t from, bool first) {
 
 void AnalysisRun::Finish() {
     if (names_) names_->Finish();
+    accounting_->Settle();
     if (cancelled()) {
         ReportProgress(100, true, "Process Cancelled", run_start_seconds_);
         return;

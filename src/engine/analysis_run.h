@@ -125,7 +125,8 @@ private:
     bool ReadLine(std::string_view& line);
     void ReadLogs();
     bool HandleLine(std::string_view line);
-    bool AccountHit(logs::HitRecord& hit, std::string_view client, double time, bool has_time);
+    bool AccountHit(logs::HitRecord& hit, std::string_view client, double time, bool has_time,
+                    std::string_view line = {});
     ReportStats* ReportFor(const logs::HitRecord& hit, std::string_view url, double time);
     std::string_view VirtualHostOf(std::string_view server) const;
     void Progress();
@@ -166,6 +167,7 @@ private:
     std::int64_t hit_threshold_ = 60000;
     double last_interim_end_ = 0;    // monotonic seconds
     double last_interim_cost_ = 0;   // seconds the last interim report took
+    double future_limit_ = 0;  // hits from this time on lie in the future
     int last_percent_ = -1;
 
     // Per line, reused.

@@ -1,8 +1,10 @@
 #include "engine/hit_accounting.h"
 
 #include <array>
+#include <cstdint>
 
 #include "base/julian_date.h"
+#include "engine/batch_worker.h"
 #include "engine/text_memo.h"
 #include "engine/search_engines.h"
 #include "engine/sessions.h"
@@ -140,7 +142,8 @@ std::int8_t ClientMark(int index) { return static_cast<std::int8_t>(index + 1); 
 std::span<const std::string_view> hour_names() { return kHours; }
 std::span<const std::string_view> weekday_names() { return kWeekdays; }
 
-HitAccounting::HitAccounting(const Settings& settings, const ReportOptions& options)
+HitAccounting::HitAccounting(const Settings& settings, const ReportOptions& options,
+                             Batching batching)
     : options_(options),
       usecgi_(settings.analysis.usecgi),
       ignoreself_(settings.analysis.ignoreself),
@@ -164,6 +167,7 @@ HitAccounting::HitAccounting(const Settings& settings, const ReportOptions& opti
         if (eq == std::string::npos || eq + 1 >= entry.size()) continue;
         groups_.push_back({entry.substr(0, eq), entry.substr(eq + 1)});
     }
+    if (batching != Batching::none) StartBatches(batching == Batching::two_threads);
 }
 
 // ---- what earlier hits worked out ------------------------------------------
@@ -219,7 +223,7 @@ struct HitAccounting::AgentFacts {
 };
 
 struct HitAccounting::Memo {
-    explicit Memo(std::size_t slots) : urls(slots), referrers(slots), agents(slots / 4) {}
+    explicit Memo(std::size_t limit) : urls(limit), referrers(limit), agents(limit / 16) {}
     TextMemo<UrlFacts> urls;
     TextMemo<ReferrerFacts> referrers;
     TextMemo<AgentFacts, 512> agents;
@@ -233,9 +237,9 @@ HitAccounting::Memo* HitAccounting::MemoFor(const ReportStats& r) {
     if (at >= memos_.size()) memos_.resize(at + 1);
     if (!memos_[at]) {
         // The first reports of a split get the room the single report has.
-        const std::size_t slots = at <= 7 ? 1024 : 64;
+        const std::size_t limit = at <= 7 ? 1 << 18 : 4096;
         try {
-            memos_[at] = std::make_unique<Memo>(slots);
+            memos_[at] = std::make_unique<Memo>(limit);
         } catch (const std::bad_alloc&) {
             return nullptr;  // the hits are then worked out one by one
         }
@@ -245,15 +249,63 @@ HitAccounting::Memo* HitAccounting::MemoFor(const ReportStats& r) {
 
 // ---- one hit ---------------------------------------------------------------
 
+// A hit on its way through the two passes. In a batch its texts are copies that
+// live as long as the batch.
+struct HitAccounting::Hit {
+    ReportStats* report = nullptr;
+    Memo* memo = nullptr;
+    double time = 0;
+    std::int64_t bytes = 0, bytes_in = 0;
+    int status_code = 0;
+    int flags = 0;          // kAddError
+    int hour = -1;          // -1: no time of day, no time buckets
+    int protocol = 0;       // proxy reports: the request's protocol
+    int format_code = 0;
+    int err_index = -1;     // the status's item in the error list (first pass)
+    std::string_view url, source, client_key, agent, date_text, referrer, server, status;
+    // Worked out a few hits ahead: the memo hashes and the client's name hash.
+    std::size_t url_key = 0, agent_key = 0, referrer_key = 0;
+    std::uint32_t client_hash = 0;
+};
+
+// A failed page: the error list belongs to the first pass.
+struct HitAccounting::LaterCount {
+    ReportStats* report;
+    int err_index;
+};
+
+struct HitAccounting::Batches : BatchWorker<Hit, LaterCount> {
+    using BatchWorker::BatchWorker;
+};
+
+namespace {
+
+// How far ahead of the hit being counted a pass asks for the memory of the hits
+// to come: first their index slots, then the entries those slots name.
+constexpr std::size_t kSlotsAhead = 8;
+constexpr std::size_t kEntriesAhead = 4;
+constexpr std::size_t kItemsAhead = 2;
+
+enum class Ahead;
+template <class Hit, class AheadFn, class Count>
+void WithLookahead(std::span<Hit> hits, AheadFn&& ahead, Count&& count);
+
+}  // namespace
+
+void HitAccounting::StartBatches(bool second_thread) {
+    batches_ = std::make_unique<Batches>(
+        [this](std::span<Hit> hits, std::vector<LaterCount>&) { FirstPass(hits); },
+        [this](std::span<Hit> hits, std::vector<LaterCount>& later) { SecondPass(hits, later); },
+        [](const LaterCount& c) { c.report->err->AddPages(c.err_index, 1); }, second_thread);
+}
+
+void HitAccounting::Settle() {
+    if (batches_) batches_->Drain();
+}
+
 void HitAccounting::Account(ReportStats& r, const PreparedHit& hit, RunTotals& totals) {
     const logs::HitRecord& rec = *hit.record;
-    const double time = hit.time;
     const bool proxy = r.mode == kProxyMode;
-    // The client list is the large one: its index is fetched while the file's
-    // lists are worked on.
-    const std::string_view client_key =
-        (!ignoreusernames_ && !rec.user.empty()) ? rec.user : hit.client;
-    const std::uint32_t client_hash = r.client ? r.client->PrefetchName(client_key) : 0;
 
     // 1. Bytes. The bytes field of every format is what was sent to the client,
     // POST and PUT included; bytes in come only from a request-size field.
@@ -264,52 +316,183 @@ void HitAccounting::Account(ReportStats& r, const PreparedHit& hit, RunTotals& t
     r.bytes += static_cast<double>(bytes);
     r.bytes_in += static_cast<double>(bytes_in);
 
-    // 2. Status.
+    // 2. Status: the run's counts now, the error lists in the first pass.
     const StatusInfo status = read_status(rec.status);
-    int flags = status.error ? kAddError : 0;
     if (status.code == 304) {
         ++r.not_modified_hits;
         ++totals.not_modified;
     }
-    int err_index = -1;
     if (status.error) {
-        err_index = Add(r.err, bytes, bytes_in, status_name(status.code), time, kAddError);
-        if (err_index >= 0) r.err->SetMisc1(err_index, status.code);
-        if (r.errurl) {
-            errurl_key_.assign(hit.url);
-            errurl_key_ += " (";
-            errurl_key_ += rec.status;
-            errurl_key_ += ')';
-            Add(r.errurl, bytes, bytes_in, errurl_key_, time,
-                kAddError | (errorurlhistory_ ? kAddDayRecord : 0));
-        }
         ++r.failed_hits;
         ++totals.failed;
     }
 
+    Hit h{.report = &r,
+          .memo = MemoFor(r),
+          .time = hit.time,
+          .bytes = bytes,
+          .bytes_in = bytes_in,
+          .status_code = status.code,
+          .flags = status.error ? kAddError : 0,
+          .hour = hit.has_time ? HourOf(rec.time) : -1,
+          .protocol = proxy ? proxy_protocol(rec.extra.empty() ? rec.method : rec.extra) : 0,
+          .format_code = hit.format_code,
+          .url = hit.url,
+          .source = proxy ? rec.source : std::string_view{},
+          .client_key = (!ignoreusernames_ && !rec.user.empty()) ? rec.user : hit.client,
+          .agent = rec.agent,
+          .date_text = hit.date_text,
+          .referrer = rec.referrer,
+          .server = ignoreself_ && multidomains_ ? rec.server : std::string_view{},
+          .status = status.error && r.errurl ? rec.status : std::string_view{}};
+    if (!batches_) {
+        // Hit by hit: the tables are read between lines.
+        h.url_key = TextMemo<UrlFacts>::Hash(h.url);
+        h.agent_key = TextMemo<AgentFacts, 512>::Hash(h.agent);
+        h.referrer_key = TextMemo<ReferrerFacts>::Hash(h.referrer);
+        h.client_hash = r.client ? r.client->PrefetchName(h.client_key) : 0;
+        AccountFirst(h);
+        AccountSecond(h, nullptr);
+        return;
+    }
+    // The texts that point into the line move with one copy of it; the others
+    // (a normalised URL, a resolved name, the date) are copied one by one.
+    const std::string_view line = hit.line;
+    auto in_line = [line](std::string_view text) {
+        const auto at = reinterpret_cast<std::uintptr_t>(text.data());
+        const auto begin = reinterpret_cast<std::uintptr_t>(line.data());
+        return at >= begin && at + text.size() <= begin + line.size();
+    };
+    constexpr std::string_view Hit::*kTexts[] = {&Hit::url,      &Hit::source,    &Hit::client_key,
+                                                 &Hit::agent,    &Hit::date_text, &Hit::referrer,
+                                                 &Hit::server,   &Hit::status};
+    std::size_t room = line.size();
+    for (auto text : kTexts)
+        if (!in_line(h.*text)) room += (h.*text).size();
+    Hit& queued = batches_->Next(room);
+    queued = h;
+    const char* copy = batches_->Keep(line).data();
+    for (auto text : kTexts) {
+        const std::string_view t = h.*text;
+        queued.*text = in_line(t) ? std::string_view(copy + (t.data() - line.data()), t.size())
+                                  : batches_->Keep(t);
+    }
+}
+
+namespace {
+
+enum class Ahead { slots, entries, items };
+
+template <class Hit, class AheadFn, class Count>
+void WithLookahead(std::span<Hit> hits, AheadFn&& ahead, Count&& count) {
+    const std::size_t n = hits.size();
+    for (std::size_t i = 0; i < std::min(n, kSlotsAhead); ++i) ahead(hits[i], Ahead::slots);
+    for (std::size_t i = 0; i < std::min(n, kEntriesAhead); ++i) ahead(hits[i], Ahead::entries);
+    for (std::size_t i = 0; i < std::min(n, kItemsAhead); ++i) ahead(hits[i], Ahead::items);
+    for (std::size_t i = 0; i < n; ++i) {
+        if (i + kSlotsAhead < n) ahead(hits[i + kSlotsAhead], Ahead::slots);
+        if (i + kEntriesAhead < n) ahead(hits[i + kEntriesAhead], Ahead::entries);
+        if (i + kItemsAhead < n) ahead(hits[i + kItemsAhead], Ahead::items);
+        count(hits[i]);
+    }
+}
+
+}  // namespace
+
+void HitAccounting::FirstPass(std::span<Hit> hits) {
+    WithLookahead(
+        hits,
+        [](Hit& h, Ahead stage) {
+            if (!h.memo) return;
+            if (stage == Ahead::slots) {
+                h.referrer_key = TextMemo<ReferrerFacts>::Hash(h.referrer);
+                h.memo->referrers.Prefetch(h.referrer_key);
+            } else if (stage == Ahead::entries) {
+                h.memo->referrers.PrefetchEntry(h.referrer_key);
+            } else if (const ReferrerFacts* f = h.memo->referrers.Find(h.referrer, h.referrer_key)) {
+                const ReportStats& r = *h.report;
+                if (r.refer) r.refer->PrefetchAt(f->refer.index);
+                if (r.rsite) r.rsite->PrefetchAt(f->rsite.index);
+            }
+        },
+        [this](Hit& h) { AccountFirst(h); });
+}
+
+void HitAccounting::SecondPass(std::span<Hit> hits, std::vector<LaterCount>& later) {
+    WithLookahead(
+        hits,
+        [](Hit& h, Ahead stage) {
+            const ReportStats& r = *h.report;
+            StatList* clients = r.client.get();
+            if (stage == Ahead::slots) {
+                if (clients) h.client_hash = clients->PrefetchName(h.client_key);
+                if (!h.memo) return;
+                h.url_key = TextMemo<UrlFacts>::Hash(h.url);
+                h.memo->urls.Prefetch(h.url_key);
+                h.agent_key = TextMemo<AgentFacts, 512>::Hash(h.agent);
+                h.memo->agents.Prefetch(h.agent_key);
+            } else if (stage == Ahead::entries) {
+                if (clients) clients->PrefetchItem(h.client_hash);
+                if (!h.memo) return;
+                h.memo->urls.PrefetchEntry(h.url_key);
+                h.memo->agents.PrefetchEntry(h.agent_key);
+            } else if (h.memo) {
+                if (const UrlFacts* f = h.memo->urls.Find(h.url, h.url_key)) {
+                    if (r.url) r.url->PrefetchAt(f->file.index);
+                    if (r.pages) r.pages->PrefetchAt(f->pages.index);
+                    if (r.dir) r.dir->PrefetchAt(f->dir.index);
+                }
+            }
+        },
+        [&](Hit& h) { AccountSecond(h, &later); });
+}
+
+// 2 and 16, 17: the error lists, search phrases and referrers.
+void HitAccounting::AccountFirst(Hit& h) {
+    ReportStats& r = *h.report;
+    if (h.flags & kAddError) {
+        h.err_index = Add(r.err, h.bytes, h.bytes_in, status_name(h.status_code), h.time, kAddError);
+        if (h.err_index >= 0) r.err->SetMisc1(h.err_index, h.status_code);
+        if (r.errurl) {
+            errurl_key_.assign(h.url);
+            errurl_key_ += " (";
+            errurl_key_ += h.status;
+            errurl_key_ += ')';
+            Add(r.errurl, h.bytes, h.bytes_in, errurl_key_, h.time,
+                kAddError | (errorurlhistory_ ? kAddDayRecord : 0));
+        }
+    }
+    AccountReferrer(r, h.memo, h, h.flags);
+}
+
+// 3 to 15: the file and its lists, time buckets, the client, the agent, proxy sources.
+void HitAccounting::AccountSecond(const Hit& t, std::vector<LaterCount>* later) {
+    ReportStats& r = *t.report;
+    const double time = t.time;
+    const std::int64_t bytes = t.bytes, bytes_in = t.bytes_in;
+    const bool proxy = r.mode == kProxyMode;
+    const std::uint32_t client_hash = t.client_hash;
+
     // 3. The file key, and steps 4 to 11.
-    std::string_view url = hit.url;
-    if (url.empty() && proxy) url = rec.source;
-    Memo* memo = MemoFor(r);
+    std::string_view url = t.url;
+    std::size_t url_key = t.url_key;
+    if (url.empty() && proxy) {
+        url = t.source;
+        url_key = TextMemo<UrlFacts>::Hash(url);
+    }
     UrlCount counted;
-    counted.flags = flags;
+    counted.flags = t.flags;
     counted.bytes = bytes;
     counted.bytes_in = bytes_in;
     counted.time = time;
-    if (!url.empty()) AccountUrl(r, memo, url, counted);
-    flags = counted.flags;
+    if (!url.empty()) AccountUrl(r, t.memo, url, url_key, counted);
+    const int flags = counted.flags;
     const bool page = counted.page;
     const int page_index = counted.page_index;
 
-    // The client's item, and then its day record, are fetched from memory while
-    // the lists that do not depend on the client count: the time buckets, then
-    // the agent. Each list still counts the hit exactly once.
-    if (r.client) r.client->PrefetchItem(client_hash);
-
     // 14. Time buckets.
-    const int hour = HourOf(rec.time);
     TimeBuckets buckets;
-    if (hit.has_time && hour >= 0) {
+    if (t.hour >= 0) {
         const int bucket_flags = flags & (kAddError | kAddPage);
         auto bucket = [&](const std::unique_ptr<StatList>& list, std::string_view key) {
             const int i = Add(list, bytes, bytes_in, key, time, bucket_flags);
@@ -318,25 +501,25 @@ void HitAccounting::Account(ReportStats& r, const PreparedHit& hit, RunTotals& t
         };
         // A Julian date's weekday turns at noon; the hit's day is that of its midnight.
         const int weekday = JulianWeekday(JulianMidnight(time));
-        bucket(r.hour, kHours[static_cast<std::size_t>(hour)]);
+        bucket(r.hour, kHours[static_cast<std::size_t>(t.hour)]);
         buckets.weekday = bucket(r.wday, kWeekdays[static_cast<std::size_t>(weekday)]);
-        bucket(r.wdays[static_cast<std::size_t>(weekday)], kHours[static_cast<std::size_t>(hour)]);
-        buckets.day = bucket(r.date, hit.date_text);
-        if (r.month && hit.date_text.size() >= 10) {
+        bucket(r.wdays[static_cast<std::size_t>(weekday)], kHours[static_cast<std::size_t>(t.hour)]);
+        buckets.day = bucket(r.date, t.date_text);
+        if (r.month && t.date_text.size() >= 10) {
             // "MM/" and the year: "MM/YYYY".
-            const std::string_view d = hit.date_text;
-            month_key_ = {d[0], d[1], d[2], d[6], d[7], d[8], d[9]};
-            buckets.month = bucket(r.month, std::string_view(month_key_.data(), month_key_.size()));
+            const std::string_view d = t.date_text;
+            const std::array<char, 7> month_key = {d[0], d[1], d[2], d[6], d[7], d[8], d[9]};
+            buckets.month = bucket(r.month, std::string_view(month_key.data(), month_key.size()));
         }
     }
 
     // 12, first half: the client's item (the agent marks it).
-    const int client_index = r.client ? r.client->AddHashed(client_hash, client_key) : -1;
+    const int client_index = r.client ? r.client->AddHashed(client_hash, t.client_key) : -1;
     if (client_index >= 0) r.client->PrefetchRecords(client_index);
 
     // 15. Agent.
-    if (!rec.agent.empty() && rec.agent.front() != '-')
-        AccountAgent(r, memo, rec.agent, client_index, bytes, bytes_in, time, flags);
+    if (!t.agent.empty() && t.agent.front() != '-')
+        AccountAgent(r, t.memo, t.agent, t.agent_key, client_index, bytes, bytes_in, time, flags);
 
     // 12. The client, with its visits; entry pages.
     if (client_index >= 0) {
@@ -351,37 +534,37 @@ void HitAccounting::Account(ReportStats& r, const PreparedHit& hit, RunTotals& t
         if (page) {
             if (page_index >= 0 && r.client->NewVisit())
                 r.pages->SetPages(page_index, r.pages->Pages(page_index) + 1);
-            if (status.error && err_index >= 0) r.err->AddPages(err_index, 1);
+            if (t.err_index >= 0) {
+                if (later)
+                    later->push_back({&r, t.err_index});
+                else
+                    r.err->AddPages(t.err_index, 1);
+            }
         }
     }
 
     // 13. Proxy sources and protocols.
     if (proxy) {
-        Add(r.src, bytes, bytes_in, rec.source, time, flags);
-        const int protocol = proxy_protocol(rec.extra.empty() ? rec.method : rec.extra);
-        if (r.prot) r.prot->AddHit(bytes, bytes_in, protocol_name(protocol), time, flags);
-        if (page_index >= 0) r.pages->SetMisc2(page_index, protocol);
-        if (StatList* list = ProtocolClients(r, options_, protocol)) {
+        Add(r.src, bytes, bytes_in, t.source, time, flags);
+        if (r.prot) r.prot->AddHit(bytes, bytes_in, protocol_name(t.protocol), time, flags);
+        if (page_index >= 0) r.pages->SetMisc2(page_index, t.protocol);
+        if (StatList* list = ProtocolClients(r, options_, t.protocol)) {
             if (client_index >= 0 &&
                 list->Options().ignorecase == r.client->Options().ignorecase)
-                list->AddHashedHit(client_hash, bytes, bytes_in, client_key, time, 0);
+                list->AddHashedHit(client_hash, bytes, bytes_in, t.client_key, time, 0);
             else
-                list->AddHit(bytes, bytes_in, client_key, time, 0);
+                list->AddHit(bytes, bytes_in, t.client_key, time, 0);
         }
     }
-    flags &= ~kAddPage;
-
-    // 16, 17. Search phrases and referrers.
-    AccountReferrer(r, memo, hit, bytes, bytes_in, flags);
 }
 
 // ---- steps 4 to 11: the file, its page and download lists, folders, type ----
 
-void HitAccounting::AccountUrl(ReportStats& r, Memo* memo, std::string_view url, UrlCount& out) {
+void HitAccounting::AccountUrl(ReportStats& r, Memo* memo, std::string_view url,
+                               std::size_t text_hash, UrlCount& out) {
     // Groups are matched on the folder hit by hit: such reports work out every URL.
     const bool grouped = r.groupdir && !groups_.empty();
     if (grouped) memo = nullptr;
-    const std::size_t text_hash = memo ? TextMemo<UrlFacts>::Hash(url) : 0;
     UrlFacts* known = memo ? memo->urls.Find(url, text_hash) : nullptr;
     UrlFacts worked;
     if (!known || !known->HoldFor(r)) {
@@ -510,10 +693,9 @@ bool HitAccounting::WorkOutUrl(ReportStats& r, std::string_view url, UrlFacts& f
 // ---- step 15: the agent ----------------------------------------------------
 
 void HitAccounting::AccountAgent(ReportStats& r, Memo* memo, std::string_view agent,
-                                 int client_index, std::int64_t bytes, std::int64_t bytes_in,
+                                 std::size_t text_hash, int client_index, std::int64_t bytes, std::int64_t bytes_in,
                                  double time, int flags) {
     if (!r.oper && !r.browser && !r.robot) return;
-    const std::size_t text_hash = memo ? TextMemo<AgentFacts, 512>::Hash(agent) : 0;
     AgentFacts* known = memo ? memo->agents.Find(agent, text_hash) : nullptr;
     AgentFacts worked;
     if (!known || !known->HoldFor(r)) {
@@ -564,16 +746,16 @@ bool HitAccounting::WorkOutAgent(ReportStats& r, std::string_view agent, AgentFa
 
 // ---- steps 16 and 17: search phrases and referrers -------------------------
 
-void HitAccounting::AccountReferrer(ReportStats& r, Memo* memo, const PreparedHit& hit,
-                                    std::int64_t bytes, std::int64_t bytes_in, int flags) {
-    const std::string_view ref = hit.record->referrer;
+void HitAccounting::AccountReferrer(ReportStats& r, Memo* memo, const Hit& hit, int flags) {
+    const std::int64_t bytes = hit.bytes, bytes_in = hit.bytes_in;
+    const std::string_view ref = hit.referrer;
+    const std::size_t text_hash = hit.referrer_key;
     const bool referrers = hit.format_code < 30 && (r.refer || r.rsite);
     if (ref.empty()) {
         if (referrers && !ignorebookmark_)
             Add(r.refer, bytes, bytes_in, kNoReferrer, hit.time, flags);
         return;
     }
-    const std::size_t text_hash = memo ? TextMemo<ReferrerFacts>::Hash(ref) : 0;
     ReferrerFacts* known = memo ? memo->referrers.Find(ref, text_hash) : nullptr;
     ReferrerFacts worked;
     if (!known || !known->HoldFor(r) || (referrers && !known->listed)) {
@@ -594,7 +776,7 @@ void HitAccounting::AccountReferrer(ReportStats& r, Memo* memo, const PreparedHi
     if (!referrers) return;
     if (ignoreself_) {
         if (multidomains_) {
-            const std::string_view own = hit.record->server;
+            const std::string_view own = hit.server;
             if (!own.empty() && ref.substr(0, f.kept).find(own) != std::string_view::npos) return;
         } else if (f.own_site) {
             return;
@@ -605,8 +787,8 @@ void HitAccounting::AccountReferrer(ReportStats& r, Memo* memo, const PreparedHi
             flags | (referhistory_ ? kAddDayRecord : 0));
 }
 
-bool HitAccounting::WorkOutReferrer(ReportStats& r, const PreparedHit& hit, ReferrerFacts& f) {
-    std::string_view ref = hit.record->referrer;
+bool HitAccounting::WorkOutReferrer(ReportStats& r, const Hit& hit, ReferrerFacts& f) {
+    std::string_view ref = hit.referrer;
     bool complete = true;
     f.searchstr = PlaceIn(r.searchstr, -1);
     f.searchsite = PlaceIn(r.searchsite, -1);
@@ -648,7 +830,7 @@ bool HitAccounting::WorkOutReferrer(ReportStats& r, const PreparedHit& hit, Refe
     if (ignoreself_ && multidomains_) {
         // The site's own host is the hit's server: decided hit by hit, but a
         // referrer that is skipped now must not be placed in the lists.
-        const std::string_view own = hit.record->server;
+        const std::string_view own = hit.server;
         if (!own.empty() && ref.find(own) != std::string_view::npos) return false;
     }
     // The site begins the referrer: hashing it first, the referrer goes on from there.

@@ -37,6 +37,7 @@ struct PreparedHit {
     double time = 0;             // Julian days
     bool has_time = false;       // the line had a time of day
     int format_code = 0;         // logs::LogType of the log
+    std::string_view line;       // the line the record's texts point into, when there is one
 };
 
 // The names the hour and weekday tables count under: "00".."23" and
@@ -47,7 +48,15 @@ std::span<const std::string_view> weekday_names();
 class HitAccounting {
 public:
     // The settings must outlive the accounting and stay unchanged during the run.
-    HitAccounting(const Settings& settings, const ReportOptions& options);
+    // Hits are counted in batches: the tables lag behind Account until Settle.
+    // With second_thread, a thread of its own counts the file, time, client and
+    // agent tables of each batch (in the order of the hits) while the next batch
+    // is read; the reading thread counts the error and referrer tables. Without
+    // batches every hit is counted at once, for runs that read the tables
+    // between lines (streaming, daemons).
+    enum class Batching { none, one_thread, two_threads };
+    HitAccounting(const Settings& settings, const ReportOptions& options,
+                  Batching batching = Batching::none);
     ~HitAccounting();
     HitAccounting(const HitAccounting&) = delete;
     HitAccounting& operator=(const HitAccounting&) = delete;
@@ -56,6 +65,10 @@ public:
     // totals. Failures of single lists (memory) are reported by the lists; the
     // remaining steps still run.
     void Account(ReportStats& report, const PreparedHit& hit, RunTotals& totals);
+
+    // Returns once every hit accounted so far is counted in every table: before
+    // the tables are read, pruned or added to by anything else.
+    void Settle();
 
     const AgentCache& agents() const { return agents_; }
 
@@ -66,20 +79,31 @@ private:
     };
     // What earlier hits of a report worked out for its URLs, referrers and agents.
     struct Memo;
+    struct Hit;
+    struct LaterCount;
+    struct Batches;
     struct UrlFacts;
     struct UrlCount;
     struct ReferrerFacts;
     struct AgentFacts;
 
+    void StartBatches(bool second_thread);
     Memo* MemoFor(const ReportStats& r);
-    void AccountUrl(ReportStats& r, Memo* memo, std::string_view url, UrlCount& out);
+    void AccountUrl(ReportStats& r, Memo* memo, std::string_view url, std::size_t text_hash,
+                    UrlCount& out);
     bool WorkOutUrl(ReportStats& r, std::string_view url, UrlFacts& facts, std::string_view& folder);
-    void AccountAgent(ReportStats& r, Memo* memo, std::string_view agent, int client_index,
+    // The two passes over a batch, and over one hit. The second records in `later`
+    // what it owes the first pass's tables (null: counted at once).
+    void FirstPass(std::span<Hit> hits);
+    void SecondPass(std::span<Hit> hits, std::vector<LaterCount>& later);
+    void AccountFirst(Hit& hit);
+    void AccountSecond(const Hit& hit, std::vector<LaterCount>* later);
+    void AccountAgent(ReportStats& r, Memo* memo, std::string_view agent, std::size_t text_hash,
+                      int client_index,
                       std::int64_t bytes, std::int64_t bytes_in, double time, int flags);
     bool WorkOutAgent(ReportStats& r, std::string_view agent, AgentFacts& facts);
-    void AccountReferrer(ReportStats& r, Memo* memo, const PreparedHit& hit, std::int64_t bytes,
-                         std::int64_t bytes_in, int flags);
-    bool WorkOutReferrer(ReportStats& r, const PreparedHit& hit, ReferrerFacts& facts);
+    void AccountReferrer(ReportStats& r, Memo* memo, const Hit& hit, int flags);
+    bool WorkOutReferrer(ReportStats& r, const Hit& hit, ReferrerFacts& facts);
 
     const ReportOptions& options_;
     bool usecgi_;
@@ -91,14 +115,17 @@ private:
     std::vector<Group> groups_;
     bool pagehistory_, downloadhistory_, topdirhistory_, errorurlhistory_, referhistory_;
 
-    AgentCache agents_;
-    std::string last_agent_;
-    AgentClass last_agent_class_;
-    // Reused from hit to hit, so that accounting allocates only while they grow.
+    // The reading thread's. Reused from hit to hit, so that accounting
+    // allocates only while they grow.
     std::string errurl_key_;
     std::string phrase_;
-    std::array<char, 7> month_key_{};
     std::vector<std::unique_ptr<Memo>> memos_;  // by report index
+    std::unique_ptr<Batches> batches_;          // null: hit by hit
+
+    // The second pass's, on a cache line of their own.
+    alignas(64) AgentCache agents_;
+    std::string last_agent_;
+    AgentClass last_agent_class_;
 };
 
 }  // namespace tallowick::engine

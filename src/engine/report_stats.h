@@ -75,8 +75,10 @@ struct ReportStats {
 
     // The tables. A table the settings do not ask for is null. The file list
     // comes first: the page, download and advert lists point at its names, so it
-    // must be destroyed after them.
-    std::unique_ptr<StatList> url;        // "url"
+    // must be destroyed after them. The accounting's second thread reads these
+    // pointers for every hit while the reading thread updates the counts above:
+    // they start on a cache line of their own.
+    alignas(64) std::unique_ptr<StatList> url;  // "url"
     std::unique_ptr<StatList> hour;       // "hour", always
     std::unique_ptr<StatList> wday;       // "wday", always
     std::array<std::unique_ptr<StatList>, 7> wdays;  // "wdays": hours per weekday

@@ -1,27 +1,25 @@
-// TextMemo: what was worked out for recently seen texts (a URL, a referrer, an
-// agent), so that the next hit with the same text skips the work. A log holds
-// few distinct agents and referrers and repeats its URLs, but may hold millions
-// of distinct texts too: the memory is fixed when the memo is made, a new text
-// takes the slot its hash selects from whatever was there, and texts longer than
+// TextMemo: what was worked out for texts seen before (a URL, a referrer, an
+// agent), so that the next hit with the same text skips the work. A log repeats
+// its texts, but may hold millions of distinct ones too: the memo keeps up to a
+// fixed number of texts, each once, and then keeps what it has; texts longer than
 // kMaxText are not kept.
 #pragma once
 
-#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <exception>
 #include <string_view>
-#include <vector>
+
+#include "engine/table_storage.h"
 
 namespace tallowick::engine {
 
 template <class Value, std::size_t kMaxText = 256>
 class TextMemo {
 public:
-    // slots is rounded up to a power of two (at least one).
-    explicit TextMemo(std::size_t slots)
-        : slots_(std::bit_ceil(slots < 1 ? std::size_t{1} : slots)),
-          text_(slots_.size() * kMaxText) {}
+    // limit: the most texts kept (at least one).
+    explicit TextMemo(std::size_t limit) : limit_(limit < 1 ? 1 : limit) {}
 
     // The memo's own hash (nothing outside it sees it): eight bytes a step with a
     // multiply, about three times faster than the library's string hash on the
@@ -46,34 +44,50 @@ public:
         return static_cast<std::size_t>(h ^ (h >> 29));
     }
 
-    // The value remembered for text (whose Hash is hash), or nullptr.
+    // Asks the CPU for the memory a Find of hash will read first (its index slot),
+    // and, a little later, for the entry found there: a batch of hits is looked
+    // up a few hits ahead, so that the lookups do not wait for memory.
+    void Prefetch(std::size_t hash) const { index_.Prefetch(Short(hash)); }
+    void PrefetchEntry(std::size_t hash) const {
+        const char* text = nullptr;
+        const std::int32_t at = index_.FirstWithHash(Short(hash), &text);
+        if (at < 0) return;
+        __builtin_prefetch(text);
+        __builtin_prefetch(&entries_[static_cast<std::size_t>(at)]);
+    }
+
+    // The value remembered for text (whose Hash is hash), or nullptr. Good until
+    // the next Store.
     Value* Find(std::string_view text, std::size_t hash) {
-        Slot& slot = slots_[hash & (slots_.size() - 1)];
-        if (!slot.used || slot.hash != hash || slot.length != text.size()) return nullptr;
-        const char* kept = &text_[(hash & (slots_.size() - 1)) * kMaxText];
-        return std::memcmp(kept, text.data(), text.size()) == 0 ? &slot.value : nullptr;
+        const std::int32_t at = index_.Find(Short(hash), [&](std::int32_t i, const char* kept) {
+            return entries_[static_cast<std::size_t>(i)].length == text.size() &&
+                   std::memcmp(kept, text.data(), text.size()) == 0;
+        });
+        return at < 0 ? nullptr : &entries_[static_cast<std::size_t>(at)].value;
     }
 
-    // The slot for text's value, reset to Value{}, displacing the text that had it;
-    // nullptr when text is too long to keep.
+    // The value for text, reset to Value{}; nullptr when text is too long to keep,
+    // the memo holds its limit, or memory runs out. Good until the next Store.
     Value* Store(std::string_view text, std::size_t hash) {
-        if (text.size() > kMaxText) return nullptr;
-        const std::size_t at = hash & (slots_.size() - 1);
-        Slot& slot = slots_[at];
-        if (!text.empty()) std::memcpy(&text_[at * kMaxText], text.data(), text.size());
-        slot.hash = hash;
-        slot.length = text.size();
-        slot.used = true;
-        slot.value = Value{};
-        return &slot.value;
+        if (Value* known = Find(text, hash)) {
+            *known = Value{};
+            return known;
+        }
+        if (text.size() > kMaxText || entries_.size() >= limit_) return nullptr;
+        try {
+            if (!index_.Reserve(entries_.size() + 1)) return nullptr;
+            const auto kept = names_.Store(text);
+            if (!kept) return nullptr;
+            entries_.push_back({text.size(), Value{}});
+            index_.Insert(Short(hash), static_cast<std::int32_t>(entries_.size() - 1),
+                          kept->data());
+        } catch (const std::exception&) {
+            return nullptr;  // out of memory: the text is worked out hit by hit
+        }
+        return &entries_.back().value;
     }
 
-    // Forgets every text.
-    void Clear() {
-        for (Slot& slot : slots_) slot.used = false;
-    }
-
-    std::size_t SlotCount() const { return slots_.size(); }
+    std::size_t Size() const { return entries_.size(); }
 
 private:
     static std::uint64_t Load8(const char* p) {
@@ -81,15 +95,18 @@ private:
         std::memcpy(&word, p, sizeof word);
         return word;
     }
+    static std::uint32_t Short(std::size_t hash) {
+        return static_cast<std::uint32_t>(hash ^ (static_cast<std::uint64_t>(hash) >> 32));
+    }
 
-    struct Slot {
-        std::size_t hash = 0;
-        std::size_t length = 0;
-        bool used = false;
-        Value value{};
+    struct Entry {
+        std::size_t length;
+        Value value;
     };
-    std::vector<Slot> slots_;
-    std::vector<char> text_;  // kMaxText bytes per slot
+    std::size_t limit_;
+    detail::TryVector<Entry> entries_;
+    detail::HashIndex index_;
+    detail::NameArena names_;
 };
 
 }  // namespace tallowick::engine
