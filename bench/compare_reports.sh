@@ -5,7 +5,8 @@
 #
 # Both binaries analyse every real log of the shared folder (../shared/logs, or
 # $TALLOWICK_SHARED/logs) and a generated million-line combined log (made once
-# and kept in the work folder) with the same default settings, each run in an
+# and kept in the work folder, by default $TMPDIR/tallowick-bench as for
+# speed_table.sh) with the same default settings, each run in an
 # empty settings and data folder. Each writes the HTML report with its charts and
 # the comma-delimited report (reportformat 2). Every file of the two reports is
 # then compared: the pages with the lines that tell when the report was made and
@@ -25,7 +26,7 @@ if [[ $# -lt 2 || $# -gt 3 ]]; then
 fi
 old_exe=$(realpath -e "$1") || { echo "no such binary: $1" >&2; exit 2; }
 new_exe=$(realpath -e "$2") || { echo "no such binary: $2" >&2; exit 2; }
-work=${3:-${TMPDIR:-/tmp}/tallowick-compare}
+work=${3:-${TMPDIR:-/tmp}/tallowick-bench}
 mkdir -p "$work" && work=$(realpath "$work")
 lines=${BENCH_LINES:-1000000}
 read -r -a old_args <<< "${OLD_ARGS:-}"

@@ -78,7 +78,8 @@ tallowick=("${isolated_env[@]}" "$exe" -q -o "$out/index.html")
 
 echo "$(date -u '+%Y-%m-%d %H:%M UTC'), $(nproc) cores ($(grep -m1 'model name' /proc/cpuinfo |
     cut -d: -f2 | sed 's/^ *//')), load $(cut -d' ' -f1-3 /proc/loadavg)"
-echo "log: $log ($lines lines, $(du -m "$log" | cut -f1) MB; gzip copy $(du -m "$log.gz" | cut -f1) MB)"
+megabytes() { awk -v b="$(stat -c %s "$1")" 'BEGIN { printf "%.0f MB", b / 1e6 }'; }
+echo "log: $log ($lines lines, $(megabytes "$log"); gzip copy $(megabytes "$log.gz"))"
 echo "tallowick: $exe ($("$exe" -ver 2>&1 | head -1)); best of $runs runs"
 echo
 
