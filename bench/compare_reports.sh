@@ -134,8 +134,8 @@ else
 fi
 [[ ${#logs[@]} -gt 0 ]] || { echo "nothing to compare" >&2; exit 2; }
 
-echo "old: $old_exe ${old_args[*]}"
-echo "new: $new_exe ${new_args[*]}"
+echo "old: $old_exe${old_args[*]:+ ${old_args[*]}}"
+echo "new: $new_exe${new_args[*]:+ ${new_args[*]}}"
 differing=0
 for log in "${logs[@]}"; do
     if [[ -n ${shared:-} && $log == "$shared/logs/"* ]]; then
