@@ -20,6 +20,8 @@
 // instead of aborting the sanitized test process.
 #if defined(__SANITIZE_ADDRESS__)
 extern "C" const char* __asan_default_options() { return "allocator_may_return_null=1"; }
+#elif defined(__SANITIZE_THREAD__)
+extern "C" const char* __tsan_default_options() { return "allocator_may_return_null=1"; }
 #endif
 
 namespace tallowick::engine {
