@@ -263,18 +263,14 @@ struct HitAccounting::Hit {
     int format_code = 0;
     int err_index = -1;     // the status's item in the error list (first pass)
     std::string_view url, source, client_key, agent, date_text, referrer, server, status;
-    // Worked out a few hits ahead: the memo hashes and the client's name hash.
+    // Worked out a few hits ahead: the memo hashes, where the memos keep the texts
+    // (-1: not known then), and the client's name hash.
     std::size_t url_key = 0, agent_key = 0, referrer_key = 0;
+    std::int32_t url_entry = -1, agent_entry = -1, referrer_entry = -1;
     std::uint32_t client_hash = 0;
 };
 
-// A failed page: the error list belongs to the first pass.
-struct HitAccounting::LaterCount {
-    ReportStats* report;
-    int err_index;
-};
-
-struct HitAccounting::Batches : BatchWorker<Hit, LaterCount> {
+struct HitAccounting::Batches : BatchWorker<Hit> {
     using BatchWorker::BatchWorker;
 };
 
@@ -285,6 +281,7 @@ namespace {
 constexpr std::size_t kSlotsAhead = 8;
 constexpr std::size_t kEntriesAhead = 4;
 constexpr std::size_t kItemsAhead = 2;
+constexpr std::size_t kRecordsAhead = 1;
 
 enum class Ahead;
 template <class Hit, class AheadFn, class Count>
@@ -293,10 +290,11 @@ void WithLookahead(std::span<Hit> hits, AheadFn&& ahead, Count&& count);
 }  // namespace
 
 void HitAccounting::StartBatches(bool second_thread) {
+    // A failed page counts in the error list, which belongs to the first pass.
     batches_ = std::make_unique<Batches>(
-        [this](std::span<Hit> hits, std::vector<LaterCount>&) { FirstPass(hits); },
-        [this](std::span<Hit> hits, std::vector<LaterCount>& later) { SecondPass(hits, later); },
-        [](const LaterCount& c) { c.report->err->AddPages(c.err_index, 1); }, second_thread);
+        [this](std::span<Hit> hits, std::vector<std::uint32_t>&) { FirstPass(hits); },
+        [this](std::span<Hit> hits, std::vector<std::uint32_t>& later) { SecondPass(hits, later); },
+        [](Hit& h) { CountFailedPage(h); }, second_thread);
 }
 
 void HitAccounting::Settle() {
@@ -352,7 +350,7 @@ void HitAccounting::Account(ReportStats& r, const PreparedHit& hit, RunTotals& t
         h.referrer_key = TextMemo<ReferrerFacts>::Hash(h.referrer);
         h.client_hash = r.client ? r.client->PrefetchName(h.client_key) : 0;
         AccountFirst(h);
-        AccountSecond(h, nullptr);
+        if (AccountSecond(h)) CountFailedPage(h);
         return;
     }
     // The texts that point into the line move with one copy of it; the others
@@ -381,7 +379,7 @@ void HitAccounting::Account(ReportStats& r, const PreparedHit& hit, RunTotals& t
 
 namespace {
 
-enum class Ahead { slots, entries, items };
+enum class Ahead { slots, entries, items, records };
 
 template <class Hit, class AheadFn, class Count>
 void WithLookahead(std::span<Hit> hits, AheadFn&& ahead, Count&& count) {
@@ -389,10 +387,12 @@ void WithLookahead(std::span<Hit> hits, AheadFn&& ahead, Count&& count) {
     for (std::size_t i = 0; i < std::min(n, kSlotsAhead); ++i) ahead(hits[i], Ahead::slots);
     for (std::size_t i = 0; i < std::min(n, kEntriesAhead); ++i) ahead(hits[i], Ahead::entries);
     for (std::size_t i = 0; i < std::min(n, kItemsAhead); ++i) ahead(hits[i], Ahead::items);
+    for (std::size_t i = 0; i < std::min(n, kRecordsAhead); ++i) ahead(hits[i], Ahead::records);
     for (std::size_t i = 0; i < n; ++i) {
         if (i + kSlotsAhead < n) ahead(hits[i + kSlotsAhead], Ahead::slots);
         if (i + kEntriesAhead < n) ahead(hits[i + kEntriesAhead], Ahead::entries);
         if (i + kItemsAhead < n) ahead(hits[i + kItemsAhead], Ahead::items);
+        if (i + kRecordsAhead < n) ahead(hits[i + kRecordsAhead], Ahead::records);
         count(hits[i]);
     }
 }
@@ -404,21 +404,26 @@ void HitAccounting::FirstPass(std::span<Hit> hits) {
         hits,
         [](Hit& h, Ahead stage) {
             if (!h.memo) return;
+            const ReportStats& r = *h.report;
             if (stage == Ahead::slots) {
                 h.referrer_key = TextMemo<ReferrerFacts>::Hash(h.referrer);
                 h.memo->referrers.Prefetch(h.referrer_key);
             } else if (stage == Ahead::entries) {
                 h.memo->referrers.PrefetchEntry(h.referrer_key);
-            } else if (const ReferrerFacts* f = h.memo->referrers.Find(h.referrer, h.referrer_key)) {
-                const ReportStats& r = *h.report;
-                if (r.refer) r.refer->PrefetchAt(f->refer.index);
-                if (r.rsite) r.rsite->PrefetchAt(f->rsite.index);
+            } else if (stage == Ahead::items) {
+                h.referrer_entry = h.memo->referrers.Position(h.referrer, h.referrer_key);
+                if (const ReferrerFacts* f = h.memo->referrers.At(h.referrer_entry)) {
+                    if (r.refer) r.refer->PrefetchAt(f->refer.index);
+                    if (r.rsite) r.rsite->PrefetchAt(f->rsite.index);
+                }
+            } else if (const ReferrerFacts* f = h.memo->referrers.At(h.referrer_entry)) {
+                if (r.rsite) r.rsite->PrefetchRecords(f->rsite.index);
             }
         },
         [this](Hit& h) { AccountFirst(h); });
 }
 
-void HitAccounting::SecondPass(std::span<Hit> hits, std::vector<LaterCount>& later) {
+void HitAccounting::SecondPass(std::span<Hit> hits, std::vector<std::uint32_t>& later) {
     WithLookahead(
         hits,
         [](Hit& h, Ahead stage) {
@@ -436,15 +441,25 @@ void HitAccounting::SecondPass(std::span<Hit> hits, std::vector<LaterCount>& lat
                 if (!h.memo) return;
                 h.memo->urls.PrefetchEntry(h.url_key);
                 h.memo->agents.PrefetchEntry(h.agent_key);
-            } else if (h.memo) {
-                if (const UrlFacts* f = h.memo->urls.Find(h.url, h.url_key)) {
+            } else if (stage == Ahead::items) {
+                if (!h.memo) return;
+                h.url_entry = h.memo->urls.Position(h.url, h.url_key);
+                h.agent_entry = h.memo->agents.Position(h.agent, h.agent_key);
+                if (const UrlFacts* f = h.memo->urls.At(h.url_entry)) {
                     if (r.url) r.url->PrefetchAt(f->file.index);
                     if (r.pages) r.pages->PrefetchAt(f->pages.index);
                     if (r.dir) r.dir->PrefetchAt(f->dir.index);
                 }
+            } else {
+                if (clients) clients->PrefetchRecordsFor(h.client_hash);
+                if (!h.memo) return;
+                if (const UrlFacts* f = h.memo->urls.At(h.url_entry))
+                    if (r.pages) r.pages->PrefetchRecords(f->pages.index);
             }
         },
-        [&](Hit& h) { AccountSecond(h, &later); });
+        [&](Hit& h) {
+            if (AccountSecond(h)) later.push_back(static_cast<std::uint32_t>(&h - hits.data()));
+        });
 }
 
 // 2 and 16, 17: the error lists, search phrases and referrers.
@@ -466,12 +481,13 @@ void HitAccounting::AccountFirst(Hit& h) {
 }
 
 // 3 to 15: the file and its lists, time buckets, the client, the agent, proxy sources.
-void HitAccounting::AccountSecond(const Hit& t, std::vector<LaterCount>* later) {
+bool HitAccounting::AccountSecond(const Hit& t) {
     ReportStats& r = *t.report;
     const double time = t.time;
     const std::int64_t bytes = t.bytes, bytes_in = t.bytes_in;
     const bool proxy = r.mode == kProxyMode;
     const std::uint32_t client_hash = t.client_hash;
+    bool failed_page = false;
 
     // 3. The file key, and steps 4 to 11.
     std::string_view url = t.url;
@@ -485,7 +501,7 @@ void HitAccounting::AccountSecond(const Hit& t, std::vector<LaterCount>* later) 
     counted.bytes = bytes;
     counted.bytes_in = bytes_in;
     counted.time = time;
-    if (!url.empty()) AccountUrl(r, t.memo, url, url_key, counted);
+    if (!url.empty()) AccountUrl(r, t.memo, url, url_key, url == t.url ? t.url_entry : -1, counted);
     const int flags = counted.flags;
     const bool page = counted.page;
     const int page_index = counted.page_index;
@@ -519,7 +535,8 @@ void HitAccounting::AccountSecond(const Hit& t, std::vector<LaterCount>* later) 
 
     // 15. Agent.
     if (!t.agent.empty() && t.agent.front() != '-')
-        AccountAgent(r, t.memo, t.agent, t.agent_key, client_index, bytes, bytes_in, time, flags);
+        AccountAgent(r, t.memo, t.agent, t.agent_key, t.agent_entry, client_index, bytes, bytes_in,
+                     time, flags);
 
     // 12. The client, with its visits; entry pages.
     if (client_index >= 0) {
@@ -534,12 +551,7 @@ void HitAccounting::AccountSecond(const Hit& t, std::vector<LaterCount>* later) 
         if (page) {
             if (page_index >= 0 && r.client->NewVisit())
                 r.pages->SetPages(page_index, r.pages->Pages(page_index) + 1);
-            if (t.err_index >= 0) {
-                if (later)
-                    later->push_back({&r, t.err_index});
-                else
-                    r.err->AddPages(t.err_index, 1);
-            }
+            failed_page = (flags & kAddError) != 0;
         }
     }
 
@@ -556,16 +568,25 @@ void HitAccounting::AccountSecond(const Hit& t, std::vector<LaterCount>* later) 
                 list->AddHit(bytes, bytes_in, t.client_key, time, 0);
         }
     }
+    return failed_page;
+}
+
+// A failed page counts in the error list too, once the first pass has the
+// status's item there.
+void HitAccounting::CountFailedPage(const Hit& h) {
+    if (h.err_index >= 0) h.report->err->AddPages(h.err_index, 1);
 }
 
 // ---- steps 4 to 11: the file, its page and download lists, folders, type ----
 
 void HitAccounting::AccountUrl(ReportStats& r, Memo* memo, std::string_view url,
-                               std::size_t text_hash, UrlCount& out) {
+                               std::size_t text_hash, std::int32_t entry, UrlCount& out) {
     // Groups are matched on the folder hit by hit: such reports work out every URL.
     const bool grouped = r.groupdir && !groups_.empty();
     if (grouped) memo = nullptr;
-    UrlFacts* known = memo ? memo->urls.Find(url, text_hash) : nullptr;
+    UrlFacts* known = !memo ? nullptr
+                      : entry >= 0 ? memo->urls.At(entry)
+                                   : memo->urls.Find(url, text_hash);
     UrlFacts worked;
     if (!known || !known->HoldFor(r)) {
         const bool complete = WorkOutUrl(r, url, worked, out.folder);
@@ -693,10 +714,12 @@ bool HitAccounting::WorkOutUrl(ReportStats& r, std::string_view url, UrlFacts& f
 // ---- step 15: the agent ----------------------------------------------------
 
 void HitAccounting::AccountAgent(ReportStats& r, Memo* memo, std::string_view agent,
-                                 std::size_t text_hash, int client_index, std::int64_t bytes, std::int64_t bytes_in,
+                                 std::size_t text_hash, std::int32_t entry, int client_index, std::int64_t bytes, std::int64_t bytes_in,
                                  double time, int flags) {
     if (!r.oper && !r.browser && !r.robot) return;
-    AgentFacts* known = memo ? memo->agents.Find(agent, text_hash) : nullptr;
+    AgentFacts* known = !memo ? nullptr
+                        : entry >= 0 ? memo->agents.At(entry)
+                                     : memo->agents.Find(agent, text_hash);
     AgentFacts worked;
     if (!known || !known->HoldFor(r)) {
         const bool complete = WorkOutAgent(r, agent, worked);
@@ -756,7 +779,9 @@ void HitAccounting::AccountReferrer(ReportStats& r, Memo* memo, const Hit& hit, 
             Add(r.refer, bytes, bytes_in, kNoReferrer, hit.time, flags);
         return;
     }
-    ReferrerFacts* known = memo ? memo->referrers.Find(ref, text_hash) : nullptr;
+    ReferrerFacts* known = !memo ? nullptr
+                           : hit.referrer_entry >= 0 ? memo->referrers.At(hit.referrer_entry)
+                                                     : memo->referrers.Find(ref, text_hash);
     ReferrerFacts worked;
     if (!known || !known->HoldFor(r) || (referrers && !known->listed)) {
         const bool complete = WorkOutReferrer(r, hit, worked);

@@ -48,12 +48,13 @@ std::span<const std::string_view> weekday_names();
 class HitAccounting {
 public:
     // The settings must outlive the accounting and stay unchanged during the run.
-    // Hits are counted in batches: the tables lag behind Account until Settle.
-    // With second_thread, a thread of its own counts the file, time, client and
-    // agent tables of each batch (in the order of the hits) while the next batch
-    // is read; the reading thread counts the error and referrer tables. Without
-    // batches every hit is counted at once, for runs that read the tables
-    // between lines (streaming, daemons).
+    // Hits are counted in batches, in two passes over different tables: the
+    // first counts the error, search and referrer tables, the second the file,
+    // time, client and agent tables. The tables lag behind Account until Settle.
+    // With two threads, a thread of its own runs the second passes (and first
+    // passes when it has caught up) while the next batch is read. Without
+    // batches every hit is counted at once, for runs that read the tables between
+    // lines (streaming, daemons).
     enum class Batching { none, one_thread, two_threads };
     HitAccounting(const Settings& settings, const ReportOptions& options,
                   Batching batching = Batching::none);
@@ -80,7 +81,6 @@ private:
     // What earlier hits of a report worked out for its URLs, referrers and agents.
     struct Memo;
     struct Hit;
-    struct LaterCount;
     struct Batches;
     struct UrlFacts;
     struct UrlCount;
@@ -89,17 +89,21 @@ private:
 
     void StartBatches(bool second_thread);
     Memo* MemoFor(const ReportStats& r);
+    // Each memo lookup may come with the entry a lookahead found (-1: none).
     void AccountUrl(ReportStats& r, Memo* memo, std::string_view url, std::size_t text_hash,
-                    UrlCount& out);
+                    std::int32_t entry, UrlCount& out);
     bool WorkOutUrl(ReportStats& r, std::string_view url, UrlFacts& facts, std::string_view& folder);
-    // The two passes over a batch, and over one hit. The second records in `later`
-    // what it owes the first pass's tables (null: counted at once).
+    // The two passes over a batch, and over one hit. The second pass runs apart
+    // from the first and may run before it: it notes in `later` (by position) the
+    // failed pages, which count in the first pass's error list.
     void FirstPass(std::span<Hit> hits);
-    void SecondPass(std::span<Hit> hits, std::vector<LaterCount>& later);
+    void SecondPass(std::span<Hit> hits, std::vector<std::uint32_t>& later);
     void AccountFirst(Hit& hit);
-    void AccountSecond(const Hit& hit, std::vector<LaterCount>* later);
+    // True for a failed page.
+    bool AccountSecond(const Hit& hit);
+    static void CountFailedPage(const Hit& hit);
     void AccountAgent(ReportStats& r, Memo* memo, std::string_view agent, std::size_t text_hash,
-                      int client_index,
+                      std::int32_t entry, int client_index,
                       std::int64_t bytes, std::int64_t bytes_in, double time, int flags);
     bool WorkOutAgent(ReportStats& r, std::string_view agent, AgentFacts& facts);
     void AccountReferrer(ReportStats& r, Memo* memo, const Hit& hit, int flags);

@@ -264,6 +264,11 @@ public:
         const auto records = items_[static_cast<std::size_t>(index)].timeRecs.Records();
         if (!records.empty()) __builtin_prefetch(&records.back(), 1);
     }
+    // PrefetchRecords for the item PrefetchItem fetched (the first with hash).
+    void PrefetchRecordsFor(std::uint32_t hash) const {
+        const char* text = nullptr;
+        PrefetchRecords(index_.FirstWithHash(hash, &text));
+    }
     // FindByHash: the first item (lowest index) with this hash, or -1.
     int FindByHash(std::uint32_t hash) const;
 

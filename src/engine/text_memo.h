@@ -58,12 +58,20 @@ public:
 
     // The value remembered for text (whose Hash is hash), or nullptr. Good until
     // the next Store.
-    Value* Find(std::string_view text, std::size_t hash) {
-        const std::int32_t at = index_.Find(Short(hash), [&](std::int32_t i, const char* kept) {
+    Value* Find(std::string_view text, std::size_t hash) { return At(Position(text, hash)); }
+
+    // Where text's value is kept, or -1. A text keeps its position for the life of
+    // the memo, so a lookup made ahead of time may be used later through At.
+    std::int32_t Position(std::string_view text, std::size_t hash) const {
+        return index_.Find(Short(hash), [&](std::int32_t i, const char* kept) {
             return entries_[static_cast<std::size_t>(i)].length == text.size() &&
                    std::memcmp(kept, text.data(), text.size()) == 0;
         });
-        return at < 0 ? nullptr : &entries_[static_cast<std::size_t>(at)].value;
+    }
+    Value* At(std::int32_t position) {
+        return position < 0 || static_cast<std::size_t>(position) >= entries_.size()
+                   ? nullptr
+                   : &entries_[static_cast<std::size_t>(position)].value;
     }
 
     // The value for text, reset to Value{}; nullptr when text is too long to keep,
