@@ -151,11 +151,27 @@ std::uint64_t DroppedClients::key_of(std::string_view name) {
     return key == 0 ? 1 : key;
 }
 
+std::size_t DroppedClients::home_of(std::uint64_t key) const {
+    return static_cast<std::size_t>(key * 0x9E3779B97F4A7C15ULL >> 20) & (slots_.size() - 1);
+}
+
 std::size_t DroppedClients::slot_of(std::uint64_t key) const {
     const std::size_t mask = slots_.size() - 1;
-    std::size_t i = static_cast<std::size_t>(key * 0x9E3779B97F4A7C15ULL >> 20) & mask;
+    std::size_t i = home_of(key);
     while (slots_[i].key != 0 && slots_[i].key != key) i = (i + 1) & mask;
     return i;
+}
+
+void DroppedClients::prefetch(std::uint64_t key, bool record) const {
+    if (slots_.empty()) return;
+    const Slot& slot = slots_[home_of(key)];
+    if (!record) {
+        __builtin_prefetch(&slot);
+    } else if (slot.key == key) {
+        const auto* bytes = reinterpret_cast<const char*>(&at(slot.index));
+        __builtin_prefetch(bytes);
+        __builtin_prefetch(bytes + sizeof(Client) - 1);
+    }
 }
 
 DroppedClients::Client* DroppedClients::find(std::uint64_t key) {

@@ -134,6 +134,9 @@ public:
         bool added;
     };
     Inserted insert(std::uint64_t key);
+    // prefetch: fetches ahead what a find or insert of `key` will read: its
+    // first slot, or with `record` (once that slot was fetched) its record.
+    void prefetch(std::uint64_t key, bool record) const;
     bool empty() const { return count_ == 0; }
     std::size_t size() const { return count_; }
 
@@ -143,8 +146,9 @@ private:
         std::uint32_t index = 0;
     };
     static constexpr std::size_t kChunkBits = 12;
+    std::size_t home_of(std::uint64_t key) const;
     std::size_t slot_of(std::uint64_t key) const;
-    Client& at(std::uint32_t index) {
+    Client& at(std::uint32_t index) const {
         return chunks_[index >> kChunkBits][index & ((1u << kChunkBits) - 1)];
     }
     std::vector<Slot> slots_;
