@@ -4,6 +4,7 @@
 #include <netinet/in.h>
 
 #include <algorithm>
+#include <bit>
 #include <cstdio>
 #include <cstring>
 #include <vector>
@@ -205,38 +206,47 @@ bool AddressPlaces::available() {
     return countries_ || as_names_;
 }
 
-AddressPlace AddressPlaces::Look(std::string_view client) {
+AddressPlace AddressPlaces::Look(const IpAddress& address) {
     AddressPlace place;
-    const auto address = parse_ip_address(client);
-    if (!address) return place;
-    if (is_local_address(*address)) {
-        place.country = {kLocalNet, kRegionNone};
-        return place;
-    }
     if (countries_) {
-        if (const std::string_view code = countries_->CodeOf(*address); !code.empty()) {
+        if (const std::string_view code = countries_->CodeOf(address); !code.empty()) {
             const CountryOf c = country_of(code);
             if (c.name != kLocalNet) place.country = c;
         }
     }
-    if (as_names_) place.organisation = as_names_->NameOf(*address);
+    if (as_names_) place.organisation = as_names_->NameOf(address);
     return place;
 }
 
-AddressPlace AddressPlaces::Find(std::string_view client) {
-    AddressPlace place;
-    if (!available()) return place;
-    try {
-        const std::string key(client);
-        if (auto it = seen_.find(key); it != seen_.end()) {
-            place = it->second;
-        } else {
-            place = Look(client);
-            seen_.emplace(key, place);
+AddressPlace AddressPlaces::PlaceOf(const IpAddress& address) {
+    if (is_local_address(address)) return {{kLocalNet, kRegionNone}, {}};
+    if (cache_.empty()) {
+        try {
+            cache_.resize(kCacheSlots);
+        } catch (const std::bad_alloc&) {
+            return Look(address);  // not remembered
         }
-    } catch (const std::bad_alloc&) {
-        place = Look(client);  // not remembered
     }
+    std::uint64_t h = 0;
+    if (address.v6) {
+        std::uint64_t high = 0, low = 0;
+        std::memcpy(&high, address.bytes.data(), 8);
+        std::memcpy(&low, address.bytes.data() + 8, 8);
+        h = high ^ std::rotl(low, 29);
+    } else {
+        h = address.v4();
+    }
+    CachedPlace& slot = cache_[static_cast<std::size_t>((h * 0x9E3779B97F4A7C15ULL) >> 48) &
+                               (kCacheSlots - 1)];
+    if (!slot.used || !(slot.address == address)) slot = {address, true, Look(address)};
+    return slot.place;
+}
+
+AddressPlace AddressPlaces::Find(std::string_view client) {
+    if (!available()) return {};
+    const auto address = parse_ip_address(client);
+    if (!address) return {};
+    const AddressPlace place = PlaceOf(*address);
     if (!place.organisation.empty()) ++as_names_given_;
     return place;
 }

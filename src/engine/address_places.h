@@ -1,7 +1,8 @@
 // Countries and organisations of numeric clients: an IP-to-country database in
 // the MaxMind DB format and a table of autonomous-system names by address range.
-// Client grouping asks for each client that stays an address; every distinct
-// address is looked up once per run and the answer remembered.
+// Client grouping asks for each client that stays an address; the answers for
+// public addresses are kept in a cache of bounded size (a client that pruning
+// drops keeps its place with it, see DroppedClients).
 #pragma once
 
 #include <cstdint>
@@ -9,10 +10,11 @@
 #include <memory>
 #include <string>
 #include <string_view>
-#include <unordered_map>
+#include <vector>
 
 #include "base/settings.h"
 #include "engine/clients.h"
+#include "engine/ip_address.h"
 
 namespace tallowick::engine {
 
@@ -57,13 +59,22 @@ public:
 private:
     AddressPlaces() = default;
     void OpenFiles();
-    AddressPlace Look(std::string_view client);
+    AddressPlace Look(const IpAddress& address);
+    AddressPlace PlaceOf(const IpAddress& address);
+
+    // One cached place; a later address whose hash picks the same slot takes it over.
+    struct CachedPlace {
+        IpAddress address;
+        bool used = false;
+        AddressPlace place;
+    };
+    static constexpr std::size_t kCacheSlots = std::size_t{1} << 16;
 
     std::filesystem::path country_file_, as_file_;
     bool opened_ = false;
     std::unique_ptr<CountryDatabase> countries_;
     std::unique_ptr<AsTable> as_names_;
-    std::unordered_map<std::string, AddressPlace> seen_;
+    std::vector<CachedPlace> cache_;  // kCacheSlots once the first public address is met
     std::uint64_t as_names_given_ = 0;
 };
 

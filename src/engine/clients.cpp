@@ -10,6 +10,7 @@
 #include "engine/report_stats.h"
 #include "engine/sessions.h"
 #include "engine/stat_list.h"
+#include "engine/visitor_measures.h"
 #include "logs/pattern.h"
 
 namespace tallowick::engine {
@@ -53,9 +54,10 @@ const Country* find_country(std::string_view label) {
     return nullptr;
 }
 
-// Adds a client's counters to the item `name` of a derived list, where the client
-// counts as one visitor (misc1); the index or -1.
-int add_client_totals(StatList& to, std::string_view name, const StatItem& client) {
+// Adds a client's counters to the item `name` of a derived list, where a new
+// member counts as one visitor (misc1); the index or -1.
+int add_client_totals(StatList& to, std::string_view name, const StatItem& client,
+                      bool new_member) {
     const int before = to.Add(name);
     if (before < 0) return -1;
     const double timelast = std::max(to.TimeLast(before), client.timelast);
@@ -66,15 +68,15 @@ int add_client_totals(StatList& to, std::string_view name, const StatItem& clien
     to.AddPages(i, client.pages);
     to.AddTimeTot(i, client.timetot);
     to.SetErrors(i, to.Errors(i) + client.errors);
-    to.AddMisc1(i, 1);  // one more visitor
+    if (new_member) to.AddMisc1(i, 1);
     return i;
 }
 
 // A government client stays a client as well: its totals are added up and its
 // day records copied rather than moved, so the client history still draws it.
-void add_government_client(StatList& government, StatList& clients, int index) {
+void add_government_client(StatList& government, StatList& clients, int index, bool new_member) {
     const StatItem& client = *clients.Item(index);
-    const int i = add_client_totals(government, client.name, client);
+    const int i = add_client_totals(government, client.name, client, new_member);
     if (i < 0) return;
     TimeRecList* to = government.TimeRecs(i);
     const TimeRecList* from = clients.TimeRecs(index);
@@ -84,6 +86,72 @@ void add_government_client(StatList& government, StatList& clients, int index) {
         if (at < 0) return;   // reported by the record list
         to->SetCountAt(at, to->CountAt(at) - 1 + day.count);
     }
+}
+
+// The first organisation map entry ("pattern=Name") whose pattern matches the
+// client, or -1.
+int orgmap_entry_of(std::string_view client, const SettingsList& orgmap) {
+    const auto& entries = orgmap.entries();
+    for (std::size_t e = 0; e < entries.size(); ++e) {
+        const std::string_view entry(entries[e]);
+        const std::size_t eq = entry.find('=');
+        if (eq == std::string::npos || eq + 1 == entry.size()) continue;
+        if (logs::MatchPattern(client, entry.substr(0, eq), true)) return static_cast<int>(e);
+    }
+    return -1;
+}
+
+// The name of organisation map entry `e`; empty when there is none such.
+std::string_view orgmap_name(const SettingsList& orgmap, int e) {
+    if (e < 0 || static_cast<std::size_t>(e) >= orgmap.size()) return {};
+    const std::string_view entry(orgmap.entries()[static_cast<std::size_t>(e)]);
+    const std::size_t eq = entry.find('=');
+    return eq == std::string_view::npos ? std::string_view{} : entry.substr(eq + 1);
+}
+
+// What the derived lists need to know of a client, from its name: only what
+// lists that are kept ask for.
+ClientGroups groups_of(std::string_view name, const ClientLists& lists,
+                       const SettingsList& orgmap) {
+    ClientGroups g;
+    g.known = true;
+    g.government = lists.government && is_government(name);
+    if (!lists.organisations && !lists.countries) return g;
+    // A client that stays an address is placed by the address databases.
+    AddressPlace place{country_of(name), {}};
+    if (lists.places && place.country.name == kUnresolvedIp) place = lists.places->Find(name);
+    g.country = place.country.name;
+    g.region = place.country.region;
+    if (lists.organisations) {
+        g.orgmap_entry = static_cast<std::int16_t>(orgmap_entry_of(name, orgmap));
+        if (g.orgmap_entry < 0) g.as_name = place.organisation;
+    }
+    return g;
+}
+
+// Adds client item `index` to the derived lists as `g` places it. Only a client
+// that is a `new_member` counts as one more visitor of its groups.
+void add_to_groups(StatList& clients, int index, const ClientLists& lists,
+                   const ClientGroups& g, const SettingsList& orgmap, bool new_member) {
+    const StatItem* client = clients.Item(index);
+    const std::string_view name = client->name;
+    if (lists.users && is_user_name(name)) lists.users->Merge(clients, index);
+    if (lists.government && g.government)
+        add_government_client(*lists.government, clients, index, new_member);
+    if (lists.organisations) {
+        const std::string_view org =
+            g.orgmap_entry >= 0 ? orgmap_name(orgmap, g.orgmap_entry) : g.as_name;
+        if (!org.empty()) add_client_totals(*lists.organisations, org, *client, new_member);
+    }
+    if (lists.countries) {
+        const int i = add_client_totals(*lists.countries, g.country, *client, new_member);
+        if (i >= 0) lists.countries->SetMisc2(i, g.region);
+        if (lists.regions)
+            add_client_totals(*lists.regions, region_name(g.region), *client, new_member);
+    }
+    if (lists.second_domains)
+        if (const auto domain = second_domain_of(name))
+            add_client_totals(*lists.second_domains, *domain, *client, new_member);
 }
 
 }  // namespace
@@ -122,41 +190,16 @@ bool is_government(std::string_view client) {
 
 std::optional<std::string_view> organisation_of(std::string_view client,
                                                 const SettingsList& orgmap) {
-    for (const std::string& entry : orgmap.entries()) {
-        const std::size_t eq = entry.find('=');
-        if (eq == std::string::npos || eq + 1 == entry.size()) continue;
-        const std::string_view view(entry);
-        if (logs::MatchPattern(client, view.substr(0, eq), true)) return view.substr(eq + 1);
-    }
-    return std::nullopt;
+    const int e = orgmap_entry_of(client, orgmap);
+    if (e < 0) return std::nullopt;
+    return orgmap_name(orgmap, e);
 }
 
 void group_client(StatList& clients, int index, const ClientLists& lists,
                   const SettingsList& orgmap) {
     const StatItem* client = clients.Item(index);
     if (client == nullptr) return;
-    const std::string_view name = client->name;
-
-    if (lists.users && is_user_name(name)) lists.users->Merge(clients, index);
-    if (lists.government && is_government(name)) add_government_client(*lists.government, clients, index);
-    // A client that stays an address is placed by the address databases.
-    AddressPlace place{country_of(name), {}};
-    if (lists.places && place.country.name == kUnresolvedIp) place = lists.places->Find(name);
-    if (lists.organisations) {
-        if (const auto org = organisation_of(name, orgmap))
-            add_client_totals(*lists.organisations, *org, *client);
-        else if (!place.organisation.empty())
-            add_client_totals(*lists.organisations, place.organisation, *client);
-    }
-    if (lists.countries) {
-        const CountryOf country = place.country;
-        const int i = add_client_totals(*lists.countries, country.name, *client);
-        if (i >= 0) lists.countries->SetMisc2(i, country.region);
-        if (lists.regions) add_client_totals(*lists.regions, region_name(country.region), *client);
-    }
-    if (lists.second_domains)
-        if (const auto domain = second_domain_of(name))
-            add_client_totals(*lists.second_domains, *domain, *client);
+    add_to_groups(clients, index, lists, groups_of(client->name, lists, orgmap), orgmap, true);
 }
 
 std::optional<std::string_view> second_domain_of(std::string_view client) {
@@ -177,8 +220,15 @@ std::optional<std::string_view> second_domain_of(std::string_view client) {
     return client.substr(second_dot + 1);
 }
 
-void group_clients(StatList& clients, const ClientLists& lists, const SettingsList& orgmap,
-                   const std::function<void(int index)>& per_client) {
+namespace {
+
+// Groups every client in list order, showing "Processing clients..." and the
+// percentage done when it changes. `per_client` runs first for each client and
+// gives what an earlier grouping into the settled lists worked out for it, or
+// null: such a client adds its counters as a member counted before.
+template <class PerClient>
+void group_each_client(StatList& clients, const ClientLists& lists, const SettingsList& orgmap,
+                       PerClient&& per_client) {
     ShowStatus("Processing clients...");
     const int count = clients.Count();
     int shown = -1;
@@ -188,9 +238,22 @@ void group_clients(StatList& clients, const ClientLists& lists, const SettingsLi
             ShowProgress(percent, {});
             shown = percent;
         }
-        if (per_client) per_client(i);
-        group_client(clients, i, lists, orgmap);
+        const ClientGroups* settled = per_client(i);
+        if (settled && settled->known)
+            add_to_groups(clients, i, lists, *settled, orgmap, false);
+        else
+            group_client(clients, i, lists, orgmap);
     }
+}
+
+}  // namespace
+
+void group_clients(StatList& clients, const ClientLists& lists, const SettingsList& orgmap,
+                   const std::function<void(int index)>& per_client) {
+    group_each_client(clients, lists, orgmap, [&](int i) -> const ClientGroups* {
+        if (per_client) per_client(i);
+        return nullptr;
+    });
 }
 
 namespace {
@@ -255,9 +318,15 @@ int group_report_clients(ReportStats& r, const SettingsList& orgmap, AddressPlac
         *live = std::move(fresh);
     }
     const std::uint64_t as_names_before = places ? places->as_names_given() : 0;
-    if (r.client)
-        group_clients(*r.client, lists_of(r, places), orgmap,
-                      [&](int i) { add_client_measures(tally, *r.client, i); });
+    if (r.client) {
+        StatList& clients = *r.client;
+        group_each_client(clients, lists_of(r, places), orgmap, [&](int i) -> const ClientGroups* {
+            add_client_measures(tally, clients, i);
+            if (tally.dropped->empty()) return nullptr;
+            const auto* seen = tally.dropped->find(DroppedClients::key_of(clients.Item(i)->key()));
+            return seen ? &seen->groups : nullptr;
+        });
+    }
     note_as_names(r, places, as_names_before);
     const bool written = write_visitor_measures(r, tally);
     count_page_visits(r);
@@ -267,9 +336,27 @@ int group_report_clients(ReportStats& r, const SettingsList& orgmap, AddressPlac
 
 void group_dropped_client(ReportStats& r, StatList& clients, int index,
                           const SettingsList& orgmap, AddressPlaces* places) {
+    const StatItem* client = clients.Item(index);
+    if (client == nullptr) return;
+    // Pruning drops clients in list order, mostly one after the other: what the
+    // next two will read of the dropped clients is fetched meanwhile.
+    const DroppedClients& dropped = *r.visitor_tally.dropped;
+    for (int ahead : {1, 2})
+        if (const StatItem* next = clients.Item(index + ahead))
+            dropped.prefetch(DroppedClients::key_of(next->key()), ahead == 1);
     add_client_measures(r.visitor_tally, clients, index, true);
+    if (!make_settled(r)) return;
+    const ClientLists lists = settled_lists_of(r, places);
+    DroppedClients::Client* record =
+        r.visitor_tally.dropped->find(DroppedClients::key_of(client->key()));
+    if (record && record->groups.known) {
+        add_to_groups(clients, index, lists, record->groups, orgmap, false);
+        return;
+    }
     const std::uint64_t as_names_before = places ? places->as_names_given() : 0;
-    if (make_settled(r)) group_client(clients, index, settled_lists_of(r, places), orgmap);
+    const ClientGroups groups = groups_of(client->name, lists, orgmap);
+    add_to_groups(clients, index, lists, groups, orgmap, true);
+    if (record) record->groups = groups;
     note_as_names(r, places, as_names_before);
 }
 

@@ -124,14 +124,17 @@ void group_clients(StatList& clients, const ClientLists& lists, const SettingsLi
 // into its loyalty, circulation, time online and session-depth results, and the
 // mean path table sorted. The derived lists are made anew each time from the
 // settled lists (what pruning dropped), so grouping again after more hits (a
-// daemon cycle) counts every client once. Non-zero when memory ran out
-// (reported).
+// daemon cycle) counts every client once; a client that pruning dropped before
+// adds its counters but is no new member (visitor) of its groups. Non-zero when
+// memory ran out (reported).
 int group_report_clients(ReportStats& report, const SettingsList& orgmap,
                          AddressPlaces* places = nullptr);
 
 // group_dropped_client: one client that pruning is about to drop, grouped for
 // good: into the settled derived lists and into the report's lasting visitor
-// tally.
+// tally. The tally keeps what grouping worked out for the client, so that when
+// it returns and is dropped again it is neither placed nor matched again, and
+// counts once as a member of its groups.
 void group_dropped_client(ReportStats& report, StatList& clients, int index,
                           const SettingsList& orgmap, AddressPlaces* places = nullptr);
 

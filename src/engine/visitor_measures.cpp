@@ -146,22 +146,41 @@ void VisitorTally::add_measure(const ClientMeasure& c, int sign) {
     add_to(timeon[static_cast<std::size_t>(timeon_range(c.online * kMinutesPerDay))], c, sign);
 }
 
+std::uint64_t DroppedClients::key_of(std::string_view name) {
+    const std::uint64_t key = std::hash<std::string_view>{}(name);
+    return key == 0 ? 1 : key;
+}
+
+std::size_t DroppedClients::home_of(std::uint64_t key) const {
+    return static_cast<std::size_t>(key * 0x9E3779B97F4A7C15ULL >> 20) & (slots_.size() - 1);
+}
+
 std::size_t DroppedClients::slot_of(std::uint64_t key) const {
     const std::size_t mask = slots_.size() - 1;
-    std::size_t i = static_cast<std::size_t>(key * 0x9E3779B97F4A7C15ULL >> 20) & mask;
+    std::size_t i = home_of(key);
     while (slots_[i].key != 0 && slots_[i].key != key) i = (i + 1) & mask;
     return i;
 }
 
-ClientMeasure* DroppedClients::find(std::uint64_t key) {
-    if (count_ == 0) return nullptr;
-    key = key == 0 ? 1 : key;
-    Slot& slot = slots_[slot_of(key)];
-    return slot.key == key ? &slot.measure : nullptr;
+void DroppedClients::prefetch(std::uint64_t key, bool record) const {
+    if (slots_.empty()) return;
+    const Slot& slot = slots_[home_of(key)];
+    if (!record) {
+        __builtin_prefetch(&slot);
+    } else if (slot.key == key) {
+        const auto* bytes = reinterpret_cast<const char*>(&at(slot.index));
+        __builtin_prefetch(bytes);
+        __builtin_prefetch(bytes + sizeof(Client) - 1);
+    }
 }
 
-void DroppedClients::insert(std::uint64_t key, const ClientMeasure& measure) {
-    key = key == 0 ? 1 : key;
+DroppedClients::Client* DroppedClients::find(std::uint64_t key) {
+    if (count_ == 0) return nullptr;
+    const Slot& slot = slots_[slot_of(key)];
+    return slot.key == key ? &at(slot.index) : nullptr;
+}
+
+DroppedClients::Inserted DroppedClients::insert(std::uint64_t key) {
     // At most three quarters full, so that probe runs stay short.
     if ((count_ + 1) * 4 > slots_.size() * 3) {
         const std::size_t grown = std::max<std::size_t>(1024, slots_.size() * 2);
@@ -170,25 +189,45 @@ void DroppedClients::insert(std::uint64_t key, const ClientMeasure& measure) {
             if (s.key != 0) slots_[slot_of(s.key)] = s;
     }
     Slot& slot = slots_[slot_of(key)];
-    if (slot.key == 0) ++count_;
-    slot = {key, measure};
+    if (slot.key != 0) return {&at(slot.index), false};
+    const auto index = static_cast<std::uint32_t>(count_);
+    if ((index >> kChunkBits) == chunks_.size())
+        chunks_.push_back(std::make_unique<Client[]>(std::size_t{1} << kChunkBits));
+    slot = {key, index};
+    ++count_;
+    Client& client = at(index);
+    client = {};
+    return {&client, true};
 }
 
-void VisitorTally::add_client(const StatItem& client, bool dropping) {
-    ClientMeasure m = ClientMeasure::of(client);
+DroppedClients::Client* VisitorTally::add_client(const StatItem& client, bool dropping) {
+    const ClientMeasure m = ClientMeasure::of(client);
+    DroppedClients::Client* record = nullptr;
     if (!dropped->empty() || dropping) {
-        const std::uint64_t key = std::hash<std::string_view>{}(client.key());
-        if (ClientMeasure* seen = dropped->find(key)) {
-            add_measure(*seen, -1);
-            ClientMeasure both = *seen;
+        const std::uint64_t key = DroppedClients::key_of(client.key());
+        if (dropping) {
+            const auto [seen, added] = dropped->insert(key);
+            record = seen;
+            if (added) {
+                record->measure = m;
+            } else {
+                add_measure(record->measure, -1);
+                record->measure.add_later(m);
+            }
+            add_measure(record->measure, 1);
+            return record;
+        }
+        record = dropped->find(key);
+        if (record) {
+            add_measure(record->measure, -1);
+            ClientMeasure both = record->measure;
             both.add_later(m);
-            m = both;
-            if (dropping) *seen = m;
-        } else if (dropping) {
-            dropped->insert(key, m);
+            add_measure(both, 1);
+            return record;
         }
     }
     add_measure(m, 1);
+    return record;
 }
 
 void VisitorTally::add_visit(const VisitShape& visit) {

@@ -103,22 +103,56 @@ struct ClientMeasure {
     void add_later(const ClientMeasure& later);
 };
 
+// What client grouping (clients.h) works out from a client's name alone. A
+// dropped client keeps it, so that when it returns it is neither placed nor
+// matched again, and counts once as a member of the grouped lists.
+struct ClientGroups {
+    std::string_view country;        // a country table name, or a special name
+    std::string_view as_name;        // the AS name of an address, or empty
+    std::int16_t orgmap_entry = -1;  // the organisation map entry that matches, or -1
+    std::int8_t region = 0;
+    bool government = false;
+    bool known = false;  // worked out, and counted in the settled lists
+};
+
 // The clients pruning dropped, by a 64-bit hash of the name: an open-addressing
-// table of 64-byte slots, so that half a million of them cost 64 MB at most.
+// index of 16-byte slots over records that never move (grouping holds on to
+// them), so that half a million clients cost about 65 MB.
 class DroppedClients {
 public:
-    ClientMeasure* find(std::uint64_t key);
-    void insert(std::uint64_t key, const ClientMeasure& measure);
+    struct Client {
+        ClientMeasure measure;
+        ClientGroups groups;
+    };
+    static std::uint64_t key_of(std::string_view name);
+
+    Client* find(std::uint64_t key);
+    // insert: the client of `key`, added with nothing in it when absent (then
+    // `added` is true). Throws std::bad_alloc when it cannot grow.
+    struct Inserted {
+        Client* client;
+        bool added;
+    };
+    Inserted insert(std::uint64_t key);
+    // prefetch: fetches ahead what a find or insert of `key` will read: its
+    // first slot, or with `record` (once that slot was fetched) its record.
+    void prefetch(std::uint64_t key, bool record) const;
     bool empty() const { return count_ == 0; }
     std::size_t size() const { return count_; }
 
 private:
     struct Slot {
         std::uint64_t key = 0;  // 0: empty (a key of 0 is stored as 1)
-        ClientMeasure measure;
+        std::uint32_t index = 0;
     };
+    static constexpr std::size_t kChunkBits = 12;
+    std::size_t home_of(std::uint64_t key) const;
     std::size_t slot_of(std::uint64_t key) const;
+    Client& at(std::uint32_t index) const {
+        return chunks_[index >> kChunkBits][index & ((1u << kChunkBits) - 1)];
+    }
     std::vector<Slot> slots_;
+    std::vector<std::unique_ptr<Client[]>> chunks_;
     std::size_t count_ = 0;
 };
 
@@ -132,8 +166,9 @@ struct VisitorTally {
 
     // add_client: the client's loyalty, circulation and time online. A client
     // pruning dropped before replaces its earlier share with the two together;
-    // with `dropping` the client is remembered as dropped.
-    void add_client(const StatItem& client, bool dropping = false);
+    // with `dropping` the client is remembered as dropped. Returns the client's
+    // record among the dropped ones, or null when it has none.
+    DroppedClients::Client* add_client(const StatItem& client, bool dropping = false);
     // add_measure: one client's share, added (sign 1) or taken back (sign -1).
     void add_measure(const ClientMeasure& client, int sign);
     // add_visit: one visit to session depth and its chart.

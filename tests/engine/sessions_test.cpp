@@ -231,19 +231,34 @@ TEST(Sessions, MeanPathsFollowAtMostEightPagesAndOnlyWhenAskedFor) {
     EXPECT_EQ(Members(s.loyalty)[0], 1);
 }
 
+// Members (misc1) and requests of every item of a grouped list, by name.
+std::map<std::string, std::pair<int, int>> MembersByName(const std::unique_ptr<StatList>& list) {
+    std::map<std::string, std::pair<int, int>> by_name;
+    if (list)
+        for (const StatItem& item : list->Items())
+            by_name[std::string(item.name)] = {item.misc1, item.req};
+    return by_name;
+}
+
 TEST(VisitorMeasures, StreamingBoundsTheClientListAndCountsAReturningClientOnce) {
     // 12,000 clients in the morning, all of them again in the afternoon: pruning
     // drops most morning clients before they come back.
     constexpr int kClients = 12000;
+    constexpr std::string_view kTops[] = {"com", "de", "gov", "co.uk", "org"};
     std::string log;
     for (int pass = 0; pass < 2; ++pass)
         for (int c = 0; c < kClients; ++c) {
             const int s = c + (pass ? 12 * 3600 : 0);
             char hms[16];
             std::snprintf(hms, sizeof hms, "%02d:%02d:%02d", s / 3600, s / 60 % 60, s % 60);
-            log += Hit("h" + std::to_string(c) + ".example.com", hms, "/a.html");
+            log += Hit("h" + std::to_string(c) + ".site" + std::to_string(c % 7) + "." +
+                           std::string(kTops[c % 5]),
+                       hms, "/a.html");
         }
     Settings streaming = SessionSettings();
+    streaming.analysis.orgmap.add("*.site1.com=One");
+    streaming.analysis.orgmap.add("*.de=German");
+    Settings plain = streaming;
     streaming.run.streaming = true;
     SessionRun run(streaming);
     const ReportStats& r = run.Process(log);
@@ -253,6 +268,18 @@ TEST(VisitorMeasures, StreamingBoundsTheClientListAndCountsAReturningClientOnce)
     EXPECT_EQ(loyalty[0], 0) << "nobody came once";
     EXPECT_EQ(loyalty[1], kClients) << "every client came twice";
     EXPECT_EQ(r.loyalty->TotalReq(), 2 * kClients);
+
+    // A returning client is one member of its country, organisation, second
+    // domain, region and government item, as without streaming.
+    SessionRun whole(plain);
+    const ReportStats& w = whole.Process(log);
+    for (auto list : {&ReportStats::domain, &ReportStats::org, &ReportStats::second_domain,
+                      &ReportStats::region, &ReportStats::government}) {
+        ASSERT_NE(r.*list, nullptr);
+        EXPECT_GT((r.*list)->Count(), 0);
+        EXPECT_EQ(MembersByName(r.*list), MembersByName(w.*list)) << (r.*list)->Count();
+    }
+    EXPECT_EQ(MembersByName(r.org)["German"], (std::pair{kClients / 5, 2 * kClients / 5}));
 }
 
 TEST(VisitorMeasures, RangesAndTheirBounds) {
