@@ -88,13 +88,11 @@ public:
         if (!Filling().items.empty()) Submit();
         if (!thread_.joinable()) return;
         std::unique_lock lock(mutex_);
-        for (;;) {
-            if (first_done_ == filled_ && second_done_ == filled_) break;
+        // Helping with what is left of the first passes and the debts, under the
+        // same rule as the worker: one holder of the first pass's tables at a time.
+        while (first_running_ || first_done_ < filled_ || second_done_ < filled_ ||
+               applied_ < filled_)
             if (!RunFirstIfDue(lock)) wake_.wait(lock);
-        }
-        // Nothing runs now: the rest of what was owed, and every batch back.
-        lock.unlock();
-        ApplyCompleted();
         while (recycled_ < filled_) Recycle(*ring_[recycled_++ % ring_.size()]);
     }
 
