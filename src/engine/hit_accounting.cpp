@@ -116,8 +116,9 @@ struct ClientBefore {
 // client counts as a visitor of a day, and of that day's weekday, at its first hit
 // of the day, and of a month at its first hit of the month ("Visitors").
 void CountBucketVisits(ReportStats& r, const TimeBuckets& at, const ClientBefore& before,
-                       bool new_visit, double time) {
-    const bool new_day = !before.seen || JulianMidnight(before.last) != JulianMidnight(time);
+                       bool new_visit, double time, double midnight) {
+    // The same day as the hit: from its midnight up to the next.
+    const bool new_day = !before.seen || before.last < midnight || before.last >= midnight + 1;
     bool new_month = !before.seen;
     if (!new_month && new_day) {
         const CalendarTime was = CalendarFromJulian(before.last), now = CalendarFromJulian(time);
@@ -488,6 +489,7 @@ bool HitAccounting::AccountSecond(const Hit& t) {
     const bool proxy = r.mode == kProxyMode;
     const std::uint32_t client_hash = t.client_hash;
     bool failed_page = false;
+    const double midnight = day_.MidnightOf(time);
 
     // 3. The file key, and steps 4 to 11.
     std::string_view url = t.url;
@@ -516,7 +518,7 @@ bool HitAccounting::AccountSecond(const Hit& t) {
             return i;
         };
         // A Julian date's weekday turns at noon; the hit's day is that of its midnight.
-        const int weekday = JulianWeekday(JulianMidnight(time));
+        const int weekday = day_.WeekdayOf(midnight);
         bucket(r.hour, kHours[static_cast<std::size_t>(t.hour)]);
         buckets.weekday = bucket(r.wday, kWeekdays[static_cast<std::size_t>(weekday)]);
         bucket(r.wdays[static_cast<std::size_t>(weekday)], kHours[static_cast<std::size_t>(t.hour)]);
@@ -545,7 +547,7 @@ bool HitAccounting::AccountSecond(const Hit& t) {
         const ClientBefore before = ClientBefore::Of(*r.client, client_index);
         r.client->AddHitAt(client_index, bytes, bytes_in, time, client_flags);
         if (client_flags & kAddError) r.client->AddTotalErrors(1);
-        CountBucketVisits(r, buckets, before, r.client->NewVisit(), time);
+        CountBucketVisits(r, buckets, before, r.client->NewVisit(), time, midnight);
         if (r.client->HasSessionRecs())
             track_session(r, client_index, {time, bytes, bytes_in, page, counted.url_hash});
         if (page) {

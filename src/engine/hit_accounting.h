@@ -10,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "base/julian_date.h"
 #include "base/settings.h"
 #include "engine/agents.h"
 #include "engine/report_stats.h"
@@ -128,6 +129,22 @@ private:
 
     // The second pass's, on a cache line of their own.
     alignas(64) AgentCache agents_;
+    // The day of the last hit counted: hits come in time order, so its midnight
+    // and weekday are worked out once a day.
+    struct Day {
+        double midnight = -1;
+        int weekday = 0;
+        double MidnightOf(double time) {
+            if (time < midnight || time >= midnight + 1) {
+                midnight = JulianMidnight(time);
+                weekday = JulianWeekday(midnight);
+            }
+            return midnight;
+        }
+        int WeekdayOf(double day_midnight) {
+            return day_midnight == midnight ? weekday : JulianWeekday(day_midnight);
+        }
+    } day_;
     std::string last_agent_;
     AgentClass last_agent_class_;
 };
