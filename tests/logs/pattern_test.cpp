@@ -189,5 +189,30 @@ TEST(MatchPattern, FuzzTargetChecksHoldOnHostileInputs) {
     }
 }
 
+// Patterns of stars and plain characters take a quicker road; a pattern that
+// spells each character as a one-character set takes the general one, and both
+// must always agree.
+TEST(MatchPattern, StarPatternsAgreeWithTheGeneralMatcher) {
+    std::uint32_t seed = 12345;
+    auto next = [&seed](std::uint32_t n) {
+        seed = seed * 1103515245u + 12345u;
+        return (seed >> 16) % n;
+    };
+    constexpr std::string_view kPatternChars = "ab.A*";
+    constexpr std::string_view kTextChars = "abB.";
+    for (int round = 0; round < 20000; ++round) {
+        std::string pattern, general, text;
+        for (std::uint32_t i = next(7); i > 0; --i) {
+            const char c = kPatternChars[next(kPatternChars.size())];
+            pattern += c;
+            general += c == '*' ? std::string("*") : std::string("[") + c + "]";
+        }
+        for (std::uint32_t i = next(9); i > 0; --i) text += kTextChars[next(kTextChars.size())];
+        for (const bool fold : {false, true})
+            ASSERT_EQ(MatchPattern(text, pattern, fold), MatchPattern(text, general, fold))
+                << "text \"" << text << "\" pattern \"" << pattern << "\" ignore case " << fold;
+    }
+}
+
 }  // namespace
 }  // namespace tallowick::logs
