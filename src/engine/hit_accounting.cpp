@@ -201,6 +201,7 @@ struct HitAccounting::ReferrerFacts {
     bool bookmark = false;  // ignorebookmark and a file: referrer: nothing is counted
     ListPlace searchstr, searchsite;
     int phrase_key = 0;     // the searchsite record key
+    int phrase_record = -1; // where that record was last found
     // The referrer lists; worked out only for the logs that count referrers.
     bool listed = false;
     bool own_site = false;  // ignoreself found the site's own host in it
@@ -791,13 +792,15 @@ void HitAccounting::AccountReferrer(ReportStats& r, Memo* memo, const Hit& hit, 
         if (memo && complete)
             if (ReferrerFacts* kept = memo->referrers.Store(ref, text_hash)) *kept = worked;
     }
-    const ReferrerFacts& f = *known;
+    ReferrerFacts& f = *known;
     if (f.bookmark) return;
 
-    // 16. Search phrase and engine.
+    // 16. Search phrase and engine. An engine holds a record per phrase, many for
+    // a busy one: the phrase's record is found again where it was last time.
     CountAt(r.searchstr, f.searchstr, bytes, bytes_in, hit.time, flags);
-    CountAt(r.searchsite, f.searchsite, bytes, bytes_in, hit.time, flags | kAddKeyRecord,
-            f.phrase_key);
+    if (CountAt(r.searchsite, f.searchsite, bytes, bytes_in, hit.time, flags) >= 0)
+        if (TimeRecList* records = r.searchsite->TimeRecs(f.searchsite.index))
+            f.phrase_record = records->AddKnown(f.phrase_record, f.phrase_key, bytes);
 
     // 17. Referrers, for web-server logs.
     if (!referrers) return;

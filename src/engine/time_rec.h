@@ -50,6 +50,20 @@ public:
         return AddSearched(key, value);
     }
 
+    // Add for a key whose record the caller found at `known` before (an index
+    // Add returned): that record when it still has the key, else Add.
+    int AddKnown(int known, int key, std::int64_t value) {
+        if (known >= 0 && known < count_) {
+            TimeRecord& record = records_[static_cast<std::size_t>(known)];
+            if (record.key == key) {
+                record.sum += value;
+                record.count += 1;
+                return known;
+            }
+        }
+        return Add(key, value);
+    }
+
     int Count() const { return count_; }
     int Capacity() const { return capacity_; }
     std::span<const TimeRecord> Records() const { return {records_.get(), std::size_t(count_)}; }
