@@ -285,10 +285,6 @@ constexpr std::size_t kEntriesAhead = 4;
 constexpr std::size_t kItemsAhead = 2;
 constexpr std::size_t kRecordsAhead = 1;
 
-enum class Ahead;
-template <class Hit, class AheadFn, class Count>
-void WithLookahead(std::span<Hit> hits, AheadFn&& ahead, Count&& count);
-
 }  // namespace
 
 void HitAccounting::StartBatches(bool second_thread) {
@@ -495,16 +491,18 @@ bool HitAccounting::AccountSecond(const Hit& t) {
     // 3. The file key, and steps 4 to 11.
     std::string_view url = t.url;
     std::size_t url_key = t.url_key;
+    std::int32_t url_entry = t.url_entry;
     if (url.empty() && proxy) {
         url = t.source;
         url_key = TextMemo<UrlFacts>::Hash(url);
+        url_entry = -1;  // looked ahead for the empty URL
     }
     UrlCount counted;
     counted.flags = t.flags;
     counted.bytes = bytes;
     counted.bytes_in = bytes_in;
     counted.time = time;
-    if (!url.empty()) AccountUrl(r, t.memo, url, url_key, url == t.url ? t.url_entry : -1, counted);
+    if (!url.empty()) AccountUrl(r, t.memo, url, url_key, url_entry, counted);
     const int flags = counted.flags;
     const bool page = counted.page;
     const int page_index = counted.page_index;
