@@ -4,6 +4,7 @@
 #include <array>
 #include <memory>
 #include <utility>
+#include <vector>
 
 #include "base/status.h"
 #include "engine/address_places.h"
@@ -27,8 +28,12 @@ constexpr std::array<std::string_view, kRegionCount> kRegionNames{{
     "Oceania",                    // 7: with Antarctica
 }};
 
-constexpr std::array<std::string_view, 4> kGovernmentPatterns{
-    "*.gov", "*.gov.*", "*.mil", "*.mil.*"};
+const std::array<logs::Pattern, 4>& government_patterns() {
+    static const std::array<logs::Pattern, 4> patterns{
+        logs::Pattern("*.gov"), logs::Pattern("*.gov.*"), logs::Pattern("*.mil"),
+        logs::Pattern("*.mil.*")};
+    return patterns;
+}
 
 char lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
@@ -88,18 +93,31 @@ void add_government_client(StatList& government, StatList& clients, int index, b
     }
 }
 
-// The first organisation map entry ("pattern=Name") whose pattern matches the
-// client, or -1.
-int orgmap_entry_of(std::string_view client, const SettingsList& orgmap) {
-    const auto& entries = orgmap.entries();
-    for (std::size_t e = 0; e < entries.size(); ++e) {
-        const std::string_view entry(entries[e]);
-        const std::size_t eq = entry.find('=');
-        if (eq == std::string::npos || eq + 1 == entry.size()) continue;
-        if (logs::MatchPattern(client, entry.substr(0, eq), true)) return static_cast<int>(e);
+// The organisation map ("pattern=Name" entries) prepared for matching many
+// clients; it refers to the map's texts. Entries without "=" or a name are left out.
+class OrgMap {
+public:
+    explicit OrgMap(const SettingsList& orgmap) {
+        const auto& entries = orgmap.entries();
+        patterns_.reserve(entries.size());
+        for (std::size_t e = 0; e < entries.size(); ++e) {
+            const std::string_view entry(entries[e]);
+            const std::size_t eq = entry.find('=');
+            if (eq == std::string::npos || eq + 1 == entry.size()) continue;
+            patterns_.push_back({logs::Pattern(entry.substr(0, eq)), static_cast<int>(e)});
+        }
     }
-    return -1;
-}
+
+    // The first entry whose pattern matches the client, or -1.
+    int EntryOf(std::string_view client) const {
+        for (const auto& [pattern, entry] : patterns_)
+            if (pattern.Matches(client, true)) return entry;
+        return -1;
+    }
+
+private:
+    std::vector<std::pair<logs::Pattern, int>> patterns_;
+};
 
 // The name of organisation map entry `e`; empty when there is none such.
 std::string_view orgmap_name(const SettingsList& orgmap, int e) {
@@ -111,8 +129,7 @@ std::string_view orgmap_name(const SettingsList& orgmap, int e) {
 
 // What the derived lists need to know of a client, from its name: only what
 // lists that are kept ask for.
-ClientGroups groups_of(std::string_view name, const ClientLists& lists,
-                       const SettingsList& orgmap) {
+ClientGroups groups_of(std::string_view name, const ClientLists& lists, const OrgMap& orgmap) {
     ClientGroups g;
     g.known = true;
     g.government = lists.government && is_government(name);
@@ -123,7 +140,7 @@ ClientGroups groups_of(std::string_view name, const ClientLists& lists,
     g.country = place.country.name;
     g.region = place.country.region;
     if (lists.organisations) {
-        g.orgmap_entry = static_cast<std::int16_t>(orgmap_entry_of(name, orgmap));
+        g.orgmap_entry = static_cast<std::int16_t>(orgmap.EntryOf(name));
         if (g.orgmap_entry < 0) g.as_name = place.organisation;
     }
     return g;
@@ -184,13 +201,14 @@ bool is_user_name(std::string_view client) {
 }
 
 bool is_government(std::string_view client) {
-    return std::any_of(kGovernmentPatterns.begin(), kGovernmentPatterns.end(),
-                       [client](std::string_view p) { return logs::MatchPattern(client, p, true); });
+    const auto& patterns = government_patterns();
+    return std::any_of(patterns.begin(), patterns.end(),
+                       [client](const logs::Pattern& p) { return p.Matches(client, true); });
 }
 
 std::optional<std::string_view> organisation_of(std::string_view client,
                                                 const SettingsList& orgmap) {
-    const int e = orgmap_entry_of(client, orgmap);
+    const int e = OrgMap(orgmap).EntryOf(client);
     if (e < 0) return std::nullopt;
     return orgmap_name(orgmap, e);
 }
@@ -199,7 +217,8 @@ void group_client(StatList& clients, int index, const ClientLists& lists,
                   const SettingsList& orgmap) {
     const StatItem* client = clients.Item(index);
     if (client == nullptr) return;
-    add_to_groups(clients, index, lists, groups_of(client->name, lists, orgmap), orgmap, true);
+    add_to_groups(clients, index, lists, groups_of(client->name, lists, OrgMap(orgmap)), orgmap,
+                  true);
 }
 
 std::optional<std::string_view> second_domain_of(std::string_view client) {
@@ -230,6 +249,7 @@ template <class PerClient>
 void group_each_client(StatList& clients, const ClientLists& lists, const SettingsList& orgmap,
                        PerClient&& per_client) {
     ShowStatus("Processing clients...");
+    const OrgMap prepared(orgmap);
     const int count = clients.Count();
     int shown = -1;
     for (int i = 0; i < count; ++i) {
@@ -241,8 +261,9 @@ void group_each_client(StatList& clients, const ClientLists& lists, const Settin
         const ClientGroups* settled = per_client(i);
         if (settled && settled->known)
             add_to_groups(clients, i, lists, *settled, orgmap, false);
-        else
-            group_client(clients, i, lists, orgmap);
+        else if (const StatItem* client = clients.Item(i))
+            add_to_groups(clients, i, lists, groups_of(client->name, lists, prepared), orgmap,
+                          true);
     }
 }
 
@@ -354,7 +375,7 @@ void group_dropped_client(ReportStats& r, StatList& clients, int index,
         return;
     }
     const std::uint64_t as_names_before = places ? places->as_names_given() : 0;
-    const ClientGroups groups = groups_of(client->name, lists, orgmap);
+    const ClientGroups groups = groups_of(client->name, lists, OrgMap(orgmap));
     add_to_groups(clients, index, lists, groups, orgmap, true);
     if (record) record->groups = groups;
     note_as_names(r, places, as_names_before);

@@ -3,8 +3,11 @@
 // are exactly the strings a standard LZW decoder adds to its table while it reads
 // them. Unencumbered, fast, and compact enough for charts, which are mostly runs.
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
+#include <span>
 #include <vector>
 
 #include "graph/encoders.h"
@@ -78,14 +81,11 @@ public:
         out_.code(clear_, out_bits_);
     }
 
-    void pixel(int p) {
+    // `length` more pixels of value p; runs carry on from row to row.
+    void pixels(int p, long length) {
         if (run_count_ > 0 && p != run_pixel_) flush_run();
-        if (p == run_pixel_ && run_count_ > 0) {
-            ++run_count_;
-        } else {
-            run_pixel_ = p;
-            run_count_ = 1;
-        }
+        if (run_count_ == 0) run_pixel_ = p;
+        run_count_ += length;
     }
 
     void finish() {
@@ -248,6 +248,28 @@ std::vector<int> row_order(int height, bool interlaced) {
     return rows;
 }
 
+// The end of the run of pixels equal to row[x]; charts are mostly long runs,
+// so eight pixels are compared at a time.
+std::size_t run_end(std::span<const std::uint8_t> row, std::size_t x) {
+    const std::uint8_t p = row[x];
+    const std::uint64_t same = 0x0101010101010101ULL * p;
+    ++x;
+    while (x + 8 <= row.size()) {
+        std::uint64_t word;
+        std::memcpy(&word, row.data() + x, 8);
+        if (const std::uint64_t diff = word ^ same) {
+            // Pixels are bytes in memory order: the lowest differing byte first.
+            if constexpr (std::endian::native == std::endian::little)
+                return x + static_cast<std::size_t>(std::countr_zero(diff) / 8);
+            else
+                return x + static_cast<std::size_t>(std::countl_zero(diff) / 8);
+        }
+        x += 8;
+    }
+    while (x < row.size() && row[x] == p) ++x;
+    return x;
+}
+
 }  // namespace
 
 int gif_bits_per_pixel(const Canvas& canvas) {
@@ -300,7 +322,12 @@ void gif_write(const Canvas& canvas, ByteSink& sink) {
     BlockWriter blocks(sink);
     RunCoder coder(code_size, blocks);
     for (int y : row_order(canvas.height(), canvas.interlace)) {
-        for (std::uint8_t p : canvas.row(y)) coder.pixel(p);
+        const auto row = canvas.row(y);
+        for (std::size_t x = 0; x < row.size();) {
+            const std::size_t end = run_end(row, x);
+            coder.pixels(row[x], static_cast<long>(end - x));
+            x = end;
+        }
     }
     coder.finish();
     sink.put(0x00);

@@ -444,6 +444,25 @@ struct LogSource::Impl {
     bool failed = false;
     bool after_cr = false;     // the last line ended in CR: an LF next belongs to it
     bool skipping = false;     // passing over the rest of an over-long line
+    // The offset of the first CR at or after cr_from in buffer[..fill), or fill
+    // when there is none: most logs have no CR, and one search then serves a
+    // whole block. Forgotten whenever the buffer's contents move.
+    std::size_t cr_from = 0, cr_at = 0;
+    bool cr_known = false;
+
+    // The first CR or LF in [start, start + n), or null.
+    const char* line_end(const char* start, std::size_t n) {
+        auto* end = static_cast<const char*>(std::memchr(start, '\n', n));
+        const auto from = static_cast<std::size_t>(start - buffer.data());
+        if (!cr_known || from < cr_from || (cr_at < fill && from > cr_at)) {
+            auto* cr = static_cast<const char*>(std::memchr(start, '\r', fill - from));
+            cr_from = from;
+            cr_at = cr ? static_cast<std::size_t>(cr - buffer.data()) : fill;
+            cr_known = true;
+        }
+        const std::size_t limit = from + (end ? static_cast<std::size_t>(end - start) : n);
+        return cr_at < limit ? buffer.data() + cr_at : end;
+    }
 
     // The next block into buffer[fill..]: its size, 0 at the end, < 0 on failure.
     long read_block(std::size_t want) {
@@ -600,16 +619,10 @@ bool ReadLogLine(LogSource& source, std::string_view& line) {
     if (!s.primed) {
         s.primed = true;
         s.pos = s.fill = 0;
+        s.cr_known = false;
         s.bytes_read = 0;
         s.first_read = true;
     }
-    // The first CR or LF in [start, start + n), or null.
-    auto line_end = [](const char* start, std::size_t n) {
-        auto* end = static_cast<const char*>(std::memchr(start, '\n', n));
-        const std::size_t length = end ? static_cast<std::size_t>(end - start) : n;
-        if (auto* cr = static_cast<const char*>(std::memchr(start, '\r', length))) end = cr;
-        return end;
-    };
     for (;;) {
         const char* start = s.buffer.data() + s.pos;
         std::size_t avail = s.fill - s.pos;
@@ -626,7 +639,7 @@ bool ReadLogLine(LogSource& source, std::string_view& line) {
         if (s.skipping) {
             // The rest of an over-long line is passed over up to its end, never
             // read as a line of its own: a crafted request could plant a hit.
-            const char* end = line_end(start, avail);
+            const char* end = s.line_end(start, avail);
             const std::size_t used = end ? static_cast<std::size_t>(end - start) + 1 : avail;
             s.pos += used;
             s.bytes_read += used;
@@ -638,7 +651,7 @@ bool ReadLogLine(LogSource& source, std::string_view& line) {
             avail = 0;
         } else {
             const std::size_t window = std::min(avail, LogSource::kMaxLine);
-            const char* end = line_end(start, window);
+            const char* end = s.line_end(start, window);
             if (end) {
                 const auto length = static_cast<std::size_t>(end - start);
                 line = std::string_view(start, length);
@@ -668,11 +681,13 @@ bool ReadLogLine(LogSource& source, std::string_view& line) {
         std::memmove(s.buffer.data(), start, avail);
         s.pos = 0;
         s.fill = avail;
+        s.cr_known = false;
         const std::size_t want = s.first_read ? LogSource::kPrimeBlock : s.block;
         s.first_read = false;
         long got = s.read_block(want);
         if (got > 0) {
             s.fill += static_cast<std::size_t>(got);
+            s.cr_known = false;
             continue;
         }
         s.at_end = true;

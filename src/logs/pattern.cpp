@@ -99,53 +99,17 @@ bool match_body(std::string_view text, std::string_view pattern, bool ignore_cas
     return p == pattern.size();
 }
 
-// Patterns made of stars and plain characters only ("*.org", "*proxy*"), the
-// usual kind, are matched as their pieces between the stars: the first must
-// begin the text, the last end it, and those between follow in order, each where
-// it first fits. That is what the general matcher decides too, in fewer steps.
-bool only_stars(std::string_view pattern) {
-    for (char c : pattern)
-        if (c == '?' || c == '[' || c == '\\') return false;
-    return true;
-}
-
 bool same_piece(const char* text, std::string_view piece, bool ignore_case) {
     for (std::size_t i = 0; i < piece.size(); ++i)
         if (ignore_case ? fold(text[i]) != fold(piece[i]) : text[i] != piece[i]) return false;
     return true;
 }
 
-bool match_stars(std::string_view text, std::string_view pattern, bool ignore_case) {
-    const std::size_t first_star = pattern.find('*');
-    if (first_star == std::string_view::npos)
-        return text.size() == pattern.size() && same_piece(text.data(), pattern, ignore_case);
-    const std::string_view head = pattern.substr(0, first_star);
-    const std::size_t last_star = pattern.rfind('*');
-    const std::string_view tail = pattern.substr(last_star + 1);
-    if (text.size() < head.size() + tail.size()) return false;
-    if (!same_piece(text.data(), head, ignore_case) ||
-        !same_piece(text.data() + text.size() - tail.size(), tail, ignore_case))
-        return false;
-    // The pieces between the first and the last star, within what head and tail leave.
-    std::size_t at = head.size();
-    const std::size_t end = text.size() - tail.size();
-    std::size_t p = first_star + 1;
-    while (p < last_star) {
-        std::size_t next = pattern.find('*', p);
-        const std::string_view piece = pattern.substr(p, next - p);
-        p = next + 1;
-        if (piece.empty()) continue;
-        bool found = false;
-        for (; at + piece.size() <= end; ++at) {
-            if (same_piece(text.data() + at, piece, ignore_case)) {
-                found = true;
-                break;
-            }
-        }
-        if (!found) return false;
-        at += piece.size();
-    }
-    return true;
+// The general matcher for a pattern without its "!".
+bool match_whole(std::string_view text, std::string_view pattern, bool ignore_case) {
+    // The network match answers at once.
+    if (!pattern.empty() && pattern.front() == '#') return network_match(text, pattern.substr(1));
+    return match_body(text, pattern, ignore_case);
 }
 
 }  // namespace
@@ -171,14 +135,73 @@ std::optional<std::uint32_t> parse_ipv4(std::string_view text) {
     return value;
 }
 
+// Patterns made of stars and plain characters only ("*.org", "*proxy*"), the
+// usual kind, are matched as their pieces between the stars: the first must
+// begin the text, the last end it, and those between follow in order, each where
+// it first fits. That is what the general matcher decides too, in fewer steps.
+Pattern::Pattern(std::string_view pattern) : whole_(pattern) {
+    invert_ = !pattern.empty() && pattern.front() == '!';
+    if (invert_) pattern.remove_prefix(1);
+    body_ = pattern;
+    if (!pattern.empty() && pattern.front() == '#') {
+        invert_ = false;  // a network match is never inverted
+        return;
+    }
+    for (char c : pattern)
+        if (c == '?' || c == '[' || c == '\\') return;
+    const std::size_t first_star = pattern.find('*');
+    if (first_star == std::string_view::npos) {
+        head_ = pattern;
+        by_pieces_ = true;
+        return;
+    }
+    const std::size_t last_star = pattern.rfind('*');
+    head_ = pattern.substr(0, first_star);
+    tail_ = pattern.substr(last_star + 1);
+    for (std::size_t p = first_star + 1; p < last_star;) {
+        const std::size_t next = pattern.find('*', p);
+        const std::string_view piece = pattern.substr(p, next - p);
+        p = next + 1;
+        if (piece.empty()) continue;
+        if (middle_count_ == middle_.size()) return;  // the general matcher takes it
+        middle_[middle_count_++] = piece;
+    }
+    has_star_ = true;
+    by_pieces_ = true;
+}
+
+bool Pattern::Matches(std::string_view text, bool ignore_case) const {
+    if (!by_pieces_) return match_whole(text, body_, ignore_case) != invert_;
+    return MatchPieces(text, ignore_case) != invert_;
+}
+
+bool Pattern::MatchPieces(std::string_view text, bool ignore_case) const {
+    if (!has_star_)
+        return text.size() == head_.size() && same_piece(text.data(), head_, ignore_case);
+    if (text.size() < head_.size() + tail_.size()) return false;
+    if (!same_piece(text.data() + text.size() - tail_.size(), tail_, ignore_case) ||
+        !same_piece(text.data(), head_, ignore_case))
+        return false;
+    // The pieces between the first and the last star, within what head and tail leave.
+    std::size_t at = head_.size();
+    const std::size_t end = text.size() - tail_.size();
+    for (std::size_t m = 0; m < middle_count_; ++m) {
+        const std::string_view piece = middle_[m];
+        bool found = false;
+        for (; at + piece.size() <= end; ++at) {
+            if (same_piece(text.data() + at, piece, ignore_case)) {
+                found = true;
+                break;
+            }
+        }
+        if (!found) return false;
+        at += piece.size();
+    }
+    return true;
+}
+
 bool MatchPattern(std::string_view text, std::string_view pattern, bool ignore_case) {
-    const bool invert = !pattern.empty() && pattern.front() == '!';
-    if (invert) pattern.remove_prefix(1);
-    // The network match answers at once and is never inverted.
-    if (!pattern.empty() && pattern.front() == '#') return network_match(text, pattern.substr(1));
-    const bool matched = only_stars(pattern) ? match_stars(text, pattern, ignore_case)
-                                             : match_body(text, pattern, ignore_case);
-    return matched != invert;
+    return Pattern(pattern).Matches(text, ignore_case);
 }
 
 }  // namespace tallowick::logs

@@ -2,6 +2,7 @@
 // folder groups and the other pattern lists of the settings.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -21,6 +22,27 @@ namespace tallowick::logs {
 // ASCII letters compare without regard to case. The matcher is iterative with one
 // backtrack point, so its time is bounded by text length times pattern length.
 bool MatchPattern(std::string_view text, std::string_view pattern, bool ignore_case);
+
+// A pattern prepared once for matching many texts, as MatchPattern matches it.
+// It refers to the pattern's text, which must outlive it.
+class Pattern {
+public:
+    explicit Pattern(std::string_view pattern);
+    bool Matches(std::string_view text, bool ignore_case) const;
+    std::string_view text() const { return whole_; }
+
+private:
+    bool MatchPieces(std::string_view text, bool ignore_case) const;
+
+    std::string_view whole_, body_;  // body_: without a leading "!"
+    bool invert_ = false;
+    // Stars and plain characters only: the pieces before the first star, after
+    // the last and between (up to four; more go to the general matcher).
+    bool by_pieces_ = false, has_star_ = false;
+    std::string_view head_, tail_;
+    std::array<std::string_view, 4> middle_{};
+    std::size_t middle_count_ = 0;
+};
 
 // A dotted IPv4 address ("10.0.0.1") as a 32-bit number; nullopt unless the whole
 // text is four decimal parts of 0..255.
