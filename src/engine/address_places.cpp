@@ -1,15 +1,22 @@
 #include "engine/address_places.h"
 
+#include <fcntl.h>
 #include <maxminddb.h>
 #include <netinet/in.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <bit>
 #include <cstdio>
 #include <cstring>
+#include <optional>
+#include <utility>
 #include <vector>
 
 #include "base/status.h"
+#include "base/unique_fd.h"
 #include "engine/ip_address.h"
 #include "platform/folders.h"
 
@@ -77,38 +84,68 @@ private:
 
 // ---- the AS table -------------------------------------------------------------------
 
+// A file mapped read-only for as long as the object lives. The data files are
+// replaced by a rename when they are updated, so a mapped file never shrinks.
+class MappedFile {
+public:
+    static std::optional<MappedFile> Open(const fs::path& file, std::string& error) {
+        const UniqueFd fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC));
+        struct stat st {};
+        if (!fd || ::fstat(fd.get(), &st) != 0) {
+            error = std::strerror(errno);
+            return std::nullopt;
+        }
+        MappedFile mapped;
+        mapped.size_ = static_cast<std::size_t>(st.st_size);
+        if (mapped.size_ == 0) return mapped;
+        void* at = ::mmap(nullptr, mapped.size_, PROT_READ, MAP_PRIVATE, fd.get(), 0);
+        if (at == MAP_FAILED) {
+            error = std::strerror(errno);
+            return std::nullopt;
+        }
+        mapped.data_ = static_cast<const char*>(at);
+        return mapped;
+    }
+    MappedFile(MappedFile&& other) noexcept
+        : data_(std::exchange(other.data_, nullptr)), size_(std::exchange(other.size_, 0)) {}
+    MappedFile& operator=(MappedFile&&) = delete;
+    ~MappedFile() {
+        if (data_) ::munmap(const_cast<char*>(data_), size_);
+    }
+    std::string_view bytes() const { return {data_, size_}; }
+
+private:
+    MappedFile() = default;
+    const char* data_ = nullptr;
+    std::size_t size_ = 0;
+};
+
 // The compact table scripts/make_as_table.py writes: sorted, non-overlapping
 // ranges of IPv4 and IPv6 addresses, each with the offset of its AS name.
 class AsTable {
 public:
     static std::unique_ptr<AsTable> Open(const fs::path& file, std::string& error) {
-        std::unique_ptr<std::FILE, int (*)(std::FILE*)> f(std::fopen(file.c_str(), "rb"),
-                                                          &std::fclose);
-        if (!f) {
-            error = std::strerror(errno);
-            return nullptr;
-        }
-        std::unique_ptr<AsTable> table(new AsTable);
-        std::array<char, 20> head{};
-        if (std::fread(head.data(), 1, head.size(), f.get()) != head.size() ||
-            std::memcmp(head.data(), kMagic, 8) != 0) {
+        auto mapped = MappedFile::Open(file, error);
+        if (!mapped) return nullptr;
+        const std::string_view bytes = mapped->bytes();
+        if (bytes.size() < kHeadSize || bytes.substr(0, 8) != std::string_view(kMagic, 8)) {
             error = "not an AS table";
             return nullptr;
         }
-        const std::uint32_t v4 = Read32(head.data() + 8), v6 = Read32(head.data() + 12),
-                            names = Read32(head.data() + 16);
-        try {
-            table->v4_.resize(static_cast<std::size_t>(v4) * kV4Size);
-            table->v6_.resize(static_cast<std::size_t>(v6) * kV6Size);
-            table->names_.resize(static_cast<std::size_t>(names) + 1);  // a NUL after the last
-        } catch (const std::exception&) {
-            error = "too large";
+        const std::uint64_t v4 = Read32(bytes.data() + 8), v6 = Read32(bytes.data() + 12),
+                            names = Read32(bytes.data() + 16);
+        if (bytes.size() - kHeadSize < v4 * kV4Size + v6 * kV6Size + names) {
+            error = "cut short";
             return nullptr;
         }
-        if (std::fread(table->v4_.data(), 1, table->v4_.size(), f.get()) != table->v4_.size() ||
-            std::fread(table->v6_.data(), 1, table->v6_.size(), f.get()) != table->v6_.size() ||
-            std::fread(table->names_.data(), 1, names, f.get()) != names) {
-            error = "cut short";
+        std::unique_ptr<AsTable> table(new AsTable(std::move(*mapped)));
+        table->v4_ = bytes.substr(kHeadSize, v4 * kV4Size);
+        table->v6_ = bytes.substr(kHeadSize + v4 * kV4Size, v6 * kV6Size);
+        table->names_ = bytes.substr(kHeadSize + v4 * kV4Size + v6 * kV6Size, names);
+        try {
+            table->IndexV4();
+        } catch (const std::bad_alloc&) {
+            error = "too large";
             return nullptr;
         }
         return table;
@@ -118,9 +155,10 @@ public:
     std::string_view NameOf(const IpAddress& address) const {
         if (!address.v6) {
             const std::uint32_t a = address.v4();
-            const std::size_t n = v4_.size() / kV4Size;
-            // The last range starting at or before the address.
-            std::size_t lo = 0, hi = n;
+            // The last range starting at or before the address: those starting
+            // in the address's /16 block and before it, searched alone.
+            const std::size_t block = a >> 16;
+            std::size_t lo = v4_first_[block], hi = v4_first_[block + 1];
             while (lo < hi) {
                 const std::size_t mid = (lo + hi) / 2;
                 if (Read32(&v4_[mid * kV4Size]) <= a) lo = mid + 1; else hi = mid;
@@ -143,9 +181,9 @@ public:
 
 private:
     static constexpr char kMagic[] = "TWASTBL1";
-    static constexpr std::size_t kV4Size = 12, kV6Size = 36;
+    static constexpr std::size_t kHeadSize = 20, kV4Size = 12, kV6Size = 36;
 
-    AsTable() = default;
+    explicit AsTable(MappedFile file) : file_(std::move(file)) {}
     static std::uint32_t Read32(const char* p) {
         const auto* u = reinterpret_cast<const unsigned char*>(p);
         return static_cast<std::uint32_t>(u[0]) | static_cast<std::uint32_t>(u[1]) << 8 |
@@ -153,10 +191,26 @@ private:
     }
     std::string_view Name(std::uint32_t offset) const {
         if (offset >= names_.size()) return {};
-        return std::string_view(names_.data() + offset);  // names_ ends in a NUL
+        const std::string_view rest = names_.substr(offset);
+        return rest.substr(0, rest.find('\0'));
     }
+    // v4_first_[b]: how many ranges start before /16 block b (of 65,536, and
+    // one past the last). Ranges are sorted by their start.
+    void IndexV4() {
+        v4_first_.assign(kV4Blocks + 1, 0);
+        const std::size_t n = v4_.size() / kV4Size;
+        std::size_t next = 0;  // the next block whose first index is due
+        for (std::size_t i = 0; i < n; ++i) {
+            const std::size_t block = Read32(&v4_[i * kV4Size]) >> 16;
+            for (; next <= block; ++next) v4_first_[next] = static_cast<std::uint32_t>(i);
+        }
+        for (; next <= kV4Blocks; ++next) v4_first_[next] = static_cast<std::uint32_t>(n);
+    }
+    static constexpr std::size_t kV4Blocks = 65536;
 
-    std::vector<char> v4_, v6_, names_;
+    MappedFile file_;
+    std::string_view v4_, v6_, names_;
+    std::vector<std::uint32_t> v4_first_;
 };
 
 // ---- the places ---------------------------------------------------------------------
