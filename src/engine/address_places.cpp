@@ -48,7 +48,7 @@ public:
     CountryDatabase& operator=(const CountryDatabase&) = delete;
 
     // The two-letter code of an address, upper or lower case; empty when unknown.
-    std::string_view CodeOf(const IpAddress& address) {
+    std::string_view CodeOf(const IpAddress& address) const {
         sockaddr_storage storage{};
         if (address.v6) {
             auto* in6 = reinterpret_cast<sockaddr_in6*>(&storage);
@@ -260,7 +260,7 @@ bool AddressPlaces::available() {
     return countries_ || as_names_;
 }
 
-AddressPlace AddressPlaces::Look(const IpAddress& address) {
+AddressPlace AddressPlaces::Look(const IpAddress& address) const {
     AddressPlace place;
     if (countries_) {
         if (const std::string_view code = countries_->CodeOf(address); !code.empty()) {
@@ -295,6 +295,16 @@ AddressPlace AddressPlaces::PlaceOf(const IpAddress& address) {
     if (!slot.used || !(slot.address == address)) slot = {address, true, Look(address)};
     return slot.place;
 }
+
+AddressPlace AddressPlaces::FindUncached(std::string_view client) const {
+    if (!opened_ || (!countries_ && !as_names_)) return {};  // as Find without databases
+    const auto address = parse_ip_address(client);
+    if (!address) return {};
+    if (is_local_address(*address)) return {{kLocalNet, kRegionNone}, {}};
+    return Look(*address);
+}
+
+void AddressPlaces::CountAsNames(std::uint64_t given) { as_names_given_ += given; }
 
 AddressPlace AddressPlaces::Find(std::string_view client) {
     if (!available()) return {};

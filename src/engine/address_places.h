@@ -51,6 +51,11 @@ public:
     // reported once; installed files that are simply absent are not.
     AddressPlace Find(std::string_view client);
 
+    // Find without the cache, for several threads at once: available() must
+    // have been asked before, and the AS names given are counted by CountAsNames.
+    AddressPlace FindUncached(std::string_view client) const;
+    void CountAsNames(std::uint64_t given);
+
     // Whether a database could be opened (opens them when not yet tried).
     bool available();
     // How many AS names Find has handed out (reports that used some credit the data).
@@ -59,7 +64,7 @@ public:
 private:
     AddressPlaces() = default;
     void OpenFiles();
-    AddressPlace Look(const IpAddress& address);
+    AddressPlace Look(const IpAddress& address) const;
     AddressPlace PlaceOf(const IpAddress& address);
 
     // One cached place; a later address whose hash picks the same slot takes it over.

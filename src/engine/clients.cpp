@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <array>
 #include <memory>
+#include <span>
+#include <system_error>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -128,15 +131,16 @@ std::string_view orgmap_name(const SettingsList& orgmap, int e) {
 }
 
 // What the derived lists need to know of a client, from its name: only what
-// lists that are kept ask for.
-ClientGroups groups_of(std::string_view name, const ClientLists& lists, const OrgMap& orgmap) {
+// lists that are kept ask for. `find_place` places a client that stays an address.
+template <class FindPlace>
+ClientGroups groups_with(std::string_view name, const ClientLists& lists, const OrgMap& orgmap,
+                         FindPlace&& find_place) {
     ClientGroups g;
     g.known = true;
     g.government = lists.government && is_government(name);
     if (!lists.organisations && !lists.countries) return g;
-    // A client that stays an address is placed by the address databases.
     AddressPlace place{country_of(name), {}};
-    if (lists.places && place.country.name == kUnresolvedIp) place = lists.places->Find(name);
+    if (lists.places && place.country.name == kUnresolvedIp) place = find_place(name);
     g.country = place.country.name;
     g.region = place.country.region;
     if (lists.organisations) {
@@ -144,6 +148,11 @@ ClientGroups groups_of(std::string_view name, const ClientLists& lists, const Or
         if (g.orgmap_entry < 0) g.as_name = place.organisation;
     }
     return g;
+}
+
+ClientGroups groups_of(std::string_view name, const ClientLists& lists, const OrgMap& orgmap) {
+    return groups_with(name, lists, orgmap,
+                       [&lists](std::string_view client) { return lists.places->Find(client); });
 }
 
 // Adds client item `index` to the derived lists as `g` places it. Only a client
@@ -241,16 +250,70 @@ std::optional<std::string_view> second_domain_of(std::string_view client) {
 
 namespace {
 
+// A client's groups worked out ahead, and whether the AS table named it.
+struct GroupsAhead {
+    ClientGroups groups;
+    bool as_named = false;
+};
+
+// The groups of clients [begin, end) into `out`; safe on several threads at
+// once, as the names alone decide them and the places are found without the cache.
+void work_out_groups(const StatList& clients, int begin, int end, const ClientLists& lists,
+                     const OrgMap& orgmap, std::span<GroupsAhead> out) {
+    for (int i = begin; i < end; ++i) {
+        GroupsAhead& ahead = out[static_cast<std::size_t>(i - begin)];
+        ahead.as_named = false;
+        ahead.groups = groups_with(clients.Item(i)->name, lists, orgmap, [&](std::string_view c) {
+            const AddressPlace place = lists.places->FindUncached(c);
+            ahead.as_named = !place.organisation.empty();
+            return place;
+        });
+    }
+}
+
+// With two threads, clients are grouped a block at a time: both threads work
+// out the groups of the block's clients, then this one adds them to the lists
+// in list order, so the lists come out as they would on one thread.
+constexpr int kGroupBlock = 16384;
+constexpr int kFewClients = 4096;  // fewer are not worth a second thread
+
+bool work_out_block(const StatList& clients, int begin, int end, const ClientLists& lists,
+                    const OrgMap& orgmap, std::span<GroupsAhead> out) {
+    const int middle = begin + (end - begin) / 2;
+    try {
+        std::thread helper([&] {
+            work_out_groups(clients, middle, end, lists, orgmap,
+                            out.subspan(static_cast<std::size_t>(middle - begin)));
+        });
+        work_out_groups(clients, begin, middle, lists, orgmap, out);
+        helper.join();
+    } catch (const std::system_error&) {
+        return false;  // no thread to be had: the clients are grouped one by one
+    }
+    return true;
+}
+
 // Groups every client in list order, showing "Processing clients..." and the
 // percentage done when it changes. `per_client` runs first for each client and
 // gives what an earlier grouping into the settled lists worked out for it, or
 // null: such a client adds its counters as a member counted before.
 template <class PerClient>
 void group_each_client(StatList& clients, const ClientLists& lists, const SettingsList& orgmap,
-                       PerClient&& per_client) {
+                       int threads, PerClient&& per_client) {
     ShowStatus("Processing clients...");
     const OrgMap prepared(orgmap);
     const int count = clients.Count();
+    std::vector<GroupsAhead> ahead;
+    if (threads > 1 && count >= kFewClients) {
+        try {
+            ahead.resize(static_cast<std::size_t>(std::min(count, kGroupBlock)));
+        } catch (const std::bad_alloc&) {
+            ahead.clear();  // grouped one by one
+        }
+        if (lists.places) lists.places->available();  // opened before the threads share it
+    }
+    std::uint64_t as_named = 0;
+    int ahead_begin = 0, ahead_end = 0;
     int shown = -1;
     for (int i = 0; i < count; ++i) {
         const int percent = static_cast<int>(static_cast<long long>(i) * 100 / count);
@@ -258,20 +321,34 @@ void group_each_client(StatList& clients, const ClientLists& lists, const Settin
             ShowProgress(percent, {});
             shown = percent;
         }
+        if (!ahead.empty() && i == ahead_end) {
+            ahead_begin = i;
+            ahead_end = std::min(count, i + static_cast<int>(ahead.size()));
+            if (!work_out_block(clients, ahead_begin, ahead_end, lists, prepared, ahead)) {
+                ahead.clear();
+                ahead_end = 0;
+            }
+        }
         const ClientGroups* settled = per_client(i);
-        if (settled && settled->known)
+        if (settled && settled->known) {
             add_to_groups(clients, i, lists, *settled, orgmap, false);
-        else if (const StatItem* client = clients.Item(i))
+        } else if (i < ahead_end) {
+            const GroupsAhead& worked = ahead[static_cast<std::size_t>(i - ahead_begin)];
+            as_named += worked.as_named;
+            add_to_groups(clients, i, lists, worked.groups, orgmap, true);
+        } else if (const StatItem* client = clients.Item(i)) {
             add_to_groups(clients, i, lists, groups_of(client->name, lists, prepared), orgmap,
                           true);
+        }
     }
+    if (as_named > 0) lists.places->CountAsNames(as_named);
 }
 
 }  // namespace
 
 void group_clients(StatList& clients, const ClientLists& lists, const SettingsList& orgmap,
                    const std::function<void(int index)>& per_client) {
-    group_each_client(clients, lists, orgmap, [&](int i) -> const ClientGroups* {
+    group_each_client(clients, lists, orgmap, 1, [&](int i) -> const ClientGroups* {
         if (per_client) per_client(i);
         return nullptr;
     });
@@ -320,7 +397,8 @@ void note_as_names(ReportStats& r, const AddressPlaces* places, std::uint64_t gi
 
 }  // namespace
 
-int group_report_clients(ReportStats& r, const SettingsList& orgmap, AddressPlaces* places) {
+int group_report_clients(ReportStats& r, const SettingsList& orgmap, AddressPlaces* places,
+                         int threads) {
     // The lasting tally and the settled lists stay as they are: grouping may run
     // again (daemon cycles), and the clients still in the list are counted
     // afresh each time.
@@ -341,7 +419,8 @@ int group_report_clients(ReportStats& r, const SettingsList& orgmap, AddressPlac
     const std::uint64_t as_names_before = places ? places->as_names_given() : 0;
     if (r.client) {
         StatList& clients = *r.client;
-        group_each_client(clients, lists_of(r, places), orgmap, [&](int i) -> const ClientGroups* {
+        group_each_client(clients, lists_of(r, places), orgmap, threads,
+                          [&](int i) -> const ClientGroups* {
             add_client_measures(tally, clients, i);
             if (tally.dropped->empty()) return nullptr;
             const auto* seen = tally.dropped->find(DroppedClients::key_of(clients.Item(i)->key()));

@@ -38,8 +38,10 @@ engine::RunHooks default_run_hooks(const Settings& settings) {
     std::shared_ptr<engine::AddressPlaces> places =
         engine::AddressPlaces::ForSettings(settings.analysis);
     // Grouping also works out the visitor measures and orders the mean paths.
-    hooks.group_clients = [orgmap, places](engine::ReportStats& r) {
-        return engine::group_report_clients(r, *orgmap, places.get()) != 0 || out_of_memory()
+    const int* threads = &settings.analysis.threads;
+    hooks.group_clients = [orgmap, places, threads](engine::ReportStats& r) {
+        return engine::group_report_clients(r, *orgmap, places.get(), *threads) != 0 ||
+                       out_of_memory()
                    ? 1
                    : 0;
     };

@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+#include <tuple>
+#include <vector>
+
 #include "engine/ip_address.h"
 #include "run_fixture.h"
 
@@ -124,6 +128,48 @@ TEST_F(InstalledDatabases, GroupingPlacesAddressesAfterNamesAndTheOrganisationMa
     EXPECT_EQ(test::ReqOf(r.domain, kUnresolvedIp), 0);
     EXPECT_EQ(test::ReqOf(r.region, "North America"), 1);
     EXPECT_TRUE(r.as_data_used);
+}
+
+// With two threads the clients' groups are worked out on both, a block at a
+// time; the derived lists must come out as on one thread, across blocks.
+TEST_F(InstalledDatabases, GroupingOnTwoThreadsGivesTheListsOfOne) {
+    std::string log;
+    for (int i = 0; i < 20000; ++i) {
+        const int a = i * 7919 % 251 + 1, b = i / 251 % 256, c = i % 251;
+        std::string client = std::to_string(a) + "." + std::to_string(b) + "." + std::to_string(c) +
+                             "." + std::to_string(i % 200 + 1);
+        if (i % 10 == 1) client = "10." + client.substr(client.find('.') + 1);  // a local address
+        if (i % 10 == 2) client = "host" + std::to_string(i) + (i % 3 ? ".agency.gov" : ".proxy.de");
+        log += test::CombinedLine(client, "10/Oct/2026:13:55:36 +0000", "GET / HTTP/1.1", 200, i);
+    }
+    SettingsList orgmap;
+    orgmap.add("*proxy*=Proxies");
+    orgmap.add("8.*=Eight");
+    using Rows = std::vector<std::tuple<std::string, int, int, int>>;
+    auto lists_with = [&](int threads, bool* credited) {
+        auto places = AddressPlaces::ForFiles(country_, as_);
+        test::RunOnText t;
+        t.AddLog("access.log", log);
+        t.hooks().group_clients = [&](ReportStats& r) {
+            return group_report_clients(r, orgmap, places.get(), threads);
+        };
+        t.Process();
+        const ReportStats& r = t.report();
+        *credited = r.as_data_used;
+        std::vector<Rows> lists;
+        for (const auto* list : {&r.org, &r.domain, &r.region, &r.government, &r.second_domain}) {
+            Rows& rows = lists.emplace_back();
+            for (const StatItem& item : (*list)->Items())
+                rows.emplace_back(std::string(item.name), item.req, item.visits, item.misc1);
+        }
+        return lists;
+    };
+    bool credited_one = false, credited_two = false;
+    const auto one = lists_with(1, &credited_one);
+    EXPECT_GT(one[0].size(), 100u);  // AS names
+    EXPECT_TRUE(credited_one);
+    EXPECT_EQ(lists_with(2, &credited_two), one);
+    EXPECT_TRUE(credited_two);
 }
 
 // A real log of numeric clients: without the databases every hit is an
