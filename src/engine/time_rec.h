@@ -16,10 +16,14 @@ struct TimeRecord {
 };
 
 // `TimeRec` list: a small array searched linearly, grown 8 records at a time.
-// Sixteen bytes, so that a counting-table item holds its list itself.
+// Sixteen bytes, so that a counting-table item holds its list itself. Keys are
+// unique within a list. A list of many records (a busy search engine holds one
+// per phrase) grows by half its size and keeps a hash index of its keys after
+// the records, in the same block, so that a key is found without a scan.
 class TimeRecList {
 public:
     static constexpr int kGrowth = 8;
+    static constexpr int kIndexedFrom = 64;  // records from which a list is indexed
 
     TimeRecList() = default;
     TimeRecList(TimeRecList&& other) noexcept { *this = std::move(other); }
@@ -86,6 +90,12 @@ public:
 private:
     int AddSearched(int key, std::int64_t value);
     int IndexOf(int key) const;
+    bool Grow();
+    // The key index of an indexed list: slots holding a position + 1, or 0.
+    static std::size_t IndexSlots(std::int32_t capacity);
+    std::int32_t* IndexBegin() const;
+    void IndexKey(int position);
+    void RebuildIndex();
     bool InRange(int index) const { return index >= 0 && index < Capacity(); }
 
     struct Free {

@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <map>
+#include <random>
+
 #include "engine/session_rec.h"
 #include "engine/time_rec.h"
 
@@ -38,6 +41,29 @@ TEST(TimeRecList, GrowsByEightAndReadsMinusOneBeyondItsCapacity) {
     list.Sort(1);
     EXPECT_EQ(list.Key(0), 500);
     for (int i = 1; i < list.Count(); ++i) EXPECT_GE(list.Sum(i - 1), list.Sum(i));
+}
+
+// A list of thousands of keys (a search engine's phrases) finds them through its
+// index: every key keeps one record, across growth and a sort, as a plain map says.
+TEST(TimeRecList, ManyKeysKeepOneRecordEachThroughGrowthAndSorting) {
+    TimeRecList list;
+    std::map<int, std::pair<std::int64_t, int>> expected;  // key -> sum, count
+    std::mt19937 rng(7);
+    auto add = [&](int key, std::int64_t value) {
+        ASSERT_GE(list.Add(key, value), 0);
+        expected[key].first += value;
+        expected[key].second += 1;
+    };
+    for (int i = 0; i < 20000; ++i) {
+        add(static_cast<int>(rng() % 5000) * 7919 - 1000000, i % 97);
+        if (i == 12000) list.Sort(1);
+    }
+    ASSERT_EQ(list.Count(), static_cast<int>(expected.size()));
+    for (const auto& [key, sum_count] : expected) {
+        EXPECT_EQ(list.SumFor(key), sum_count.first) << key;
+        EXPECT_EQ(list.CountFor(key), sum_count.second) << key;
+    }
+    EXPECT_EQ(list.SumFor(1), -1);
 }
 
 TEST(SessionRecList, GrowsByTenAndTracksTheVisitStart) {
