@@ -139,7 +139,7 @@ std::optional<std::uint32_t> parse_ipv4(std::string_view text) {
 // usual kind, are matched as their pieces between the stars: the first must
 // begin the text, the last end it, and those between follow in order, each where
 // it first fits. That is what the general matcher decides too, in fewer steps.
-Pattern::Pattern(std::string_view pattern) : whole_(pattern) {
+Pattern::Pattern(std::string_view pattern) {
     invert_ = !pattern.empty() && pattern.front() == '!';
     if (invert_) pattern.remove_prefix(1);
     body_ = pattern;

@@ -29,12 +29,11 @@ class Pattern {
 public:
     explicit Pattern(std::string_view pattern);
     bool Matches(std::string_view text, bool ignore_case) const;
-    std::string_view text() const { return whole_; }
 
 private:
     bool MatchPieces(std::string_view text, bool ignore_case) const;
 
-    std::string_view whole_, body_;  // body_: without a leading "!"
+    std::string_view body_;  // without a leading "!"
     bool invert_ = false;
     // Stars and plain characters only: the pieces before the first star, after
     // the last and between (up to four; more go to the general matcher).
