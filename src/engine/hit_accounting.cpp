@@ -53,19 +53,22 @@ bool IsNumericHost(std::string_view host) {
 int HourOf(std::string_view time) { return logs::HourOfTime(time); }
 
 // Where an earlier hit counted a text in one list: a position that holds while
-// the list keeps its layout. layout 0 stands for a list the report does not
-// keep; index -1 for nothing to count there.
+// the list keeps its layout. Only the lower half of the layout is kept, so that
+// a URL's places fit in two cache lines; the memo keeps the era (the upper
+// half). layout 0 stands for a list the report does not keep; index -1 for
+// nothing to count there.
 struct ListPlace {
-    std::uint64_t layout = 0;
+    std::uint32_t layout = 0;
     std::int32_t index = -1;
 };
 
 ListPlace PlaceIn(const std::unique_ptr<StatList>& list, int index) {
-    return list ? ListPlace{list->Layout(), index} : ListPlace{};
+    return list ? ListPlace{static_cast<std::uint32_t>(list->Layout()), index} : ListPlace{};
 }
 
-bool Holds(const ListPlace& place, const std::unique_ptr<StatList>& list) {
-    return place.layout == (list ? list->Layout() : 0);
+// A place made in another era than `era` never holds.
+bool Holds(const ListPlace& place, const std::unique_ptr<StatList>& list, std::uint32_t era) {
+    return list ? ((std::uint64_t{era} << 32) | place.layout) == list->Layout() : place.layout == 0;
 }
 
 // Add at a place found before; the failed-request total as in Add.
@@ -178,10 +181,10 @@ struct HitAccounting::UrlFacts {
     ListPlace file, pages, down, addhit, addclick, dir, topdir, type;
     bool page = false;
 
-    bool HoldFor(const ReportStats& r) const {
-        return Holds(file, r.url) && Holds(pages, r.pages) && Holds(down, r.down) &&
-               Holds(addhit, r.addhit) && Holds(addclick, r.addclick) && Holds(dir, r.dir) &&
-               Holds(topdir, r.topdir) && Holds(type, r.type);
+    bool HoldFor(const ReportStats& r, std::uint32_t era) const {
+        return Holds(file, r.url, era) && Holds(pages, r.pages, era) && Holds(down, r.down, era) &&
+               Holds(addhit, r.addhit, era) && Holds(addclick, r.addclick, era) &&
+               Holds(dir, r.dir, era) && Holds(topdir, r.topdir, era) && Holds(type, r.type, era);
     }
 };
 
@@ -205,12 +208,12 @@ struct HitAccounting::ReferrerFacts {
     // The referrer lists; worked out only for the logs that count referrers.
     bool listed = false;
     bool own_site = false;  // ignoreself found the site's own host in it
-    std::size_t kept = 0;   // length of the referrer as counted
+    std::uint32_t kept = 0; // length of the referrer as counted
     ListPlace refer, rsite;
 
-    bool HoldFor(const ReportStats& r) const {
-        return Holds(searchstr, r.searchstr) && Holds(searchsite, r.searchsite) &&
-               (!listed || (Holds(refer, r.refer) && Holds(rsite, r.rsite)));
+    bool HoldFor(const ReportStats& r, std::uint32_t era) const {
+        return Holds(searchstr, r.searchstr, era) && Holds(searchsite, r.searchsite, era) &&
+               (!listed || (Holds(refer, r.refer, era) && Holds(rsite, r.rsite, era)));
     }
 };
 
@@ -219,13 +222,15 @@ struct HitAccounting::AgentFacts {
     int family = 0;
     ListPlace oper, browser, robot;
 
-    bool HoldFor(const ReportStats& r) const {
-        return Holds(oper, r.oper) && Holds(browser, r.browser) && Holds(robot, r.robot);
+    bool HoldFor(const ReportStats& r, std::uint32_t era) const {
+        return Holds(oper, r.oper, era) && Holds(browser, r.browser, era) &&
+               Holds(robot, r.robot, era);
     }
 };
 
 struct HitAccounting::Memo {
     explicit Memo(std::size_t limit) : urls(limit), referrers(limit), agents(limit / 16) {}
+    std::uint32_t era = StatList::LayoutEra();  // of every place kept
     TextMemo<UrlFacts> urls;
     TextMemo<ReferrerFacts> referrers;
     TextMemo<AgentFacts, 512> agents;
@@ -237,6 +242,12 @@ HitAccounting::Memo* HitAccounting::MemoFor(const ReportStats& r) {
     const auto at = static_cast<std::size_t>(r.index < 0 ? 0 : r.index);
     if (at > static_cast<std::size_t>(kMaxReports)) return nullptr;
     if (at >= memos_.size()) memos_.resize(at + 1);
+    if (memos_[at] && memos_[at]->era != StatList::LayoutEra()) {
+        // Layout numbers have started again: what the memo keeps may name
+        // positions of lists that were sorted since. Queued hits point at it.
+        Settle();
+        memos_[at].reset();
+    }
     if (!memos_[at]) {
         // The first reports of a split get the room the single report has.
         const std::size_t limit = at <= 7 ? 1 << 18 : 4096;
@@ -589,7 +600,7 @@ void HitAccounting::AccountUrl(ReportStats& r, Memo* memo, std::string_view url,
                       : entry >= 0 ? memo->urls.At(entry)
                                    : memo->urls.Find(url, text_hash);
     UrlFacts worked;
-    if (!known || !known->HoldFor(r)) {
+    if (!known || !known->HoldFor(r, memo->era)) {
         const bool complete = WorkOutUrl(r, url, worked, out.folder);
         known = &worked;
         if (memo && complete)
@@ -722,7 +733,7 @@ void HitAccounting::AccountAgent(ReportStats& r, Memo* memo, std::string_view ag
                         : entry >= 0 ? memo->agents.At(entry)
                                      : memo->agents.Find(agent, text_hash);
     AgentFacts worked;
-    if (!known || !known->HoldFor(r)) {
+    if (!known || !known->HoldFor(r, memo->era)) {
         const bool complete = WorkOutAgent(r, agent, worked);
         known = &worked;
         if (memo && complete)
@@ -784,7 +795,7 @@ void HitAccounting::AccountReferrer(ReportStats& r, Memo* memo, const Hit& hit, 
                            : hit.referrer_entry >= 0 ? memo->referrers.At(hit.referrer_entry)
                                                      : memo->referrers.Find(ref, text_hash);
     ReferrerFacts worked;
-    if (!known || !known->HoldFor(r) || (referrers && !known->listed)) {
+    if (!known || !known->HoldFor(r, memo->era) || (referrers && !known->listed)) {
         const bool complete = WorkOutReferrer(r, hit, worked);
         known = &worked;
         if (memo && complete)
@@ -848,7 +859,7 @@ bool HitAccounting::WorkOutReferrer(ReportStats& r, const Hit& hit, ReferrerFact
     if (hit.format_code >= 30 || (!r.refer && !r.rsite)) return complete;
     f.listed = true;
     if (!usecgi_) ref = ref.substr(0, first_of(ref, "#$?"));
-    f.kept = ref.size();
+    f.kept = static_cast<std::uint32_t>(ref.size());
     if (ignoreself_ && !multidomains_ && !site_host_.empty() &&
         ref.find(site_host_) != std::string_view::npos) {
         // Nothing is counted for it, and nothing needs placing.

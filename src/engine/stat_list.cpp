@@ -60,9 +60,24 @@ int DepthRows(int statdepth) {
 
 // ---- creation --------------------------------------------------------------
 
+namespace {
+std::atomic<std::uint64_t> next_layout{1};
+}
+
 std::uint64_t StatList::NewLayout() {
-    static std::atomic<std::uint64_t> next{1};
-    return next.fetch_add(1, std::memory_order_relaxed);
+    for (;;) {
+        const std::uint64_t layout = next_layout.fetch_add(1, std::memory_order_relaxed);
+        // A lower half of 0 stands for a list that is not kept.
+        if (static_cast<std::uint32_t>(layout) != 0) return layout;
+    }
+}
+
+std::uint32_t StatList::LayoutEra() {
+    return static_cast<std::uint32_t>(next_layout.load(std::memory_order_relaxed) >> 32);
+}
+
+void StatList::SkipLayouts(std::uint64_t count) {
+    next_layout.fetch_add(count, std::memory_order_relaxed);
 }
 
 std::unique_ptr<StatList> StatList::Create(ReportStats* owner, int initialCapacity,

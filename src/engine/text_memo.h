@@ -86,7 +86,7 @@ public:
             if (!index_.Reserve(entries_.size() + 1)) return nullptr;
             const auto kept = names_.Store(text);
             if (!kept) return nullptr;
-            entries_.push_back({text.size(), Value{}});
+            entries_.push_back({static_cast<std::uint32_t>(text.size()), Value{}});
             index_.Insert(Short(hash), static_cast<std::int32_t>(entries_.size() - 1),
                           kept->data());
         } catch (const std::exception&) {
@@ -108,7 +108,7 @@ private:
     }
 
     struct Entry {
-        std::size_t length;
+        std::uint32_t length;  // kMaxText at most
         Value value;
     };
     std::size_t limit_;

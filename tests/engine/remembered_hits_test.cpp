@@ -193,6 +193,25 @@ TEST_F(RememberedHits, ListsMadeAfreshAreFilledAfresh) {
     EXPECT_EQ(ReqOf(r.dir, "/docs/"), 3);
 }
 
+TEST_F(RememberedHits, LayoutsOfALaterEraAreNotTakenForTheirLowerHalf) {
+    ASSERT_TRUE(report_);
+    ReportStats& r = *report_;
+    Hit("/b.html", "-", kFirefox);
+    for (int i = 0; i < 3; ++i) Hit("/a.html", "-", kFirefox);
+    ASSERT_EQ(r.url->Name(1), "/a.html");
+    // Let the layout counter run on until the sort below gives the file list
+    // the same lower half it had when "/a.html" was remembered, one era later.
+    const std::uint64_t remembered = r.url->Layout();
+    const std::uint64_t next = StatList::Create(nullptr, 1)->Layout() + 1;
+    StatList::SkipLayouts(remembered + (std::uint64_t{1} << 32) - next);
+    r.url->SortBy(kSortReqs);
+    ASSERT_EQ(r.url->Layout(), remembered + (std::uint64_t{1} << 32));
+    ASSERT_EQ(r.url->Name(0), "/a.html");
+    Hit("/a.html", "-", kFirefox);
+    EXPECT_EQ(ReqOf(r.url, "/a.html"), 4);
+    EXPECT_EQ(ReqOf(r.url, "/b.html"), 1);
+}
+
 TEST_F(RememberedHits, ClientsPerBrowserCountOnceForEveryRememberedAgent) {
     ASSERT_TRUE(report_);
     ReportStats& r = *report_;
