@@ -93,6 +93,7 @@ struct AnalysisRun::OpenedLog {
     std::uint64_t size = 0;
     std::vector<std::string> pre_read;
     std::size_t replay = 0;
+    std::uint64_t windows = 0;  // of the source, when its last line was read
     std::string title;
 };
 
@@ -199,6 +200,7 @@ void AnalysisRun::StartRun() {
                        ? Batching::two_threads
                        : Batching::one_thread;
     accounting_ = std::make_unique<HitAccounting>(settings_, options_, batching);
+    lines_may_stay_ = batching == Batching::one_thread;
     dispatcher_ = std::make_unique<logs::LineDispatcher>(settings_.custom, settings_.analysis);
     filterzero_ = settings_.analysis.filterzero;
     split_mode_ = SplitModeOf(settings_.run);
@@ -302,7 +304,18 @@ bool AnalysisRun::ReadLine(std::string_view& line) {
         line = log_->pre_read[log_->replay++];
         return true;
     }
-    return logs::ReadLogLine(log_->source, line);
+    line_stays_ = false;
+    if (!logs::ReadLogLine(log_->source, line)) return false;
+    if (const std::uint64_t windows = log_->source.windows(); windows != 0 && lines_may_stay_) {
+        // A mapped log's line stays readable until the window after next: the
+        // hits queued from the window before are counted as a new one begins.
+        if (windows != log_->windows) {
+            accounting_->Settle();
+            log_->windows = windows;
+        }
+        line_stays_ = true;
+    }
+    return true;
 }
 
 // ---- the line loop ---------------------------------------------------------------
@@ -413,12 +426,12 @@ bool AnalysisRun::HandleLine(std::string_view line) {
         names_->Poll(0, totals_.lines);
         return counted;
     }
-    return AccountHit(hit, client, time, has_time, line);
+    return AccountHit(hit, client, time, has_time, line, line_stays_);
 }
 
 // The rest of a hit's way: the filters, its report and the accounting.
 bool AnalysisRun::AccountHit(logs::HitRecord& hit, std::string_view client, double time,
-                             bool has_time, std::string_view line) {
+                             bool has_time, std::string_view line, bool line_stays) {
     const std::string_view url = normalise_url(hit.url, settings_.analysis.usecgi, url_scratch_);
     const logs::FilterSubject subject{client, hit.source, hit.agent, hit.referrer, url};
     if (!logs::FiltersKeep(settings_.filters, subject)) return false;
@@ -447,6 +460,7 @@ bool AnalysisRun::AccountHit(logs::HitRecord& hit, std::string_view client, doub
     prepared.has_time = has_time;
     prepared.format_code = static_cast<int>(dispatcher_->log_type());
     prepared.line = line;
+    prepared.line_stays = line_stays;
     accounting_->Account(*report, prepared, totals_);
     return true;
 }
@@ -539,7 +553,10 @@ bool AnalysisRun::EndOfLog() {
             current_->bytes_read += fresh;
         current_->elapsed = std::max(kShortestElapsed, now_seconds() - current_->start_time);
     }
-    if (settings_.run.daemontime <= 0) logs::CloseLog(log_->source);
+    if (settings_.run.daemontime <= 0) {
+        accounting_->Settle();  // queued hits may point into the log's lines
+        logs::CloseLog(log_->source);
+    }
 
     return OpenFirstReadable(log_index_ + 1, false) && !cancelled();
 }

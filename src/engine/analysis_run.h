@@ -126,7 +126,7 @@ private:
     void ReadLogs();
     bool HandleLine(std::string_view line);
     bool AccountHit(logs::HitRecord& hit, std::string_view client, double time, bool has_time,
-                    std::string_view line = {});
+                    std::string_view line = {}, bool line_stays = false);
     ReportStats* ReportFor(const logs::HitRecord& hit, std::string_view url, double time);
     std::string_view VirtualHostOf(std::string_view server) const;
     void Progress();
@@ -170,8 +170,12 @@ private:
     double future_limit_ = 0;  // hits from this time on lie in the future
     int last_percent_ = -1;
 
+    // Batches on this thread may leave the lines of a mapped log in place.
+    bool lines_may_stay_ = false;
+
     // Per line, reused.
     logs::HitRecord hit_;
+    bool line_stays_ = false;  // the line read last is in place until the next Settle
     std::string url_scratch_;
     std::string status_scratch_;
     logs::LogDate last_date_;

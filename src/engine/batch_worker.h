@@ -45,6 +45,7 @@ public:
         : first_(std::move(first)), second_(std::move(second)), apply_(std::move(apply)) {
         const std::size_t batches = own_thread ? kBatches : 1;
         for (std::size_t i = 0; i < batches; ++i) ring_.push_back(std::make_unique<Batch>());
+        filling_ = ring_.front().get();
         if (own_thread) thread_ = std::thread([this] { Work(); });
     }
 
@@ -62,20 +63,16 @@ public:
     BatchWorker(const BatchWorker&) = delete;
     BatchWorker& operator=(const BatchWorker&) = delete;
 
-    // The next item, default-made; texts of up to text_bytes in all may then be
+    // The next item, a copy of item; texts of up to text_bytes in all may then be
     // kept for it. Hands the batch over first when it is full.
-    Item& Next(std::size_t text_bytes) {
-        Batch& batch = Filling();
-        if (batch.items.size() == kItems || kText - batch.used < text_bytes) {
-            Submit();
-            return Filling().items.emplace_back();
-        }
-        return batch.items.emplace_back();
+    Item& Next(std::size_t text_bytes, const Item& item) {
+        if (filling_->items.size() == kItems || kText - filling_->used < text_bytes) Submit();
+        return filling_->items.emplace_back(item);
     }
 
     // A copy of text in the batch of the last Next, valid until its item is handled.
     std::string_view Keep(std::string_view text) {
-        Batch& batch = Filling();
+        Batch& batch = *filling_;
         if (text.empty() || kText - batch.used < text.size()) return {};
         char* at = batch.text.get() + batch.used;
         std::memcpy(at, text.data(), text.size());
@@ -105,7 +102,7 @@ private:
         Batch() { items.reserve(kItems); }
     };
 
-    Batch& Filling() { return *ring_[filled_ % ring_.size()]; }
+    Batch& Filling() { return *filling_; }
 
     void Recycle(Batch& batch) {
         batch.later.clear();
@@ -128,6 +125,7 @@ private:
         }
         std::unique_lock lock(mutex_);
         ++filled_;
+        filling_ = ring_[filled_ % ring_.size()].get();
         wake_.notify_all();
         // The next batch to fill must be back: until it is, help with first passes.
         for (;;) {
@@ -205,6 +203,7 @@ private:
     Pass first_, second_;
     Apply apply_;
     std::vector<std::unique_ptr<Batch>> ring_;
+    Batch* filling_ = nullptr;  // ring_[filled_ % size], kept: a division per hit shows
     // Batch numbers count up from 0; batch n lives in ring_[n % size]. Batches
     // below filled_ are handed over; first_done_ and second_done_ count the
     // batches each pass has finished, applied_ those whose debts are paid,

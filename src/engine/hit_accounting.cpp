@@ -171,7 +171,8 @@ HitAccounting::HitAccounting(const Settings& settings, const ReportOptions& opti
         if (eq == std::string::npos || eq + 1 >= entry.size()) continue;
         groups_.push_back({entry.substr(0, eq), entry.substr(eq + 1)});
     }
-    if (batching != Batching::none) StartBatches(batching == Batching::two_threads);
+    second_thread_ = batching == Batching::two_threads;
+    if (batching != Batching::none) StartBatches(second_thread_);
 }
 
 // ---- what earlier hits worked out ------------------------------------------
@@ -362,9 +363,11 @@ void HitAccounting::Account(ReportStats& r, const PreparedHit& hit, RunTotals& t
         if (AccountSecond(h)) CountFailedPage(h);
         return;
     }
-    // The texts that point into the line move with one copy of it; the others
-    // (a normalised URL, a resolved name, the date) are copied one by one.
+    // The texts that point into the line move with one copy of it, or stay in
+    // it; the others (a normalised URL, a resolved name, the date) are copied
+    // one by one.
     const std::string_view line = hit.line;
+    const bool line_stays = hit.line_stays && !second_thread_;
     auto in_line = [line](std::string_view text) {
         const auto at = reinterpret_cast<std::uintptr_t>(text.data());
         const auto begin = reinterpret_cast<std::uintptr_t>(line.data());
@@ -373,12 +376,11 @@ void HitAccounting::Account(ReportStats& r, const PreparedHit& hit, RunTotals& t
     constexpr std::string_view Hit::*kTexts[] = {&Hit::url,      &Hit::source,    &Hit::client_key,
                                                  &Hit::agent,    &Hit::date_text, &Hit::referrer,
                                                  &Hit::server,   &Hit::status};
-    std::size_t room = line.size();
+    std::size_t room = line_stays ? 0 : line.size();
     for (auto text : kTexts)
         if (!in_line(h.*text)) room += (h.*text).size();
-    Hit& queued = batches_->Next(room);
-    queued = h;
-    const char* copy = batches_->Keep(line).data();
+    Hit& queued = batches_->Next(room, h);
+    const char* copy = line_stays ? line.data() : batches_->Keep(line).data();
     for (auto text : kTexts) {
         const std::string_view t = h.*text;
         queued.*text = in_line(t) ? std::string_view(copy + (t.data() - line.data()), t.size())

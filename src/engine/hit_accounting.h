@@ -39,6 +39,10 @@ struct PreparedHit {
     bool has_time = false;       // the line had a time of day
     int format_code = 0;         // logs::LogType of the log
     std::string_view line;       // the line the record's texts point into, when there is one
+    // The line stays readable until the accounting's next Settle: a batch then
+    // keeps the texts in it where they are. Only for batches counted on the
+    // reading thread.
+    bool line_stays = false;
 };
 
 // The names the hour and weekday tables count under: "00".."23" and
@@ -126,6 +130,7 @@ private:
     std::string phrase_;
     std::vector<std::unique_ptr<Memo>> memos_;  // by report index
     std::unique_ptr<Batches> batches_;          // null: hit by hit
+    bool second_thread_ = false;                // batches are counted on a thread of their own
 
     // The second pass's, on a cache line of their own.
     alignas(64) AgentCache agents_;

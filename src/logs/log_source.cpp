@@ -20,6 +20,7 @@
 #include "base/status.h"
 #include "base/unique_fd.h"
 #include "logs/log_list.h"
+#include "platform/file_mapping.h"
 
 namespace tallowick::logs {
 
@@ -426,6 +427,12 @@ std::uint64_t content_size(int fd, std::uint64_t file_size, bool gzip) {
 }  // namespace
 
 struct LogSource::Impl {
+    // A plain file is mapped this much at a time; the window before stays
+    // mapped until the next one comes.
+    static constexpr std::size_t kWindow = std::size_t{4} << 20;
+    // The most bytes one search for CR looks at.
+    static constexpr std::size_t kCrSearch = 65536;
+
     std::string name;
     UniqueFd plain;  // a local log that is not compressed
     std::string plain_error;
@@ -434,6 +441,14 @@ struct LogSource::Impl {
     std::unique_ptr<InflateAhead> ahead;
     std::unique_ptr<RemoteStream> net;
     std::vector<char> buffer;
+    // Lines are cut from data[pos..fill): the buffer, or the mapped window of a
+    // plain file, which begins at window_offset in the file.
+    const char* data = nullptr;
+    bool mapped = false;
+    std::optional<platform::FileWindow> window, previous_window;
+    std::uint64_t window_offset = 0;
+    std::uint64_t windows = 0;  // that lines came from
+    bool lines_from_window = false;
     std::size_t block = 0;
     std::size_t pos = 0;
     std::size_t fill = 0;
@@ -444,24 +459,84 @@ struct LogSource::Impl {
     bool failed = false;
     bool after_cr = false;     // the last line ended in CR: an LF next belongs to it
     bool skipping = false;     // passing over the rest of an over-long line
-    // The offset of the first CR at or after cr_from in buffer[..fill), or fill
-    // when there is none: most logs have no CR, and one search then serves a
-    // whole block. Forgotten whenever the buffer's contents move.
-    std::size_t cr_from = 0, cr_at = 0;
+    // Most logs have no CR, so one search serves many lines: data[cr_from,
+    // cr_to) was searched, and cr_at is its first CR, or cr_to when it has none.
+    // Forgotten whenever the data moves.
+    std::size_t cr_from = 0, cr_to = 0, cr_at = 0;
     bool cr_known = false;
 
     // The first CR or LF in [start, start + n), or null.
     const char* line_end(const char* start, std::size_t n) {
         auto* end = static_cast<const char*>(std::memchr(start, '\n', n));
-        const auto from = static_cast<std::size_t>(start - buffer.data());
-        if (!cr_known || from < cr_from || (cr_at < fill && from > cr_at)) {
-            auto* cr = static_cast<const char*>(std::memchr(start, '\r', fill - from));
+        const auto from = static_cast<std::size_t>(start - data);
+        const std::size_t limit = from + (end ? static_cast<std::size_t>(end - start) : n);
+        const bool holds = cr_known && from >= cr_from &&
+                           (cr_at < cr_to ? from <= cr_at : limit <= cr_to);
+        if (!holds) {
             cr_from = from;
-            cr_at = cr ? static_cast<std::size_t>(cr - buffer.data()) : fill;
+            cr_to = std::min(fill, from + std::max(kCrSearch, limit - from));
+            auto* cr = static_cast<const char*>(std::memchr(start, '\r', cr_to - from));
+            cr_at = cr ? static_cast<std::size_t>(cr - data) : cr_to;
             cr_known = true;
         }
-        const std::size_t limit = from + (end ? static_cast<std::size_t>(end - start) : n);
-        return cr_at < limit ? buffer.data() + cr_at : end;
+        return cr_at < limit ? data + cr_at : end;
+    }
+
+    // Maps the window after the one read, from the page that holds the
+    // unfinished line data[pos..fill): the number of bytes it adds, 0 at the end
+    // of the file, < 0 when the file cannot be mapped (it is then read).
+    long next_window() {
+        struct stat st {};
+        if (::fstat(plain.get(), &st) != 0) return -1;
+        const std::uint64_t size = static_cast<std::uint64_t>(st.st_size);
+        const std::uint64_t line_at = window_offset + pos, known = window_offset + fill;
+        // Cut below what was mapped: the window's last page may read as zeros
+        // past the new end, so the unfinished line is read again.
+        if (size < known) return -1;
+        if (size == known) return 0;
+        const std::uint64_t from = line_at - line_at % platform::FileWindow::PageSize();
+        const auto length = static_cast<std::size_t>(std::min<std::uint64_t>(kWindow, size - from));
+        auto next = platform::FileWindow::Map(plain.get(), from, length);
+        if (!next) return -1;
+        // A window no line came from (the middle of an over-long line) is dropped
+        // at once: the one before keeps the lines a reader may hold.
+        if (lines_from_window) previous_window = std::move(window);
+        window = std::move(next);
+        lines_from_window = false;
+        data = window->data();
+        pos = static_cast<std::size_t>(line_at - from);
+        fill = length;
+        window_offset = from;
+        cr_known = false;
+        return static_cast<long>(from + length - known);
+    }
+
+    // Goes on by reading the file from data[resume] on, with nothing buffered:
+    // after a window was found cut short, or could not be made. The windows stay
+    // mapped until the source closes: lines kept from them may still be read.
+    bool leave_mapping(std::size_t resume) {
+        const auto offset = static_cast<off_t>(window_offset + resume);
+        mapped = false;
+        data = buffer.data();
+        pos = fill = 0;
+        cr_known = false;
+        at_end = false;
+        return ::lseek(plain.get(), offset, SEEK_SET) == offset;
+    }
+
+    // A line is handed out from data.
+    void deliver() {
+        if (mapped && !lines_from_window) {
+            lines_from_window = true;
+            ++windows;
+        }
+    }
+
+    // True when the mapping was found cut short, and reading goes on from resume.
+    bool window_cut(std::size_t resume) {
+        if (!mapped || !window || !window->cut()) return false;
+        if (!leave_mapping(resume)) at_end = true;
+        return true;
     }
 
     // The next block into buffer[fill..]: its size, 0 at the end, < 0 on failure.
@@ -509,6 +584,9 @@ const std::string& LogSource::name() const {
 }
 std::uint64_t LogSource::bytes_read() const { return impl_ ? impl_->bytes_read : 0; }
 bool LogSource::failed() const { return impl_ && impl_->failed; }
+std::uint64_t LogSource::windows() const {
+    return impl_ && impl_->mapped ? impl_->windows : 0;
+}
 
 bool is_remote_log_name(std::string_view name) {
     return remote_scheme_at(name) != std::string_view::npos;
@@ -577,8 +655,9 @@ std::optional<LogSource> OpenLog(std::string_view name, std::uint64_t* size,
         const bool gzip = head == 2 && magic[0] == 0x1f && magic[1] == 0x8b;
         if (size) *size = content_size(fd.get(), static_cast<std::uint64_t>(st.st_size), gzip);
         if (head >= 0 && !gzip) {
-            // Plain files are read straight into our block: zlib's transparent
-            // reading would copy every byte through a buffer of its own.
+            // Plain files are read straight into our block, or mapped: zlib's
+            // transparent reading would copy every byte through a buffer of its own.
+            s.mapped = S_ISREG(st.st_mode);
             s.plain = std::move(fd);
         } else {
             // A gzip file, or one that cannot be looked into first (a pipe),
@@ -603,6 +682,7 @@ std::optional<LogSource> OpenLog(std::string_view name, std::uint64_t* size,
     }
     // Room for one block after the unfinished line that a block ends with.
     s.buffer.resize(s.block + LogSource::kMaxLine);
+    s.data = s.buffer.data();
     return source;
 }
 
@@ -624,7 +704,7 @@ bool ReadLogLine(LogSource& source, std::string_view& line) {
         s.first_read = true;
     }
     for (;;) {
-        const char* start = s.buffer.data() + s.pos;
+        const char* start = s.data + s.pos;
         std::size_t avail = s.fill - s.pos;
         // CR LF is one line end; a lone CR ends a line too.
         if (s.after_cr && avail > 0) {
@@ -652,9 +732,12 @@ bool ReadLogLine(LogSource& source, std::string_view& line) {
         } else {
             const std::size_t window = std::min(avail, LogSource::kMaxLine);
             const char* end = s.line_end(start, window);
+            // A line that met a page past the end of a file cut short is read again.
+            if (s.window_cut(s.pos)) continue;
             if (end) {
                 const auto length = static_cast<std::size_t>(end - start);
                 line = std::string_view(start, length);
+                s.deliver();
                 s.pos += length + 1;
                 s.bytes_read += length + 1;
                 s.after_cr = *end == '\r';
@@ -664,6 +747,7 @@ bool ReadLogLine(LogSource& source, std::string_view& line) {
                 // Delivered at the full length, which no line that fits reaches:
                 // the run counts it as a line not understood.
                 line = std::string_view(start, window);
+                s.deliver();
                 s.pos += window;
                 s.bytes_read += window;
                 s.skipping = true;
@@ -672,10 +756,27 @@ bool ReadLogLine(LogSource& source, std::string_view& line) {
         }
         if (s.at_end) {
             if (avail == 0) return false;
+            if (s.window_cut(s.pos)) continue;
             line = std::string_view(start, avail);
+            s.deliver();
             s.pos = s.fill;
             s.bytes_read += avail;
             return true;
+        }
+        if (s.mapped) {
+            const long got = s.next_window();
+            if (got > 0) continue;
+            if (got == 0) {
+                s.at_end = true;
+                continue;
+            }
+            // Not to be mapped after all: the unfinished line is read again.
+            if (!s.leave_mapping(s.pos)) {
+                s.at_end = true;
+                continue;
+            }
+            start = s.data;
+            avail = 0;
         }
         // Keep the unfinished line and read the next block after it.
         std::memmove(s.buffer.data(), start, avail);
@@ -705,8 +806,12 @@ void CloseLog(LogSource& source) {
     source.impl_->net.reset();
     source.impl_->ahead.reset();
     source.impl_->gz.reset();
+    source.impl_->window.reset();
+    source.impl_->previous_window.reset();
     source.impl_->plain.reset();
     source.impl_->buffer = {};
+    source.impl_->data = nullptr;
+    source.impl_->pos = source.impl_->fill = 0;
 }
 
 }  // namespace tallowick::logs

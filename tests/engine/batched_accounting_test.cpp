@@ -34,12 +34,15 @@ Tables TablesOf(int threads, const std::vector<std::string>& texts) {
 
 TEST(BatchedAccounting, OneThreadAndTwoThreadsGiveTheSameTables) {
     // Several batches' worth of hits: failed pages (counted back into the error
-    // list), search phrases, referrers, clients returning across both logs.
+    // list), search phrases, referrers, clients returning across both logs. Each
+    // log spans mapped windows, whose lines one thread counts in place; a run of
+    // long lines puts a batch over three of them.
+    constexpr int kLines = 30000;
     std::vector<std::string> texts(2);
-    for (int i = 0; i < 6000; ++i) {
+    for (int i = 0; i < kLines; ++i) {
         const int client = (i * 7919) % 900;
-        const std::string when = "0" + std::to_string(1 + i / 3000) + "/Nov/2026:" +
-                                 std::to_string(10 + (i / 300) % 10) + ":" +
+        const std::string when = "0" + std::to_string(1 + i / (kLines / 2)) + "/Nov/2026:" +
+                                 std::to_string(10 + (i / 1500) % 10) + ":" +
                                  std::to_string(10 + (i / 6) % 50) + ":" + std::to_string(10 + i % 50) +
                                  " +0000";
         const std::string url = i % 5 == 0 ? "/dir" + std::to_string(i % 37) + "/page.html"
@@ -47,11 +50,13 @@ TEST(BatchedAccounting, OneThreadAndTwoThreadsGiveTheSameTables) {
         const int status = i % 13 == 0 ? 404 : (i % 17 == 0 ? 500 : 200);
         const std::string referrer = i % 3 == 0 ? "http://www.example.com/search?q=word" + std::to_string(i % 19)
                                                 : "http://site" + std::to_string(i % 23) + ".org/from";
-        texts[i / 3000] += test::CombinedLine("10.0." + std::to_string(client / 250) + "." +
-                                                  std::to_string(client % 250),
-                                              when, "GET " + url + " HTTP/1.1", status, 100 + i % 997,
-                                              referrer, "Agent/" + std::to_string(i % 29));
+        texts[i / (kLines / 2)] += test::CombinedLine(
+            "10.0." + std::to_string(client / 250) + "." + std::to_string(client % 250), when,
+            "GET " + url + " HTTP/1.1", status, 100 + i % 997, referrer,
+            "Agent/" + std::to_string(i % 29) + " " +
+                std::string(i % 15000 >= 5000 && i % 15000 < 6100 ? 8500 : 100, 'p'));
     }
+    ASSERT_GT(texts[0].size(), std::size_t{11} << 20) << "a batch over three windows";
     const Tables one = TablesOf(1, texts);
     const Tables two = TablesOf(2, texts);
     ASSERT_FALSE(one.empty());

@@ -91,6 +91,54 @@ TEST(LogSource, GzipAndPlainGiveTheSameLinesAcrossBlocks) {
     EXPECT_EQ(gzip.bytes_read, text.size());
 }
 
+// A plain log is mapped a window (4 MB) at a time: lines of the window before
+// the present one stay readable, and a log cut short under the reader (rotated
+// by truncating it) ends where it was cut instead of killing the process.
+TEST(LogSource, MappedLogKeepsTheWindowBeforeAndSurvivesBeingCutShort) {
+    TempDir dir;
+    const std::string text = varied_text(24000, 5);
+    ASSERT_GT(text.size(), std::size_t{10} << 20);
+    const std::vector<std::string> all = expected_lines(text);
+    const fs::path path = dir / "big.log";
+    write_file(path, text);
+    {
+        auto source = OpenLog(path.string());
+        ASSERT_TRUE(source);
+        std::vector<std::pair<std::string_view, std::size_t>> kept;  // of the window before
+        std::uint64_t window = 0;
+        std::string_view line;
+        std::size_t n = 0;
+        while (ReadLogLine(*source, line)) {
+            if (source->windows() != window) {
+                for (const auto& [view, at] : kept) ASSERT_EQ(view, all[at]);
+                kept.clear();
+                window = source->windows();
+            }
+            kept.emplace_back(line, n++);
+        }
+        EXPECT_GE(window, 3u);
+        EXPECT_EQ(n, all.size());
+    }
+    // Cut inside a page of the second window while it is read, and to nothing.
+    for (const std::uint64_t cut : {std::uint64_t{6000123}, std::uint64_t{0}}) {
+        SCOPED_TRACE(cut);
+        write_file(path, text);
+        RecordingSink sink;
+        auto source = OpenLog(path.string());
+        ASSERT_TRUE(source);
+        std::vector<std::string> lines;
+        std::string_view line;
+        while (source->bytes_read() < 5000000 && ReadLogLine(*source, line)) lines.emplace_back(line);
+        ASSERT_EQ(::truncate(path.c_str(), static_cast<off_t>(cut)), 0);
+        while (ReadLogLine(*source, line)) lines.emplace_back(line);
+        EXPECT_FALSE(source->failed());
+        std::vector<std::string> expected = expected_lines(text.substr(0, cut));
+        if (cut == 0) expected.assign(all.begin(), all.begin() + static_cast<long>(lines.size()));
+        EXPECT_EQ(lines, expected);
+        EXPECT_TRUE(sink.errors.empty());
+    }
+}
+
 TEST(LogSource, ReadsPlainAndGzipLogsFromAPipe) {
     // A pipe cannot be looked into before it is read: zlib decides what it holds.
     TempDir dir;
