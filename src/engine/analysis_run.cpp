@@ -94,6 +94,7 @@ struct AnalysisRun::OpenedLog {
     std::vector<std::string> pre_read;
     std::size_t replay = 0;
     std::uint64_t windows = 0;  // of the source, when its last line was read
+    std::uint64_t progress_check = 0;  // bytes read before the next look at the progress
     std::string title;
 };
 
@@ -203,6 +204,10 @@ void AnalysisRun::StartRun() {
     lines_may_stay_ = batching == Batching::one_thread;
     dispatcher_ = std::make_unique<logs::LineDispatcher>(settings_.custom, settings_.analysis);
     filterzero_ = settings_.analysis.filterzero;
+    // Without lists, the filters keep every hit under either logic.
+    const FilterSettings& f = settings_.filters;
+    has_filters_ = !f.site.empty() || !f.source.empty() || !f.browser.empty() ||
+                   !f.referal.empty() || !f.url.empty();
     split_mode_ = SplitModeOf(settings_.run);
     split_ = std::make_unique<SplitKeys>();
 
@@ -322,9 +327,14 @@ bool AnalysisRun::ReadLine(std::string_view& line) {
 
 void AnalysisRun::Progress() {
     std::uint64_t pos = log_->source.bytes_read();
+    if (pos < log_->progress_check) return;
     if (pos > log_->size) log_->size = pos * 2;
     if (log_->size < kSmallLog) pos -= pos % kSmallLogStep;
     const int percent = log_->size ? static_cast<int>(pos * 100 / log_->size) : 0;
+    // Before this many bytes are read, the percentage cannot have grown (the
+    // size grows only once they pass it): the lines up to there skip the sums.
+    const auto next = static_cast<std::uint64_t>(percent + 1);
+    log_->progress_check = std::min((next * log_->size + 99) / 100, log_->size + 1);
     if (percent == last_percent_) return;
     last_percent_ = percent;
     set_progress_lines(static_cast<std::uint64_t>(totals_.lines), log_->title);
@@ -434,7 +444,7 @@ bool AnalysisRun::AccountHit(logs::HitRecord& hit, std::string_view client, doub
                              bool has_time, std::string_view line, bool line_stays) {
     const std::string_view url = normalise_url(hit.url, settings_.analysis.usecgi, url_scratch_);
     const logs::FilterSubject subject{client, hit.source, hit.agent, hit.referrer, url};
-    if (!logs::FiltersKeep(settings_.filters, subject)) return false;
+    if (has_filters_ && !logs::FiltersKeep(settings_.filters, subject)) return false;
 
     ReportStats* report = split_mode_ >= SplitMode::vhost ? ReportFor(hit, url, time) : current_;
     if (!report) return false;

@@ -157,6 +157,7 @@ private:
     RunTotals totals_;
     std::atomic<bool> cancel_{false};
     bool filterzero_ = false;
+    bool has_filters_ = false;
     double run_start_seconds_ = 0;
     double run_start_days_ = 0;
     double seconds_ = 0;

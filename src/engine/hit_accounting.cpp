@@ -1,6 +1,7 @@
 #include "engine/hit_accounting.h"
 
 #include <array>
+#include <bit>
 #include <cstdint>
 
 #include "base/julian_date.h"
@@ -368,23 +369,31 @@ void HitAccounting::Account(ReportStats& r, const PreparedHit& hit, RunTotals& t
     // one by one.
     const std::string_view line = hit.line;
     const bool line_stays = hit.line_stays && !second_thread_;
-    auto in_line = [line](std::string_view text) {
-        const auto at = reinterpret_cast<std::uintptr_t>(text.data());
-        const auto begin = reinterpret_cast<std::uintptr_t>(line.data());
-        return at >= begin && at + text.size() <= begin + line.size();
-    };
     constexpr std::string_view Hit::*kTexts[] = {&Hit::url,      &Hit::source,    &Hit::client_key,
                                                  &Hit::agent,    &Hit::date_text, &Hit::referrer,
                                                  &Hit::server,   &Hit::status};
+    const auto begin = reinterpret_cast<std::uintptr_t>(line.data());
     std::size_t room = line_stays ? 0 : line.size();
-    for (auto text : kTexts)
-        if (!in_line(h.*text)) room += (h.*text).size();
+    unsigned outside = 0;  // a bit per text that is not in the line
+    for (unsigned k = 0; k < std::size(kTexts); ++k) {
+        const std::string_view t = h.*kTexts[k];
+        const auto at = reinterpret_cast<std::uintptr_t>(t.data());
+        if (at < begin || at + t.size() > begin + line.size()) {
+            outside |= 1u << k;
+            room += t.size();
+        }
+    }
     Hit& queued = batches_->Next(room, h);
-    const char* copy = line_stays ? line.data() : batches_->Keep(line).data();
-    for (auto text : kTexts) {
-        const std::string_view t = h.*text;
-        queued.*text = in_line(t) ? std::string_view(copy + (t.data() - line.data()), t.size())
-                                  : batches_->Keep(t);
+    if (!line_stays) {
+        const char* copy = batches_->Keep(line).data();
+        for (unsigned k = 0; k < std::size(kTexts); ++k) {
+            const std::string_view t = h.*kTexts[k];
+            if (!(outside >> k & 1)) queued.*kTexts[k] = {copy + (t.data() - line.data()), t.size()};
+        }
+    }
+    for (; outside != 0; outside &= outside - 1) {
+        const auto k = static_cast<unsigned>(std::countr_zero(outside));
+        queued.*kTexts[k] = batches_->Keep(h.*kTexts[k]);
     }
 }
 

@@ -41,6 +41,9 @@ std::optional<std::string_view> NameArena::Store(std::string_view text) {
 }
 
 bool HashIndex::Reserve(std::size_t entries, std::size_t* needed_bytes) {
+    // The slots are a power of two, at least 16, at least twice the entries:
+    // nearly every call finds room, and should cost no more than this.
+    if (!slots_.empty() && entries <= slots_.size() / 2) return true;
     std::size_t want = 16;
     unsigned bits = 4;
     while (want < entries * 2) {

@@ -7,7 +7,6 @@
 
 #include <atomic>
 #include <cerrno>
-#include <chrono>
 #include <filesystem>
 #include <mutex>
 #include <optional>
@@ -188,8 +187,8 @@ StartResult StartProcessing(bool synchronous) {
 }
 
 StartResult wait_for_run() {
-    // The run clears the flag as its last step; poll it as the batch start does.
-    while (g_running) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    // Blocked in the join, not polling: a waiter that wakes every millisecond
+    // keeps a second core busy and makes the run's unmappings interrupt it.
     Worker& w = worker();
     if (w.thread.joinable()) w.thread.join();
     return w.result;

@@ -146,6 +146,24 @@ TEST(HitAccounting, UrlNormalisation) {
     EXPECT_EQ(normalise_url("host.example:443", false, scratch), "host.example/443");
     EXPECT_EQ(normalise_url("/odd:", false, scratch), "/odd");
     EXPECT_EQ(normalise_url("ftp://x.com/f", false, scratch), "ftp://x.com/f");
+    // Query and colon at every distance from a sixteen-byte boundary.
+    for (std::size_t at = 0; at < 40; ++at) {
+        std::string url(40, 'a');
+        url[0] = '/';
+        url[at] = '?';
+        EXPECT_EQ(normalise_url(url, false, scratch), url.substr(0, at)) << at;
+        EXPECT_EQ(normalise_url(url, true, scratch), url) << at;
+        // A colon only in the query that is cut off: no copy is made.
+        std::string query_colon = url;
+        query_colon[std::min(at + 1, url.size() - 1)] = ':';
+        EXPECT_EQ(normalise_url(query_colon, false, scratch).data(), query_colon.data()) << at;
+        url[at] = ':';
+        url += "?q:x";
+        // A colon at the end goes; one inside becomes a slash.
+        std::string expected = url.substr(0, at == 39 ? 39 : 40);
+        if (at < 39) expected[at] = '/';
+        EXPECT_EQ(normalise_url(url, false, scratch), expected) << at;
+    }
 }
 
 TEST(HitAccounting, FoldersGroupsTopFoldersAndTypes) {
