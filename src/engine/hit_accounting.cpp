@@ -72,9 +72,12 @@ bool Holds(const ListPlace& place, const std::unique_ptr<StatList>& list, std::u
     return list ? ((std::uint64_t{era} << 32) | place.layout) == list->Layout() : place.layout == 0;
 }
 
-// Add at a place found before; the failed-request total as in Add.
-int CountAt(const std::unique_ptr<StatList>& list, const ListPlace& place, std::int64_t bytes,
-            std::int64_t bytes_in, double time, int flags, int key = 0) {
+// Add at a place found before; the failed-request total as in Add. Inline where
+// it is called, where the flags are mostly known.
+[[gnu::always_inline]] inline int CountAt(const std::unique_ptr<StatList>& list,
+                                          const ListPlace& place, std::int64_t bytes,
+                                          std::int64_t bytes_in, double time, int flags,
+                                          int key = 0) {
     if (place.index < 0) return -1;
     const int i = list->AddHitAt(place.index, bytes, bytes_in, time, flags, key);
     if (i >= 0 && (flags & kAddError)) list->AddTotalErrors(1);
@@ -236,6 +239,18 @@ struct HitAccounting::Memo {
     TextMemo<UrlFacts> urls;
     TextMemo<ReferrerFacts> referrers;
     TextMemo<AgentFacts, 512> agents;
+    // The time buckets' items (second pass).
+    struct LastText {
+        std::array<char, 16> text{};
+        std::size_t size = 0;
+        ListPlace place;
+    };
+    struct Buckets {
+        std::array<ListPlace, 24> hour;
+        std::array<ListPlace, 7> weekday;
+        std::array<std::array<ListPlace, 24>, 7> weekday_hour;
+        LastText date, month;
+    } buckets;
 };
 
 HitAccounting::~HitAccounting() = default;
@@ -283,6 +298,7 @@ struct HitAccounting::Hit {
     std::size_t url_key = 0, agent_key = 0, referrer_key = 0;
     std::int32_t url_entry = -1, agent_entry = -1, referrer_entry = -1;
     std::uint32_t client_hash = 0;
+    std::int32_t client_index = -1;  // the client's item when it had one then
 };
 
 struct HitAccounting::Batches : BatchWorker<Hit> {
@@ -462,6 +478,7 @@ void HitAccounting::SecondPass(std::span<Hit> hits, std::vector<std::uint32_t>& 
                 h.memo->urls.PrefetchEntry(h.url_key);
                 h.memo->agents.PrefetchEntry(h.agent_key);
             } else if (stage == Ahead::items) {
+                if (clients) h.client_index = clients->Position(h.client_hash, h.client_key);
                 if (!h.memo) return;
                 h.url_entry = h.memo->urls.Position(h.url, h.url_key);
                 h.agent_entry = h.memo->agents.Position(h.agent, h.agent_key);
@@ -471,7 +488,7 @@ void HitAccounting::SecondPass(std::span<Hit> hits, std::vector<std::uint32_t>& 
                     if (r.dir) r.dir->PrefetchAt(f->dir.index);
                 }
             } else {
-                if (clients) clients->PrefetchRecordsFor(h.client_hash);
+                if (clients) clients->PrefetchRecords(h.client_index);
                 if (!h.memo) return;
                 if (const UrlFacts* f = h.memo->urls.At(h.url_entry))
                     if (r.pages) r.pages->PrefetchRecords(f->pages.index);
@@ -533,27 +550,59 @@ bool HitAccounting::AccountSecond(const Hit& t) {
     TimeBuckets buckets;
     if (t.hour >= 0) {
         const int bucket_flags = flags & (kAddError | kAddPage);
-        auto bucket = [&](const std::unique_ptr<StatList>& list, std::string_view key) {
-            const int i = Add(list, bytes, bytes_in, key, time, bucket_flags);
-            if (i >= 0) list->SetTimeLast(i, time);
+        // The items of the buckets, remembered by the memo: hours and weekdays
+        // by number, the day and month for as long as they last.
+        Memo* const memo = t.memo;
+        auto bucket = [&](const std::unique_ptr<StatList>& list, std::string_view key,
+                          ListPlace* place) {
+            if (!list) return -1;
+            int i;
+            if (place && place->index >= 0 && Holds(*place, list, memo->era)) {
+                i = list->AddHitAt(place->index, bytes, bytes_in, time, bucket_flags);
+            } else {
+                i = list->AddHit(bytes, bytes_in, key, time, bucket_flags);
+                if (place) *place = PlaceIn(list, i);
+            }
+            if (i < 0) return i;
+            if (bucket_flags & kAddError) list->AddTotalErrors(1);
+            list->SetTimeLast(i, time);
             return i;
+        };
+        // A place kept for the text `now`: forgotten when the text changes.
+        auto place_for = [memo](Memo::LastText Memo::Buckets::*which,
+                                std::string_view now) -> ListPlace* {
+            if (!memo) return nullptr;
+            Memo::LastText& last = memo->buckets.*which;
+            if (now.size() > last.text.size()) return nullptr;
+            if (std::string_view(last.text.data(), last.size) != now) {
+                std::copy(now.begin(), now.end(), last.text.begin());
+                last.size = now.size();
+                last.place = {};
+            }
+            return &last.place;
         };
         // A Julian date's weekday turns at noon; the hit's day is that of its midnight.
         const int weekday = day_.WeekdayOf(midnight);
-        bucket(r.hour, kHours[static_cast<std::size_t>(t.hour)]);
-        buckets.weekday = bucket(r.wday, kWeekdays[static_cast<std::size_t>(weekday)]);
-        bucket(r.wdays[static_cast<std::size_t>(weekday)], kHours[static_cast<std::size_t>(t.hour)]);
-        buckets.day = bucket(r.date, t.date_text);
+        const auto hour = static_cast<std::size_t>(t.hour);
+        const auto day = static_cast<std::size_t>(weekday);
+        bucket(r.hour, kHours[hour], memo ? &memo->buckets.hour[hour] : nullptr);
+        buckets.weekday = bucket(r.wday, kWeekdays[day], memo ? &memo->buckets.weekday[day] : nullptr);
+        bucket(r.wdays[day], kHours[hour], memo ? &memo->buckets.weekday_hour[day][hour] : nullptr);
+        buckets.day = bucket(r.date, t.date_text, place_for(&Memo::Buckets::date, t.date_text));
         if (r.month && t.date_text.size() >= 10) {
             // "MM/" and the year: "MM/YYYY".
             const std::string_view d = t.date_text;
             const std::array<char, 7> month_key = {d[0], d[1], d[2], d[6], d[7], d[8], d[9]};
-            buckets.month = bucket(r.month, std::string_view(month_key.data(), month_key.size()));
+            const std::string_view month(month_key.data(), month_key.size());
+            buckets.month = bucket(r.month, month, place_for(&Memo::Buckets::month, month));
         }
     }
 
     // 12, first half: the client's item (the agent marks it).
-    const int client_index = r.client ? r.client->AddHashed(client_hash, t.client_key) : -1;
+    // A client that had its item when the pass looked ahead still has it there.
+    const int client_index = !r.client              ? -1
+                             : t.client_index >= 0 ? t.client_index
+                                                   : r.client->AddHashed(client_hash, t.client_key);
     if (client_index >= 0) r.client->PrefetchRecords(client_index);
 
     // 15. Agent.

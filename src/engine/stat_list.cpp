@@ -168,6 +168,15 @@ int StatList::FindOrInsert(std::string_view name, std::uint32_t hash) {
     return Lookup(name, hash);
 }
 
+int StatList::Position(std::uint32_t hash, std::string_view name) const {
+    if (name.empty() || name.size() > kMaxNameLength) return -1;
+    const bool fold = options_.ignorecase;
+    return index_.Find(hash, [&](std::int32_t at, const char* key) {
+        return items_[static_cast<std::size_t>(at)].key_length == name.size() &&
+               SameName({key, name.size()}, name, fold);
+    });
+}
+
 int StatList::Lookup(std::string_view name, std::uint32_t hash) {
     if (name.size() > kMaxNameLength) return -1;
     const bool fold = options_.ignorecase;
@@ -281,39 +290,6 @@ int StatList::AddHashed(std::uint32_t hash, std::string_view name) {
     return FindOrInsert(name, hash);
 }
 
-// Inlined into both adds: a call per hit and table costs more than the copy.
-[[gnu::always_inline]] inline int StatList::CountHit(int i, std::int64_t bytes,
-                                                    std::int64_t bytesIn, double time, int flags,
-                                                    int key) {
-    if (i < 0) return -1;
-    StatItem& item = items_[static_cast<std::size_t>(i)];
-    const auto sent = static_cast<double>(bytes);
-    const auto received = static_cast<double>(bytesIn);
-    item.req += 1;
-    item.bytes += sent;
-    item.bytesin += received;
-    totalReq_ += 1;
-    totalBytes_ += sent;
-    totalBytesIn_ += received;
-    if (flags & kAddMisc1) {
-        item.misc1 += 1;
-        totalMisc1_ += 1;
-    }
-    if (flags & kAddPage) {
-        item.pages += 1;
-        totalPages_ += 1;
-    }
-    if (flags & kAddError) item.errors += 1;
-    if (hasTimeRecs_) {
-        if (flags & kAddDayRecord)
-            item.timeRecs.Add(static_cast<int>(time + 0.5), bytes);
-        else if (flags & kAddKeyRecord)
-            item.timeRecs.Add(key, bytes);
-    }
-    if (flags & kAddVisit) VisitTracking(item, time);
-    return i;
-}
-
 int StatList::AddHit(std::int64_t bytes, std::int64_t bytesIn, std::string_view name, double time,
                      int flags, int key) {
     return CountHit(FindOrInsert(name), bytes, bytesIn, time, flags, key);
@@ -322,12 +298,6 @@ int StatList::AddHit(std::int64_t bytes, std::int64_t bytesIn, std::string_view 
 int StatList::AddHashedHit(std::uint32_t hash, std::int64_t bytes, std::int64_t bytesIn,
                            std::string_view name, double time, int flags, int key) {
     return CountHit(FindOrInsert(name, hash), bytes, bytesIn, time, flags, key);
-}
-
-int StatList::AddHitAt(int index, std::int64_t bytes, std::int64_t bytesIn, double time,
-                       int flags, int key) {
-    if (index < 0 || index >= Count()) return -1;
-    return CountHit(index, bytes, bytesIn, time, flags, key);
 }
 
 void StatList::VisitTracking(StatItem& item, double time) {
@@ -414,26 +384,13 @@ int StatList::Merge(StatList& source, int index) {
 
 // ---- access ----------------------------------------------------------------
 
-StatItem* StatList::At(int index) {
-    return index >= 0 && index < Count() ? &items_[static_cast<std::size_t>(index)] : nullptr;
-}
-
-const StatItem* StatList::At(int index) const {
-    return index >= 0 && index < Count() ? &items_[static_cast<std::size_t>(index)] : nullptr;
-}
-
-const StatItem* StatList::Item(int index) const { return At(index); }
 
 std::string_view StatList::Name(int i) const { auto* p = At(i); return p ? p->name : std::string_view{}; }
-std::uint32_t StatList::Hash(int i) const { auto* p = At(i); return p ? p->hash : 0; }
 int StatList::Req(int i) const { auto* p = At(i); return p ? p->req : 0; }
 double StatList::Bytes(int i) const { auto* p = At(i); return p ? p->bytes : 0.0; }
 double StatList::BytesIn(int i) const { auto* p = At(i); return p ? p->bytesin : 0.0; }
 int StatList::Visits(int i) const { auto* p = At(i); return p ? p->visits : 0; }
 int StatList::Misc1(int i) const { auto* p = At(i); return p ? p->misc1 : 0; }
-int StatList::Misc2(int i) const { auto* p = At(i); return p ? p->misc2 : 0; }
-int StatList::Misc3(int i) const { auto* p = At(i); return p ? p->misc3 : 0; }
-int StatList::Pages(int i) const { auto* p = At(i); return p ? p->pages : 0; }
 int StatList::Errors(int i) const { auto* p = At(i); return p ? p->errors : 0; }
 double StatList::TimeIn(int i) const { auto* p = At(i); return p ? p->timein : 0.0; }
 double StatList::TimeLast(int i) const { auto* p = At(i); return p ? p->timelast : 0.0; }
@@ -441,12 +398,8 @@ double StatList::TimeTot(int i) const { auto* p = At(i); return p ? p->timetot :
 
 void StatList::SetVisits(int i, int v) { if (auto* p = At(i)) p->visits = v; }
 void StatList::SetMisc1(int i, int v) { if (auto* p = At(i)) p->misc1 = v; }
-void StatList::SetMisc2(int i, int v) { if (auto* p = At(i)) p->misc2 = static_cast<std::int8_t>(v); }
-void StatList::SetMisc3(int i, int v) { if (auto* p = At(i)) p->misc3 = static_cast<std::int8_t>(v); }
-void StatList::SetPages(int i, int v) { if (auto* p = At(i)) p->pages = v; }
 void StatList::SetErrors(int i, int v) { if (auto* p = At(i)) p->errors = v; }
 void StatList::SetTimeIn(int i, double t) { if (auto* p = At(i)) p->timein = t; }
-void StatList::SetTimeLast(int i, double t) { if (auto* p = At(i)) p->timelast = t; }
 void StatList::SetTimeFirst(int i, double t) { if (auto* p = At(i)) p->timefirst = t; }
 
 ListTotals StatList::Totals() const {
@@ -491,20 +444,6 @@ void StatList::AddTimeTot(int i, double days) {
     if (auto* p = At(i)) {
         p->timetot += days;
         totalTime_ += days;
-    }
-}
-
-void StatList::AddVisits(int i, int n) {
-    if (auto* p = At(i)) {
-        p->visits += n;
-        totalVisits_ += n;
-    }
-}
-
-void StatList::AddMisc1(int i, int n) {
-    if (auto* p = At(i)) {
-        p->misc1 += n;
-        totalMisc1_ += n;
     }
 }
 

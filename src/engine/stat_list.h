@@ -131,6 +131,9 @@ public:
     int Add(std::string_view name);
     // Add for a name whose hash the caller has (see AddHashedHit).
     int AddHashed(std::uint32_t hash, std::string_view name);
+    // The item of a name whose hash the caller has, or -1: nothing is added. The
+    // position holds while the list keeps its Layout().
+    int Position(std::uint32_t hash, std::string_view name) const;
 
     // `AddHit`: Add, then count one request of bytes sent and bytesIn received,
     // and by flags (kAdd...): misc1, pages, errors, a TimeRec record under the
@@ -270,11 +273,6 @@ public:
         const auto records = items_[static_cast<std::size_t>(index)].timeRecs.Records();
         if (!records.empty()) __builtin_prefetch(&records.back(), 1);
     }
-    // PrefetchRecords for the item PrefetchItem fetched (the first with hash).
-    void PrefetchRecordsFor(std::uint32_t hash) const {
-        const char* text = nullptr;
-        PrefetchRecords(index_.FirstWithHash(hash, &text));
-    }
     // FindByHash: the first item (lowest index) with this hash, or -1.
     int FindByHash(std::uint32_t hash) const;
 
@@ -358,5 +356,83 @@ private:
     detail::HashIndex index_;
     detail::NameArena names_;
 };
+
+// ---- what every hit calls, inline --------------------------------------------
+
+inline StatItem* StatList::At(int index) {
+    return index >= 0 && index < Count() ? &items_[static_cast<std::size_t>(index)] : nullptr;
+}
+inline const StatItem* StatList::At(int index) const {
+    return index >= 0 && index < Count() ? &items_[static_cast<std::size_t>(index)] : nullptr;
+}
+inline const StatItem* StatList::Item(int index) const { return At(index); }
+inline std::uint32_t StatList::Hash(int i) const { auto* p = At(i); return p ? p->hash : 0; }
+inline int StatList::Misc2(int i) const { auto* p = At(i); return p ? p->misc2 : 0; }
+inline int StatList::Misc3(int i) const { auto* p = At(i); return p ? p->misc3 : 0; }
+inline int StatList::Pages(int i) const { auto* p = At(i); return p ? p->pages : 0; }
+inline void StatList::SetMisc2(int i, int v) {
+    if (auto* p = At(i)) p->misc2 = static_cast<std::int8_t>(v);
+}
+inline void StatList::SetMisc3(int i, int v) {
+    if (auto* p = At(i)) p->misc3 = static_cast<std::int8_t>(v);
+}
+inline void StatList::SetPages(int i, int v) {
+    if (auto* p = At(i)) p->pages = v;
+}
+inline void StatList::SetTimeLast(int i, double t) {
+    if (auto* p = At(i)) p->timelast = t;
+}
+inline void StatList::AddVisits(int i, int n) {
+    if (auto* p = At(i)) {
+        p->visits += n;
+        totalVisits_ += n;
+    }
+}
+inline void StatList::AddMisc1(int i, int n) {
+    if (auto* p = At(i)) {
+        p->misc1 += n;
+        totalMisc1_ += n;
+    }
+}
+
+// Inline into every add: the flags are mostly known where it is called, and a
+// call per hit and table costs more than the counting.
+[[gnu::always_inline]] inline int StatList::CountHit(int i, std::int64_t bytes,
+                                                    std::int64_t bytesIn, double time, int flags,
+                                                    int key) {
+    if (i < 0) return -1;
+    StatItem& item = items_[static_cast<std::size_t>(i)];
+    const auto sent = static_cast<double>(bytes);
+    const auto received = static_cast<double>(bytesIn);
+    item.req += 1;
+    item.bytes += sent;
+    item.bytesin += received;
+    totalReq_ += 1;
+    totalBytes_ += sent;
+    totalBytesIn_ += received;
+    if (flags & kAddMisc1) {
+        item.misc1 += 1;
+        totalMisc1_ += 1;
+    }
+    if (flags & kAddPage) {
+        item.pages += 1;
+        totalPages_ += 1;
+    }
+    if (flags & kAddError) item.errors += 1;
+    if (hasTimeRecs_) {
+        if (flags & kAddDayRecord)
+            item.timeRecs.Add(static_cast<int>(time + 0.5), bytes);
+        else if (flags & kAddKeyRecord)
+            item.timeRecs.Add(key, bytes);
+    }
+    if (flags & kAddVisit) VisitTracking(item, time);
+    return i;
+}
+
+inline int StatList::AddHitAt(int index, std::int64_t bytes, std::int64_t bytesIn, double time,
+                              int flags, int key) {
+    if (index < 0 || index >= Count()) return -1;
+    return CountHit(index, bytes, bytesIn, time, flags, key);
+}
 
 }  // namespace tallowick::engine
