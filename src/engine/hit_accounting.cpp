@@ -53,24 +53,12 @@ bool IsNumericHost(std::string_view host) {
 // The hour of a time text beginning "HH", or -1.
 int HourOf(std::string_view time) { return logs::HourOfTime(time); }
 
-// Where an earlier hit counted a text in one list: a position that holds while
-// the list keeps its layout. Only the lower half of the layout is kept, so that
-// a URL's places fit in two cache lines; the memo keeps the era (the upper
-// half). layout 0 stands for a list the report does not keep; index -1 for
-// nothing to count there.
+// Where an earlier hit counted a text in one list of a report: -1 for nothing
+// to count there (or no such list). Positions hold while the report keeps its
+// layout stamp (ReportStats::layouts), which the facts that hold them record.
 struct ListPlace {
-    std::uint32_t layout = 0;
     std::int32_t index = -1;
 };
-
-ListPlace PlaceIn(const std::unique_ptr<StatList>& list, int index) {
-    return list ? ListPlace{static_cast<std::uint32_t>(list->Layout()), index} : ListPlace{};
-}
-
-// A place made in another era than `era` never holds.
-bool Holds(const ListPlace& place, const std::unique_ptr<StatList>& list, std::uint32_t era) {
-    return list ? ((std::uint64_t{era} << 32) | place.layout) == list->Layout() : place.layout == 0;
-}
 
 // Add at a place found before; the failed-request total as in Add. Inline where
 // it is called, where the flags are mostly known.
@@ -88,7 +76,7 @@ bool Holds(const ListPlace& place, const std::unique_ptr<StatList>& list, std::u
 // when a list that should take the name could not (out of memory): what was
 // worked out is then not remembered.
 bool Place(const std::unique_ptr<StatList>& list, std::string_view name, ListPlace& place) {
-    place = PlaceIn(list, -1);
+    place = {};
     if (!list || name.empty()) return true;
     place.index = list->Add(name);
     return place.index >= 0;
@@ -96,7 +84,7 @@ bool Place(const std::unique_ptr<StatList>& list, std::string_view name, ListPla
 
 bool PlaceHashed(const std::unique_ptr<StatList>& list, bool folded, std::uint32_t hash,
                  std::string_view name, ListPlace& place) {
-    place = PlaceIn(list, -1);
+    place = {};
     if (!list || name.empty()) return true;
     place.index = list->Options().ignorecase == folded ? list->AddHashed(hash, name)
                                                        : list->Add(name);
@@ -183,14 +171,11 @@ HitAccounting::HitAccounting(const Settings& settings, const ReportOptions& opti
 
 // The lists a URL is counted in besides the file list, and whether it is a page.
 struct HitAccounting::UrlFacts {
+    std::uint64_t stamp = 0;  // the report's layouts when they were found
     ListPlace file, pages, down, addhit, addclick, dir, topdir, type;
     bool page = false;
 
-    bool HoldFor(const ReportStats& r, std::uint32_t era) const {
-        return Holds(file, r.url, era) && Holds(pages, r.pages, era) && Holds(down, r.down, era) &&
-               Holds(addhit, r.addhit, era) && Holds(addclick, r.addclick, era) &&
-               Holds(dir, r.dir, era) && Holds(topdir, r.topdir, era) && Holds(type, r.type, era);
-    }
+    bool HoldFor(const ReportStats& r) const { return stamp == r.layouts; }
 };
 
 // What AccountUrl hands on to the later steps.
@@ -206,6 +191,7 @@ struct HitAccounting::UrlCount {
 
 // Search phrase and referrer lists of one referrer text.
 struct HitAccounting::ReferrerFacts {
+    std::uint64_t stamp = 0;  // the report's layouts when they were found
     bool bookmark = false;  // ignorebookmark and a file: referrer: nothing is counted
     ListPlace searchstr, searchsite;
     int phrase_key = 0;     // the searchsite record key
@@ -216,26 +202,20 @@ struct HitAccounting::ReferrerFacts {
     std::uint32_t kept = 0; // length of the referrer as counted
     ListPlace refer, rsite;
 
-    bool HoldFor(const ReportStats& r, std::uint32_t era) const {
-        return Holds(searchstr, r.searchstr, era) && Holds(searchsite, r.searchsite, era) &&
-               (!listed || (Holds(refer, r.refer, era) && Holds(rsite, r.rsite, era)));
-    }
+    bool HoldFor(const ReportStats& r) const { return stamp == r.layouts; }
 };
 
 // The agent's system and browser items, and its robot.
 struct HitAccounting::AgentFacts {
+    std::uint64_t stamp = 0;  // the report's layouts when they were found
     int family = 0;
     ListPlace oper, browser, robot;
 
-    bool HoldFor(const ReportStats& r, std::uint32_t era) const {
-        return Holds(oper, r.oper, era) && Holds(browser, r.browser, era) &&
-               Holds(robot, r.robot, era);
-    }
+    bool HoldFor(const ReportStats& r) const { return stamp == r.layouts; }
 };
 
 struct HitAccounting::Memo {
     explicit Memo(std::size_t limit) : urls(limit), referrers(limit), agents(limit / 16) {}
-    std::uint32_t era = StatList::LayoutEra();  // of every place kept
     TextMemo<UrlFacts> urls;
     TextMemo<ReferrerFacts> referrers;
     TextMemo<AgentFacts, 512> agents;
@@ -246,6 +226,7 @@ struct HitAccounting::Memo {
         ListPlace place;
     };
     struct Buckets {
+        std::uint64_t stamp = 0;  // the report's layouts when the places were found
         std::array<ListPlace, 24> hour;
         std::array<ListPlace, 7> weekday;
         std::array<std::array<ListPlace, 24>, 7> weekday_hour;
@@ -259,12 +240,6 @@ HitAccounting::Memo* HitAccounting::MemoFor(const ReportStats& r) {
     const auto at = static_cast<std::size_t>(r.index < 0 ? 0 : r.index);
     if (at > static_cast<std::size_t>(kMaxReports)) return nullptr;
     if (at >= memos_.size()) memos_.resize(at + 1);
-    if (memos_[at] && memos_[at]->era != StatList::LayoutEra()) {
-        // Layout numbers have started again: what the memo keeps may name
-        // positions of lists that were sorted since. Queued hits point at it.
-        Settle();
-        memos_[at].reset();
-    }
     if (!memos_[at]) {
         // The first reports of a split get the room the single report has.
         const std::size_t limit = at <= 7 ? 1 << 18 : 4096;
@@ -553,15 +528,19 @@ bool HitAccounting::AccountSecond(const Hit& t) {
         // The items of the buckets, remembered by the memo: hours and weekdays
         // by number, the day and month for as long as they last.
         Memo* const memo = t.memo;
+        if (memo && memo->buckets.stamp != r.layouts) {
+            memo->buckets = {};
+            memo->buckets.stamp = r.layouts;
+        }
         auto bucket = [&](const std::unique_ptr<StatList>& list, std::string_view key,
                           ListPlace* place) {
             if (!list) return -1;
             int i;
-            if (place && place->index >= 0 && Holds(*place, list, memo->era)) {
+            if (place && place->index >= 0) {
                 i = list->AddHitAt(place->index, bytes, bytes_in, time, bucket_flags);
             } else {
                 i = list->AddHit(bytes, bytes_in, key, time, bucket_flags);
-                if (place) *place = PlaceIn(list, i);
+                if (place) place->index = i;
             }
             if (i < 0) return i;
             if (bucket_flags & kAddError) list->AddTotalErrors(1);
@@ -660,7 +639,7 @@ void HitAccounting::AccountUrl(ReportStats& r, Memo* memo, std::string_view url,
                       : entry >= 0 ? memo->urls.At(entry)
                                    : memo->urls.Find(url, text_hash);
     UrlFacts worked;
-    if (!known || !known->HoldFor(r, memo->era)) {
+    if (!known || !known->HoldFor(r)) {
         const bool complete = WorkOutUrl(r, url, worked, out.folder);
         known = &worked;
         if (memo && complete)
@@ -702,6 +681,7 @@ bool HitAccounting::WorkOutUrl(ReportStats& r, std::string_view url, UrlFacts& f
                                std::string_view& folder) {
     const bool proxy = r.mode == kProxyMode;
     bool complete = true;
+    f.stamp = r.layouts;
 
     // 4. Page decision.
     bool page = usecgi_ && url.find('?') != std::string_view::npos;
@@ -753,7 +733,7 @@ bool HitAccounting::WorkOutUrl(ReportStats& r, std::string_view url, UrlFacts& f
         auto place_file = [&](const std::unique_ptr<StatList>& list, bool wanted,
                               ListPlace& place) {
             if (!wanted) {
-                place = PlaceIn(list, -1);
+                place = {};
                 return true;
             }
             return same_text ? PlaceHashed(list, r.url->Options().ignorecase, url_hash, stored, place)
@@ -768,10 +748,7 @@ bool HitAccounting::WorkOutUrl(ReportStats& r, std::string_view url, UrlFacts& f
                                                logs::MatchPattern(url, clickpattern_, false),
                                f.addclick);
     } else {
-        f.pages = PlaceIn(r.pages, -1);
-        f.down = PlaceIn(r.down, -1);
-        f.addhit = PlaceIn(r.addhit, -1);
-        f.addclick = PlaceIn(r.addclick, -1);
+        f.pages = f.down = f.addhit = f.addclick = {};
     }
 
     // 8. Directories, 10. the top directory, 11. file type.
@@ -793,7 +770,7 @@ void HitAccounting::AccountAgent(ReportStats& r, Memo* memo, std::string_view ag
                         : entry >= 0 ? memo->agents.At(entry)
                                      : memo->agents.Find(agent, text_hash);
     AgentFacts worked;
-    if (!known || !known->HoldFor(r, memo->era)) {
+    if (!known || !known->HoldFor(r)) {
         const bool complete = WorkOutAgent(r, agent, worked);
         known = &worked;
         if (memo && complete)
@@ -830,6 +807,7 @@ bool HitAccounting::WorkOutAgent(ReportStats& r, std::string_view agent, AgentFa
         last_agent_.assign(agent);
     }
     const AgentClass& a = last_agent_class_;
+    facts.stamp = r.layouts;
     facts.family = a.os_family;
     bool complete = Place(r.oper, os_name(a.os), facts.oper);
     complete &= Place(r.browser, a.browser.empty() ? std::string_view{} : a.browser.view(),
@@ -855,7 +833,7 @@ void HitAccounting::AccountReferrer(ReportStats& r, Memo* memo, const Hit& hit, 
                            : hit.referrer_entry >= 0 ? memo->referrers.At(hit.referrer_entry)
                                                      : memo->referrers.Find(ref, text_hash);
     ReferrerFacts worked;
-    if (!known || !known->HoldFor(r, memo->era) || (referrers && !known->listed)) {
+    if (!known || !known->HoldFor(r) || (referrers && !known->listed)) {
         const bool complete = WorkOutReferrer(r, hit, worked);
         known = &worked;
         if (memo && complete)
@@ -889,10 +867,8 @@ void HitAccounting::AccountReferrer(ReportStats& r, Memo* memo, const Hit& hit, 
 bool HitAccounting::WorkOutReferrer(ReportStats& r, const Hit& hit, ReferrerFacts& f) {
     std::string_view ref = hit.referrer;
     bool complete = true;
-    f.searchstr = PlaceIn(r.searchstr, -1);
-    f.searchsite = PlaceIn(r.searchsite, -1);
-    f.refer = PlaceIn(r.refer, -1);
-    f.rsite = PlaceIn(r.rsite, -1);
+    f.stamp = r.layouts;
+    f.searchstr = f.searchsite = f.refer = f.rsite = {};
     // A bookmark or local file gives neither a search nor a referrer.
     if (ignorebookmark_ && ref.find("file:") != std::string_view::npos) {
         f.bookmark = true;

@@ -58,6 +58,10 @@ struct ReportOptions {
 
 struct ReportStats {
     int index = 0;              // report number (1-based when made by a split)
+    // The layout (StatList::Layout) that a list of the report took last: it
+    // changes whenever one of them may have moved or renamed its items, or was
+    // made, so positions remembered with it hold while it stays.
+    std::uint64_t layouts = 0;
     std::string name;           // title: the log's file name or the split key
     std::uint64_t bytes_read = 0;
     int format_code = 0;        // logs::LogType code; kDatabaseFormat when loaded

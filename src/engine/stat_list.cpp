@@ -9,6 +9,7 @@
 #include <string>
 
 #include "base/status.h"
+#include "engine/report_stats.h"
 
 namespace tallowick::engine {
 namespace {
@@ -65,19 +66,12 @@ std::atomic<std::uint64_t> next_layout{1};
 }
 
 std::uint64_t StatList::NewLayout() {
-    for (;;) {
-        const std::uint64_t layout = next_layout.fetch_add(1, std::memory_order_relaxed);
-        // A lower half of 0 stands for a list that is not kept.
-        if (static_cast<std::uint32_t>(layout) != 0) return layout;
-    }
+    return next_layout.fetch_add(1, std::memory_order_relaxed);
 }
 
-std::uint32_t StatList::LayoutEra() {
-    return static_cast<std::uint32_t>(next_layout.load(std::memory_order_relaxed) >> 32);
-}
-
-void StatList::SkipLayouts(std::uint64_t count) {
-    next_layout.fetch_add(count, std::memory_order_relaxed);
+void StatList::NewLayoutOf(StatList& list) {
+    list.layout_ = NewLayout();
+    if (list.owner_) list.owner_->layouts = list.layout_;
 }
 
 std::unique_ptr<StatList> StatList::Create(ReportStats* owner, int initialCapacity,
@@ -87,6 +81,7 @@ std::unique_ptr<StatList> StatList::Create(ReportStats* owner, int initialCapaci
         OutOfMemory("Failed alloc stat", static_cast<long>(sizeof(StatList)));
         return nullptr;
     }
+    NewLayoutOf(*list);
     // A list must be able to grow, so it holds at least one item.
     const int n = std::max(initialCapacity, 1);
     try {
@@ -459,7 +454,7 @@ int StatList::FindByHash(std::uint32_t hash) const { return index_.FindLowest(ha
 void StatList::Substitute(
     const std::function<std::optional<std::string_view>(std::string_view)>& fn) {
     if (!fn) return;
-    layout_ = NewLayout();
+    NewLayoutOf(*this);
     for (StatItem& item : items_) {
         const std::optional<std::string_view> text = fn(item.name);
         if (!text) continue;
@@ -607,7 +602,7 @@ void StatList::SortBy(const ItemOrder& order) {
 }
 
 void StatList::RebuildIndex() {
-    layout_ = NewLayout();
+    NewLayoutOf(*this);
     last_key_ = {};
     last_index_ = -1;
     index_.Clear();

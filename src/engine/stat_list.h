@@ -153,14 +153,9 @@ public:
                  int key = 0);
     // A number that changes whenever items may have moved (a sort) or been
     // renamed (Substitute), unique among all lists of the process: a position
-    // remembered with it stays good while it is unchanged. Its lower 32 bits are
-    // never 0; its upper 32 bits are the era it was issued in.
+    // remembered with it stays good while it is unchanged. The owner's layouts
+    // takes every new one, so one number stands for all lists of a report.
     std::uint64_t Layout() const { return layout_; }
-    // The era of the layouts issued now: it grows by one every 2^32 layouts, so
-    // that a position may be remembered with the lower half of its layout alone.
-    static std::uint32_t LayoutEra();
-    // Tests: lets `count` layout numbers pass unused.
-    static void SkipLayouts(std::uint64_t count);
 
     // AddValues (history database reader): AddHit without flags that sets timelast.
     int AddValues(std::string_view name, double bytes, double bytesIn, double timelast);
@@ -309,8 +304,9 @@ public:
 
 private:
     StatList(ReportStats* owner, const CountingOptions& options)
-        : owner_(owner), options_(options), layout_(NewLayout()) {}
+        : owner_(owner), options_(options), layout_(0) {}
     static std::uint64_t NewLayout();
+    static void NewLayoutOf(StatList& list);
 
     int FindOrInsert(std::string_view name);
     int FindOrInsert(std::string_view name, std::uint32_t hash);
