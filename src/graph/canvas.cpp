@@ -244,6 +244,12 @@ void canvas_filled_polygon(Canvas& canvas, std::span<const Point> p, int colour)
         miny = std::min(miny, q.y);
         maxy = std::max(maxy, q.y);
     }
+    if (miny >= maxy) return;
+    // Horizontal edges are drawn once; the scan below passes over them.
+    for (int i = 1; i <= n; ++i) {
+        const int a = i - 1, b = i == n ? 0 : i;
+        if (p[a].y == p[b].y) canvas_line(canvas, p[a].x, p[a].y, p[b].x, p[b].y, colour);
+    }
     for (int y = miny; y < maxy; ++y) {
         ints.clear();
         bool have_last = false;
@@ -256,10 +262,7 @@ void canvas_filled_polygon(Canvas& canvas, std::span<const Point> p, int colour)
         for (int i = 0; i <= n; ++i) {
             const int a = (i == 0 || i == n) ? n - 1 : i - 1;
             const int b = (i == 0 || i == n) ? 0 : i;
-            if (p[a].y == p[b].y) {
-                if (i > 0) canvas_line(canvas, p[a].x, p[a].y, p[b].x, p[b].y, colour);
-                continue;
-            }
+            if (p[a].y == p[b].y) continue;
             const bool down = p[a].y < p[b].y;
             const Point& lo = down ? p[a] : p[b];
             const Point& hi = down ? p[b] : p[a];

@@ -44,6 +44,12 @@ bool BitmapFont::ink(char32_t code, int column, int row) const {
     return (rows_[static_cast<std::size_t>(g * h_ + row)] & (0x8000u >> column)) != 0;
 }
 
+std::span<const std::uint16_t> BitmapFont::glyph_rows(char32_t code) const {
+    const int g = glyph_of(code);
+    if (g < 0) return {};
+    return rows_.subspan(static_cast<std::size_t>(g * h_), static_cast<std::size_t>(h_));
+}
+
 BitmapFont::Metric BitmapFont::metric(char32_t code) const {
     const int g = glyph_of(code);
     return g < 0 ? Metric{} : metrics_[static_cast<std::size_t>(g)];
@@ -66,9 +72,12 @@ const BitmapFont& small_font() {
 
 void font_char(Canvas& canvas, const BitmapFont& font, int x, int y, char32_t c, int colour) {
     const BitmapFont::Metric m = font.metric(c);
-    for (int r = 0; r < font.cell_height(); ++r) {
+    const auto rows = font.glyph_rows(c);  // found once, not for every pixel
+    for (std::size_t r = 0; r < rows.size(); ++r) {
         for (int k = 0; k < m.width; ++k) {
-            if (font.ink(c, m.left + k, r)) canvas.put(x + k, y + r, colour);
+            const int column = m.left + k;
+            if (column >= 0 && column < kColumns && (rows[r] & (0x8000u >> column)))
+                canvas.put(x + k, y + static_cast<int>(r), colour);
         }
     }
 }
@@ -104,10 +113,10 @@ std::string font_fit(const BitmapFont& font, std::string_view text, int max_widt
 }
 
 void font_char_up(Canvas& canvas, const BitmapFont& font, int x, int y, char32_t c, int colour) {
-    if (!font.has_glyph(c)) return;
-    for (int r = 0; r < font.cell_height(); ++r) {
+    const auto rows = font.glyph_rows(c);
+    for (std::size_t r = 0; r < rows.size(); ++r) {
         for (int col = 0; col < kColumns; ++col) {
-            if (font.ink(c, col, r)) canvas.put(x + r, y - col, colour);
+            if (rows[r] & (0x8000u >> col)) canvas.put(x + static_cast<int>(r), y - col, colour);
         }
     }
 }

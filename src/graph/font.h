@@ -35,6 +35,8 @@ public:
     // Ink of glyph pixel (column 0..15, row) of a character the font draws.
     bool ink(char32_t code, int column, int row) const;
     Metric metric(char32_t code) const;
+    // The glyph's row masks (cell_height of them, column 0 in bit 15), or none.
+    std::span<const std::uint16_t> glyph_rows(char32_t code) const;
 
 private:
     int glyph_of(char32_t code) const;

@@ -188,8 +188,11 @@ bool Pattern::MatchPieces(std::string_view text, bool ignore_case) const {
     for (std::size_t m = 0; m < middle_count_; ++m) {
         const std::string_view piece = middle_[m];
         bool found = false;
+        // Most places fail on their first byte: that one is looked at first.
+        const char first = ignore_case ? fold(piece.front()) : piece.front();
         for (; at + piece.size() <= end; ++at) {
-            if (same_piece(text.data() + at, piece, ignore_case)) {
+            const char c = ignore_case ? fold(text[at]) : text[at];
+            if (c == first && same_piece(text.data() + at, piece, ignore_case)) {
                 found = true;
                 break;
             }
