@@ -312,7 +312,7 @@ bool AnalysisRun::ReadLine(std::string_view& line) {
     line_stays_ = false;
     if (!logs::ReadLogLine(log_->source, line)) return false;
     if (const std::uint64_t windows = log_->source.windows(); windows != 0 && lines_may_stay_) {
-        // A mapped log's line stays readable until the window after next: the
+        // A plain log's line stays readable until the window after next: the
         // hits queued from the window before are counted as a new one begins.
         if (windows != log_->windows) {
             accounting_->Settle();

