@@ -297,12 +297,15 @@ bool work_out_block(const StatList& clients, int begin, int end, const ClientLis
 // percentage done when it changes. `per_client` runs first for each client and
 // gives what an earlier grouping into the settled lists worked out for it, or
 // null: such a client adds its counters as a member counted before.
+// `cached`: the places found are kept for the next grouping of a run that
+// groups again (a daemon); a run that groups once looks every client up afresh.
 template <class PerClient>
 void group_each_client(StatList& clients, const ClientLists& lists, const SettingsList& orgmap,
-                       int threads, PerClient&& per_client) {
+                       int threads, bool cached, PerClient&& per_client) {
     ShowStatus("Processing clients...");
     const OrgMap prepared(orgmap);
     const int count = clients.Count();
+    if (!cached && lists.places) lists.places->available();  // as FindUncached asks
     std::vector<GroupsAhead> ahead;
     if (threads > 1 && count >= kFewClients) {
         try {
@@ -337,8 +340,16 @@ void group_each_client(StatList& clients, const ClientLists& lists, const Settin
             as_named += worked.as_named;
             add_to_groups(clients, i, lists, worked.groups, orgmap, true);
         } else if (const StatItem* client = clients.Item(i)) {
-            add_to_groups(clients, i, lists, groups_of(client->name, lists, prepared), orgmap,
-                          true);
+            ClientGroups groups;
+            if (cached || !lists.places) {
+                groups = groups_of(client->name, lists, prepared);
+            } else {
+                GroupsAhead worked;
+                work_out_groups(clients, i, i + 1, lists, prepared, {&worked, 1});
+                as_named += worked.as_named;
+                groups = worked.groups;
+            }
+            add_to_groups(clients, i, lists, groups, orgmap, true);
         }
     }
     if (as_named > 0) lists.places->CountAsNames(as_named);
@@ -348,7 +359,7 @@ void group_each_client(StatList& clients, const ClientLists& lists, const Settin
 
 void group_clients(StatList& clients, const ClientLists& lists, const SettingsList& orgmap,
                    const std::function<void(int index)>& per_client) {
-    group_each_client(clients, lists, orgmap, 1, [&](int i) -> const ClientGroups* {
+    group_each_client(clients, lists, orgmap, 1, true, [&](int i) -> const ClientGroups* {
         if (per_client) per_client(i);
         return nullptr;
     });
@@ -398,7 +409,7 @@ void note_as_names(ReportStats& r, const AddressPlaces* places, std::uint64_t gi
 }  // namespace
 
 int group_report_clients(ReportStats& r, const SettingsList& orgmap, AddressPlaces* places,
-                         int threads) {
+                         int threads, bool again) {
     // The lasting tally and the settled lists stay as they are: grouping may run
     // again (daemon cycles), and the clients still in the list are counted
     // afresh each time.
@@ -419,7 +430,7 @@ int group_report_clients(ReportStats& r, const SettingsList& orgmap, AddressPlac
     const std::uint64_t as_names_before = places ? places->as_names_given() : 0;
     if (r.client) {
         StatList& clients = *r.client;
-        group_each_client(clients, lists_of(r, places), orgmap, threads,
+        group_each_client(clients, lists_of(r, places), orgmap, threads, again,
                           [&](int i) -> const ClientGroups* {
             add_client_measures(tally, clients, i);
             if (tally.dropped->empty()) return nullptr;

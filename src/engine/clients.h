@@ -126,10 +126,11 @@ void group_clients(StatList& clients, const ClientLists& lists, const SettingsLi
 // settled lists (what pruning dropped), so grouping again after more hits (a
 // daemon cycle) counts every client once; a client that pruning dropped before
 // adds its counters but is no new member (visitor) of its groups. With two
-// `threads`, a second one helps work out the clients' groups. Non-zero when
-// memory ran out (reported).
+// `threads`, a second one helps work out the clients' groups. `again`: the run
+// groups the report again later (a daemon), so the places looked up are kept
+// for then. Non-zero when memory ran out (reported).
 int group_report_clients(ReportStats& report, const SettingsList& orgmap,
-                         AddressPlaces* places = nullptr, int threads = 1);
+                         AddressPlaces* places = nullptr, int threads = 1, bool again = true);
 
 // group_dropped_client: one client that pruning is about to drop, grouped for
 // good: into the settled derived lists and into the report's lasting visitor

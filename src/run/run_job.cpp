@@ -39,8 +39,10 @@ engine::RunHooks default_run_hooks(const Settings& settings) {
         engine::AddressPlaces::ForSettings(settings.analysis);
     // Grouping also works out the visitor measures and orders the mean paths.
     const int* threads = &settings.analysis.threads;
-    hooks.group_clients = [orgmap, places, threads](engine::ReportStats& r) {
-        return engine::group_report_clients(r, *orgmap, places.get(), *threads) != 0 ||
+    const int* daemontime = &settings.run.daemontime;
+    hooks.group_clients = [orgmap, places, threads, daemontime](engine::ReportStats& r) {
+        return engine::group_report_clients(r, *orgmap, places.get(), *threads,
+                                            *daemontime > 0) != 0 ||
                        out_of_memory()
                    ? 1
                    : 0;
