@@ -360,32 +360,32 @@ void HitAccounting::Account(ReportStats& r, const PreparedHit& hit, RunTotals& t
     // one by one.
     const std::string_view line = hit.line;
     const bool line_stays = hit.line_stays && !second_thread_;
-    constexpr std::string_view Hit::*kTexts[] = {&Hit::url,      &Hit::source,    &Hit::client_key,
-                                                 &Hit::agent,    &Hit::date_text, &Hit::referrer,
-                                                 &Hit::server,   &Hit::status};
     const auto begin = reinterpret_cast<std::uintptr_t>(line.data());
-    std::size_t room = line_stays ? 0 : line.size();
-    unsigned outside = 0;  // a bit per text that is not in the line
-    for (unsigned k = 0; k < std::size(kTexts); ++k) {
-        const std::string_view t = h.*kTexts[k];
+    auto in_line = [begin, size = line.size()](std::string_view t) {
         const auto at = reinterpret_cast<std::uintptr_t>(t.data());
-        if (at < begin || at + t.size() > begin + line.size()) {
-            outside |= 1u << k;
-            room += t.size();
-        }
-    }
+        return at >= begin && at + t.size() <= begin + size;
+    };
+    // Empty texts need nothing; the rest are looked at one by one, so that each
+    // becomes straight code.
+    auto each_text = [](auto&& fn) {
+        fn(&Hit::url), fn(&Hit::source), fn(&Hit::client_key), fn(&Hit::agent);
+        fn(&Hit::date_text), fn(&Hit::referrer), fn(&Hit::server), fn(&Hit::status);
+    };
+    std::size_t room = line_stays ? 0 : line.size();
+    each_text([&](std::string_view Hit::*text) {
+        const std::string_view t = h.*text;
+        if (!t.empty() && !in_line(t)) room += t.size();
+    });
     Hit& queued = batches_->Next(room, h);
-    if (!line_stays) {
-        const char* copy = batches_->Keep(line).data();
-        for (unsigned k = 0; k < std::size(kTexts); ++k) {
-            const std::string_view t = h.*kTexts[k];
-            if (!(outside >> k & 1)) queued.*kTexts[k] = {copy + (t.data() - line.data()), t.size()};
-        }
-    }
-    for (; outside != 0; outside &= outside - 1) {
-        const auto k = static_cast<unsigned>(std::countr_zero(outside));
-        queued.*kTexts[k] = batches_->Keep(h.*kTexts[k]);
-    }
+    const char* copy = line_stays ? line.data() : batches_->Keep(line).data();
+    each_text([&](std::string_view Hit::*text) {
+        const std::string_view t = h.*text;
+        if (t.empty()) return;
+        if (!in_line(t))
+            queued.*text = batches_->Keep(t);
+        else if (!line_stays)
+            queued.*text = {copy + (t.data() - line.data()), t.size()};
+    });
 }
 
 namespace {
