@@ -40,6 +40,14 @@ const std::array<logs::Pattern, 4>& government_patterns() {
 
 char lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
+// Numeric addresses, the most common clients, hold no ASCII letter, except for
+// the hex digits of IPv6 ones.
+bool has_letter(std::string_view text) {
+    return std::any_of(text.begin(), text.end(), [](char c) {
+        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+    });
+}
+
 // Compares a label with a lower-case table code, folding the label.
 int compare_label(std::string_view label, std::string_view code) {
     const std::size_t n = std::min(label.size(), code.size());
@@ -113,8 +121,9 @@ public:
 
     // The first entry whose pattern matches the client, or -1.
     int EntryOf(std::string_view client) const {
+        const bool letters = has_letter(client);
         for (const auto& [pattern, entry] : patterns_)
-            if (pattern.Matches(client, true)) return entry;
+            if ((letters || !pattern.NeedsLetter()) && pattern.Matches(client, true)) return entry;
         return -1;
     }
 
@@ -210,6 +219,7 @@ bool is_user_name(std::string_view client) {
 }
 
 bool is_government(std::string_view client) {
+    if (!has_letter(client)) return false;  // every pattern names a domain
     const auto& patterns = government_patterns();
     return std::any_of(patterns.begin(), patterns.end(),
                        [client](const logs::Pattern& p) { return p.Matches(client, true); });

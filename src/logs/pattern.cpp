@@ -1,5 +1,7 @@
 #include "logs/pattern.h"
 
+#include <algorithm>
+
 namespace tallowick::logs {
 
 namespace {
@@ -152,7 +154,7 @@ Pattern::Pattern(std::string_view pattern) {
     const std::size_t first_star = pattern.find('*');
     if (first_star == std::string_view::npos) {
         head_ = pattern;
-        by_pieces_ = true;
+        SetByPieces();
         return;
     }
     const std::size_t last_star = pattern.rfind('*');
@@ -167,7 +169,14 @@ Pattern::Pattern(std::string_view pattern) {
         middle_[middle_count_++] = piece;
     }
     has_star_ = true;
+    SetByPieces();
+}
+
+void Pattern::SetByPieces() {
     by_pieces_ = true;
+    needs_letter_ = !invert_ && std::any_of(body_.begin(), body_.end(), [](char c) {
+                        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+                    });
 }
 
 bool Pattern::Matches(std::string_view text, bool ignore_case) const {

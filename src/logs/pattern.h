@@ -29,15 +29,20 @@ class Pattern {
 public:
     explicit Pattern(std::string_view pattern);
     bool Matches(std::string_view text, bool ignore_case) const;
+    // True when every text the pattern matches holds an ASCII letter (a pattern
+    // of plain characters and stars with a letter in it): such a pattern need not
+    // be tried on a numeric address.
+    bool NeedsLetter() const { return needs_letter_; }
 
 private:
+    void SetByPieces();
     bool MatchPieces(std::string_view text, bool ignore_case) const;
 
     std::string_view body_;  // without a leading "!"
     bool invert_ = false;
     // Stars and plain characters only: the pieces before the first star, after
     // the last and between (up to four; more go to the general matcher).
-    bool by_pieces_ = false, has_star_ = false;
+    bool by_pieces_ = false, has_star_ = false, needs_letter_ = false;
     std::string_view head_, tail_;
     std::array<std::string_view, 4> middle_{};
     std::size_t middle_count_ = 0;

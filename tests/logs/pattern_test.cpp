@@ -199,7 +199,7 @@ TEST(MatchPattern, StarPatternsAgreeWithTheGeneralMatcher) {
         return (seed >> 16) % n;
     };
     constexpr std::string_view kPatternChars = "ab.A*";
-    constexpr std::string_view kTextChars = "abB.";
+    constexpr std::string_view kTextChars = "abB.1";
     for (int round = 0; round < 20000; ++round) {
         std::string pattern, general, text;
         // Up to twelve characters: more than four pieces between stars go the general way.
@@ -209,10 +209,20 @@ TEST(MatchPattern, StarPatternsAgreeWithTheGeneralMatcher) {
             general += c == '*' ? std::string("*") : std::string("[") + c + "]";
         }
         for (std::uint32_t i = next(15); i > 0; --i) text += kTextChars[next(kTextChars.size())];
-        for (const bool fold : {false, true})
+        const Pattern prepared(pattern);
+        const bool letter = text.find_first_not_of(".1") != std::string::npos;
+        for (const bool fold : {false, true}) {
             ASSERT_EQ(MatchPattern(text, pattern, fold), MatchPattern(text, general, fold))
                 << "text \"" << text << "\" pattern \"" << pattern << "\" ignore case " << fold;
+            // A pattern that needs a letter matches no text without one.
+            if (prepared.NeedsLetter() && !letter) {
+                ASSERT_FALSE(prepared.Matches(text, fold)) << pattern;
+            }
+        }
     }
+    // An inverted pattern matches the addresses it does not name.
+    EXPECT_FALSE(Pattern("!*.com").NeedsLetter());
+    EXPECT_TRUE(Pattern("!*.com").Matches("10.0.0.1", true));
 }
 
 }  // namespace
