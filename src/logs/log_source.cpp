@@ -426,9 +426,10 @@ std::uint64_t content_size(int fd, std::uint64_t file_size, bool gzip) {
 }  // namespace
 
 struct LogSource::Impl {
-    // A plain file is read into two windows of this size in turn, a block at a
-    // time at the end of the present one: the lines cut from a window stay where
-    // they are until the reader comes back to it, two windows later.
+    // A plain file is read into two windows of up to this size in turn (a small
+    // file gets small ones), a block at a time at the end of the present one: the
+    // lines cut from a window stay where they are until the reader comes back to
+    // it, two windows later.
     static constexpr std::size_t kWindow = std::size_t{1} << 20;
     // The most bytes one search for CR looks at.
     static constexpr std::size_t kCrSearch = 65536;
@@ -444,7 +445,8 @@ struct LogSource::Impl {
     // Lines are cut from data[pos..fill): the buffer, or a window of a plain file.
     char* data = nullptr;
     bool windowed = false;
-    std::array<std::vector<char>, 2> window_buffers;
+    std::array<std::unique_ptr<char[]>, 2> window_buffers;  // not cleared: read over
+    std::size_t window_size = 0;
     std::size_t window = 0;     // the one data is in
     std::uint64_t windows = 0;  // that lines came from
     bool lines_from_window = false;
@@ -486,9 +488,9 @@ struct LogSource::Impl {
     // to. A window no line came from (the middle of an over-long line) is used
     // again at once: the other one keeps the lines a reader may hold.
     void make_room(std::size_t want) {
-        if (fill + want <= window_buffers[window].size()) return;
+        if (fill + want <= window_size) return;
         if (lines_from_window) window ^= 1;
-        char* to = window_buffers[window].data();
+        char* to = window_buffers[window].get();
         std::memmove(to, data + pos, fill - pos);
         fill -= pos;
         pos = 0;
@@ -624,6 +626,9 @@ std::optional<LogSource> OpenLog(std::string_view name, std::uint64_t* size,
             // Plain files are read straight into our block: zlib's transparent
             // reading would copy every byte through a buffer of its own.
             s.windowed = S_ISREG(st.st_mode);
+            s.window_size = static_cast<std::size_t>(
+                std::clamp<std::uint64_t>(static_cast<std::uint64_t>(st.st_size),
+                                          LogSource::kLocalBlock, LogSource::Impl::kWindow));
             s.plain = std::move(fd);
         } else {
             // A gzip file, or one that cannot be looked into first (a pipe),
@@ -648,8 +653,9 @@ std::optional<LogSource> OpenLog(std::string_view name, std::uint64_t* size,
     }
     // Room for one block after the unfinished line that a block ends with.
     if (s.windowed) {
-        for (auto& w : s.window_buffers) w.resize(LogSource::Impl::kWindow + LogSource::kMaxLine);
-        s.data = s.window_buffers[0].data();
+        s.window_size += LogSource::kMaxLine;
+        for (auto& w : s.window_buffers) w = std::make_unique_for_overwrite<char[]>(s.window_size);
+        s.data = s.window_buffers[0].get();
     } else {
         s.buffer.resize(s.block + LogSource::kMaxLine);
         s.data = s.buffer.data();
@@ -765,7 +771,7 @@ void CloseLog(LogSource& source) {
     source.impl_->gz.reset();
     source.impl_->plain.reset();
     source.impl_->buffer = {};
-    source.impl_->window_buffers = {};
+    for (auto& w : source.impl_->window_buffers) w.reset();
     source.impl_->data = nullptr;
     source.impl_->pos = source.impl_->fill = 0;
 }
