@@ -96,8 +96,10 @@ TEST(LogSource, GzipAndPlainGiveTheSameLinesAcrossBlocks) {
 // where it was cut.
 TEST(LogSource, PlainLogKeepsTheWindowBeforeAndEndsWhereItWasCut) {
     TempDir dir;
-    const std::string text = varied_text(24000, 5);
-    ASSERT_GT(text.size(), std::size_t{10} << 20);
+    // A 3 MB line in the middle spans whole windows that no line comes from.
+    const std::string text =
+        varied_text(12000, 5) + std::string(std::size_t{3} << 20, 'z') + "\n" + varied_text(12000, 6);
+    ASSERT_GT(text.size(), std::size_t{12} << 20);
     const std::vector<std::string> all = expected_lines(text);
     const fs::path path = dir / "big.log";
     write_file(path, text);
