@@ -188,7 +188,8 @@ StartResult StartProcessing(bool synchronous) {
 
 StartResult wait_for_run() {
     // Blocked in the join, not polling: a waiter that wakes every millisecond
-    // keeps a second core busy and makes the run's unmappings interrupt it.
+    // keeps a second core busy, and each block the run hands back to the system
+    // then has to interrupt that core.
     Worker& w = worker();
     if (w.thread.joinable()) w.thread.join();
     return w.result;
