@@ -537,14 +537,12 @@ bool HitAccounting::AccountSecond(const Hit& t) {
             if (!list) return -1;
             int i;
             if (place && place->index >= 0) {
-                i = list->AddHitAt(place->index, bytes, bytes_in, time, bucket_flags);
+                i = CountAt(list, *place, bytes, bytes_in, time, bucket_flags);
             } else {
-                i = list->AddHit(bytes, bytes_in, key, time, bucket_flags);
+                i = Add(list, bytes, bytes_in, key, time, bucket_flags);
                 if (place) place->index = i;
             }
-            if (i < 0) return i;
-            if (bucket_flags & kAddError) list->AddTotalErrors(1);
-            list->SetTimeLast(i, time);
+            if (i >= 0) list->SetTimeLast(i, time);
             return i;
         };
         // A place kept for the text `now`: forgotten when the text changes.

@@ -164,7 +164,7 @@ int StatList::FindOrInsert(std::string_view name, std::uint32_t hash) {
 }
 
 int StatList::Position(std::uint32_t hash, std::string_view name) const {
-    if (name.empty() || name.size() > kMaxNameLength) return -1;
+    if (name.size() > kMaxNameLength) return -1;
     const bool fold = options_.ignorecase;
     return index_.Find(hash, [&](std::int32_t at, const char* key) {
         return items_[static_cast<std::size_t>(at)].key_length == name.size() &&
@@ -174,11 +174,7 @@ int StatList::Position(std::uint32_t hash, std::string_view name) const {
 
 int StatList::Lookup(std::string_view name, std::uint32_t hash) {
     if (name.size() > kMaxNameLength) return -1;
-    const bool fold = options_.ignorecase;
-    const int found = index_.Find(hash, [&](std::int32_t at, const char* key) {
-        return items_[static_cast<std::size_t>(at)].key_length == name.size() &&
-               SameName({key, name.size()}, name, fold);
-    });
+    const int found = Position(hash, name);
     if (found >= 0) {
         last_key_ = items_[static_cast<std::size_t>(found)].key();
         last_index_ = found;
